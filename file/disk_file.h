@@ -1,0 +1,46 @@
+// Disk files and the disk service: the bridge to the operating system's file system. Every
+// operating-system call goes through the table in file/disk_os.h, so tests can inject failures.
+#pragma once
+
+#include "file/file_service.h"
+
+// An operating-system file handle: a HANDLE on Windows, a descriptor on POSIX.
+typedef uintptr_t OsHandle;
+
+class CDiskFile : public CFile {
+ public:
+  // Takes ownership of the handle; closes it when destroyed.
+  CDiskFile(OsHandle handle, u32 flags);
+  ~CDiskFile() override;
+
+  ErrorCode Read(void* buffer, u32 size, u32* done) override;
+  ErrorCode Write(const void* buffer, u32 size, u32* done) override;
+  ErrorCode Seek(i32 offset, u16 origin) override;
+  u32 GetSize() override;
+  u32 GetPosition() override;
+  ErrorCode Flush() override;
+  ErrorCode Truncate() override;
+  ErrorCode GetProperty(u32 id, void* value, u32 extra) override;
+
+  OsHandle handle;
+};
+
+class CDiskFS : public CFileService {
+ public:
+  ~CDiskFS() override;
+
+  CFile* Open(const char* path, u16 flags, ErrorCode* error) override;
+  u32 Exists(const char* path) override;
+  ErrorCode Delete(const char* path) override;
+  ErrorCode Rename(const char* oldPath, const char* newPath) override;
+  ErrorCode CreateDir(const char* parent, const char* name) override;
+  ErrorCode RemoveDir(const char* parent, const char* name) override;
+  ErrorCode FindFirst(FindRecord* record, const char* directory) override;
+  ErrorCode FindNext(FindRecord* record) override;
+  ErrorCode FindClose(FindRecord* record) override;
+  ErrorCode QueryInfo(const char* path, u32 id, void* buffer) override;
+};
+
+// Installs one CDiskFS under the empty prefix (start) and removes and destroys it (exit).
+ErrorCode StartDiskService();
+ErrorCode ExitDiskService();

@@ -1,0 +1,171 @@
+#include <cstring>
+
+#include "core/pools.h"
+#include "file/file_service.h"
+
+namespace {
+
+struct MountEntry {
+  const char* prefix;
+  CFileService* service;
+};
+
+MountEntry* entries = nullptr;
+u16 capacity = 0;
+u16 count = 0;
+
+int FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+
+int ComparePrefixes(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    int ca = FoldAscii(static_cast<unsigned char>(*a));
+    int cb = FoldAscii(static_cast<unsigned char>(*b));
+    if (ca != cb || ca == 0) return ca - cb;
+  }
+}
+
+bool StartsWithFolded(const char* path, const char* prefix, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (FoldAscii(static_cast<unsigned char>(path[i])) !=
+        FoldAscii(static_cast<unsigned char>(prefix[i])))
+      return false;
+  }
+  return true;
+}
+
+// Returns the index of the longest matching prefix (earliest on ties) and its length.
+int ResolveIndex(const char* path, size_t* matched) {
+  int best = -1;
+  size_t bestLength = 0;
+  for (u16 i = 0; i < count; ++i) {
+    size_t length = std::strlen(entries[i].prefix);
+    if (best >= 0 && length <= bestLength) continue;
+    // A path shorter than the prefix ends before it, and its NUL differs from the prefix there.
+    if (length != 0 && !StartsWithFolded(path, entries[i].prefix, length)) continue;
+    best = i;
+    bestLength = length;
+  }
+  *matched = bestLength;
+  return best;
+}
+
+}  // namespace
+
+ErrorCode InitMountTable(u32 newCapacity) {
+  if (entries) g_ptrPool->Free(entries);
+  count = 0;
+  capacity = static_cast<u16>(newCapacity);
+  entries = nullptr;
+  if (capacity == 0) return nullptr;
+  entries = static_cast<MountEntry*>(g_ptrPool->Alloc(capacity * sizeof(MountEntry)));
+  if (!entries) {
+    capacity = 0;
+    return ERR_NOTENOUGHMEMORY;
+  }
+  std::memset(entries, 0, capacity * sizeof(MountEntry));
+  return nullptr;
+}
+
+ErrorCode MountService(const char* prefix, CFileService* service) {
+  if (!prefix) return ERR_BADPARAMS;
+  if (count >= capacity) return ERR_OUTOFRANGE;
+  u16 at = 0;
+  while (at < count && ComparePrefixes(entries[at].prefix, prefix) <= 0) ++at;
+  std::memmove(entries + at + 1, entries + at, (count - at) * sizeof(MountEntry));
+  entries[at] = MountEntry{prefix, service};
+  ++count;
+  return nullptr;
+}
+
+CFileService* ResolvePath(const char** path) {
+  size_t matched;
+  int index = ResolveIndex(*path, &matched);
+  if (index < 0) return nullptr;
+  *path += matched;
+  return entries[index].service;
+}
+
+CFileService* UnmountService(const char* prefix) {
+  size_t matched;
+  int index = ResolveIndex(prefix, &matched);
+  if (index < 0 || prefix[matched] != '\0') return nullptr;
+  CFileService* service = entries[index].service;
+  std::memmove(entries + index, entries + index + 1, (count - index - 1) * sizeof(MountEntry));
+  --count;
+  return service;
+}
+
+ErrorCode ShutdownMountTable() {
+  for (u16 i = 0; i < count; ++i) delete entries[i].service;
+  if (entries) g_ptrPool->Free(entries);
+  entries = nullptr;
+  count = 0;
+  capacity = 0;
+  return nullptr;
+}
+
+namespace {
+
+CFile* GlobalOpen(const char* path, u16 flags, ErrorCode* error) {
+  CFileService* service = ResolvePath(&path);
+  return service ? service->Open(path, flags, error) : nullptr;
+}
+
+ErrorCode GlobalDelete(const char* path) {
+  CFileService* service = ResolvePath(&path);
+  return service ? service->Delete(path) : ERR_FILE;
+}
+
+ErrorCode GlobalRename(const char* oldPath, const char* newPath) {
+  CFileService* from = ResolvePath(&oldPath);
+  CFileService* to = ResolvePath(&newPath);
+  if (!from || from != to) return ERR_NOTIMPLEMENTED;
+  return from->Rename(oldPath, newPath);
+}
+
+ErrorCode GlobalFindFirst(FindRecord* record, const char* directory) {
+  record->service = nullptr;
+  CFileService* service = ResolvePath(&directory);
+  return service ? service->FindFirst(record, directory) : ERR_FILE;
+}
+
+ErrorCode GlobalFindNext(FindRecord* record) {
+  return record->service ? record->service->FindNext(record) : ERR_FILE;
+}
+
+ErrorCode GlobalFindClose(FindRecord* record) {
+  return record->service ? record->service->FindClose(record) : ERR_FILE;
+}
+
+ErrorCode GlobalCreateDir(const char* parent, const char* name) {
+  CFileService* service = ResolvePath(&parent);
+  return service ? service->CreateDir(parent, name) : ERR_FILE;
+}
+
+ErrorCode GlobalRemoveDir(const char* parent, const char* name) {
+  CFileService* service = ResolvePath(&parent);
+  return service ? service->RemoveDir(parent, name) : ERR_FILE;
+}
+
+u32 GlobalExists(const char* path) {
+  CFileService* service = ResolvePath(&path);
+  return service ? service->Exists(path) : 0;
+}
+
+ErrorCode GlobalQueryInfo(const char* path, u32 id, void* buffer) {
+  CFileService* service = ResolvePath(&path);
+  return service ? service->QueryInfo(path, id, buffer) : ERR_FILE;
+}
+
+ErrorCode GlobalReserved13(const char* path, u32 a, u32 b) {
+  CFileService* service = ResolvePath(&path);
+  return service ? service->Reserved13(path, a, b) : ERR_FILE;
+}
+
+}  // namespace
+
+const FileServiceTableType FileServiceTable = {
+    GlobalOpen,      GlobalDelete,    GlobalRename,  GlobalFindFirst,
+    GlobalFindNext,  GlobalFindClose, GlobalCreateDir, GlobalRemoveDir,
+    GlobalExists,    GlobalQueryInfo, GlobalReserved13,
+};
