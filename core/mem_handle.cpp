@@ -29,8 +29,8 @@ bool SetCount(u32 newCount) {
   }
   if (!storage || (count / kChunk) != (newCount / kChunk)) {
     u32 bytes = CapacityFor(newCount) * static_cast<u32>(sizeof(Entry));
-    PoolHandle resized = storage ? g_handlePool->Realloc(storage, bytes)
-                                 : g_handlePool->Alloc(bytes);
+    PoolHandle resized =
+        storage ? g_handlePool->Realloc(storage, bytes) : g_handlePool->Alloc(bytes);
     if (!resized) return false;
     storage = resized;
   }

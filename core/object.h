@@ -40,10 +40,10 @@ T* CastTo(U* object) {
 
 // Declares the two class-name operations of a class with a name of its own. Base is the direct
 // base whose chain answers every other name.
-#define VORN_DECLARE_CLASS(Self, Base, Name)                                              \
- public:                                                                                  \
-  static constexpr const ClassName& kClassName = Name;                                    \
-  ClassName GetClassName() const override { return Name; }                                \
-  void* CastTo(ClassName name) override {                                                 \
+#define VORN_DECLARE_CLASS(Self, Base, Name)                                                 \
+ public:                                                                                     \
+  static constexpr const ClassName& kClassName = Name;                                       \
+  ClassName GetClassName() const override { return Name; }                                   \
+  void* CastTo(ClassName name) override {                                                    \
     return name == Name ? static_cast<void*>(static_cast<Self*>(this)) : Base::CastTo(name); \
   }

@@ -31,9 +31,7 @@ u32 CHandlePool::GetRoot() { return 0; }
 void* CHeapPtrPool::Alloc(u32 size) { return std::malloc(size); }
 void* CHeapPtrPool::Realloc(void* block, u32 size) { return std::realloc(block, size); }
 void CHeapPtrPool::Free(void* block) { std::free(block); }
-u32 CHeapPtrPool::Size(void* block) {
-  return block ? static_cast<u32>(VORN_BLOCK_SIZE(block)) : 0;
-}
+u32 CHeapPtrPool::Size(void* block) { return block ? static_cast<u32>(VORN_BLOCK_SIZE(block)) : 0; }
 
 PoolHandle CHeapHandlePool::Alloc(u32 size) {
   return reinterpret_cast<PoolHandle>(std::malloc(size));
@@ -97,8 +95,8 @@ void* CSizedPtrPool::Realloc(void* block, u32 size) {
     lastError = ERR_NOTENOUGHMEMORY;
     return nullptr;
   }
-  u8* moved = static_cast<u8*>(g_ptrPool->Realloc(static_cast<u8*>(block) - kSizeWord,
-                                                  size + kSizeWord));
+  u8* moved =
+      static_cast<u8*>(g_ptrPool->Realloc(static_cast<u8*>(block) - kSizeWord, size + kSizeWord));
   if (!moved) {
     lastError = ERR_NOTENOUGHMEMORY;
     return nullptr;

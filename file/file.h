@@ -39,8 +39,7 @@ class CFile : public CObject {
   virtual u32 GetPosition();
   virtual ErrorCode Flush();
   virtual ErrorCode Truncate();
-  virtual ErrorCode MoveData(u32 destination, u32 source, u32 count, u32 chunkSize,
-                             void* buffer);
+  virtual ErrorCode MoveData(u32 destination, u32 source, u32 count, u32 chunkSize, void* buffer);
   virtual ErrorCode LoadBlock(u32 position, u32 size, void** block);
   virtual ErrorCode FreeBlock(void* block);
   virtual ErrorCode Reserved15();

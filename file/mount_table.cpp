@@ -165,7 +165,7 @@ ErrorCode GlobalReserved13(const char* path, u32 a, u32 b) {
 }  // namespace
 
 const FileServiceTableType FileServiceTable = {
-    GlobalOpen,      GlobalDelete,    GlobalRename,  GlobalFindFirst,
-    GlobalFindNext,  GlobalFindClose, GlobalCreateDir, GlobalRemoveDir,
-    GlobalExists,    GlobalQueryInfo, GlobalReserved13,
+    GlobalOpen,     GlobalDelete,    GlobalRename,     GlobalFindFirst,
+    GlobalFindNext, GlobalFindClose, GlobalCreateDir,  GlobalRemoveDir,
+    GlobalExists,   GlobalQueryInfo, GlobalReserved13,
 };
