@@ -1,0 +1,279 @@
+"""Drives Windows programs under Wine on a virtual X display, for the patcher's end-to-end tests
+and the demo: starts Xvfb with a small window manager, keeps one Wine prefix, starts a program
+through launch.exe (which reports its full exit code), reads each message box's text from Wine's
+message-box trace and answers it with the box's mnemonic key, and takes screenshots."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class Desktop:
+    """A virtual X display with a window manager, so Wine closes boxes without waiting."""
+
+    def __init__(self, visible=False):
+        self.visible = visible
+        self.processes = []
+        self.display = os.environ.get("DISPLAY") if visible else None
+
+    def __enter__(self):
+        if self.display:
+            return self
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                number += chunk
+        self.processes.append(xvfb)
+        self.display = ":" + number.decode().strip()
+        manager = subprocess.Popen(["openbox"], env=dict(os.environ, DISPLAY=self.display),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes.append(manager)
+        time.sleep(0.5)
+        return self
+
+    def __exit__(self, *exc):
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=self.display),
+                                capture_output=True, text=True)
+        return result.stdout.strip() if result.returncode == 0 else None
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path],
+                       env=dict(os.environ, DISPLAY=self.display),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return path
+
+
+def unescape_trace(text):
+    """Turns Wine's debug string (L"...") back into the text."""
+    out = []
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            n = text[i + 1]
+            if n == "n":
+                out.append("\n")
+            elif n == "r":
+                out.append("\r")
+            elif n == "t":
+                out.append("\t")
+            elif n == "x" or n == "u":
+                digits = re.match(r"[0-9a-fA-F]+", text[i + 2:]).group(0)
+                digits = digits[:4] if n == "u" else digits[:2]
+                out.append(chr(int(digits, 16)))
+                i += len(digits)
+            else:
+                out.append(n)
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+BOX_LINE = re.compile(r'MSGBOX_OnInit L"(.*)"\s*$')
+
+
+class Box:
+    def __init__(self, text, caption, answer, screenshot):
+        self.text = text
+        self.caption = caption
+        self.answer = answer
+        self.screenshot = screenshot
+
+    def __repr__(self):
+        return "Box(%r, caption=%r, answer=%r)" % (self.text, self.caption, self.answer)
+
+
+class RunResult:
+    def __init__(self):
+        self.exit_code = None
+        self.boxes = []
+        self.unexpected = []
+        self.timed_out = False
+        self.screenshots = []
+        self.stderr = ""
+
+    @property
+    def texts(self):
+        return [box.text for box in self.boxes]
+
+
+class Wine:
+    """One Wine prefix; paths inside its C: drive are given Windows-style (C:\\...)."""
+
+    def __init__(self, desktop, tools_dir):
+        self.desktop = desktop
+        self.tools_dir = tools_dir  # where launch.exe and the other helpers are
+        self.loader = os.environ["VORN_WINE"]
+        self.prefix = os.environ["WINEPREFIX"]
+        self.env = dict(os.environ, DISPLAY=desktop.display)
+
+    def host_path(self, windows_path):
+        assert windows_path[:3].upper() == "C:\\", windows_path
+        return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
+
+    def run(self, args, timeout=120, env=None):
+        return subprocess.run([self.loader, *args], env=dict(self.env, **(env or {})),
+                              capture_output=True, text=True, errors="replace", timeout=timeout)
+
+    def start_server(self):
+        subprocess.run([os.environ["WINESERVER"], "-p"], env=self.env)
+
+    def stop_server(self):
+        subprocess.run([os.environ["WINESERVER"], "-k"], env=self.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def import_registry(self, text):
+        with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False,
+                                         encoding="utf-8") as f:
+            f.write("REGEDIT4\n\n" + text + "\n")
+            path = f.name
+        try:
+            self.run(["regedit", "/S", path])
+        finally:
+            os.unlink(path)
+
+    def query_registry(self, key, value):
+        result = self.run(["reg", "query", key, "/v", value])
+        for line in result.stdout.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0].lower() == value.lower():
+                return parts[2] if len(parts) == 3 else ""
+        return None
+
+    def programs_folder(self):
+        users = os.path.join(self.prefix, "drive_c", "users")
+        for user in sorted(os.listdir(users)):
+            candidate = os.path.join(users, user, "AppData", "Roaming", "Microsoft", "Windows",
+                                     "Start Menu", "Programs")
+            if user != "Public" and os.path.isdir(candidate):
+                return candidate
+        raise RuntimeError("no programs folder in the prefix")
+
+    def start_helper(self, name, args=()):
+        """Starts one of the helper programs (hold_mutex.exe, lock_file.exe ...) in the
+        background; returns the Popen."""
+        return subprocess.Popen([self.loader, os.path.join(self.tools_dir, name), *args],
+                                env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def start(self, program, args=(), env=None, trace=True):
+        """Starts a Windows program (host path) through launch.exe; returns the Popen."""
+        launch = os.path.join(self.tools_dir, "launch.exe")
+        run_env = dict(self.env, **(env or {}))
+        if trace:
+            run_env["WINEDEBUG"] = "-all,trace+msgbox"
+        return subprocess.Popen([self.loader, launch, program, *args], env=run_env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                errors="replace")
+
+    def drive(self, program, answers, args=(), timeout=90, shots_dir=None, cwd=None,
+              on_box=None, env=None):
+        """Runs a program to its end, answering its message boxes.
+
+        answers: list of (pattern, key): the n-th box must match the n-th pattern (a regular
+        expression searched in the box text); the key is its mnemonic ("y", "n", "a", "r", "i",
+        "Return"). A box without a matching answer is recorded as unexpected and closed with
+        Return (Escape where Return would not close it). on_box(index, text) runs before the
+        answer is given (to change the world between question and answer, e.g. for Retry)."""
+        result = RunResult()
+        stderr_path = tempfile.mktemp(suffix=".log")
+        launch = os.path.join(self.tools_dir, "launch.exe")
+        run_env = dict(self.env, WINEDEBUG="-all,trace+msgbox", **(env or {}))
+        with open(stderr_path, "w") as err:
+            process = subprocess.Popen([self.loader, launch, program, *args], env=run_env,
+                                       stdout=subprocess.PIPE, stderr=err, text=True,
+                                       errors="replace", cwd=cwd)
+        deadline = time.time() + timeout
+        seen = 0
+        known = self._visible_windows()
+        try:
+            while True:
+                with open(stderr_path, errors="replace") as f:
+                    lines = [m.group(1) for m in map(BOX_LINE.search, f) if m]
+                if len(lines) > seen:
+                    text = unescape_trace(lines[seen])
+                    index = seen
+                    seen += 1
+                    window = self._wait_for_box(known)
+                    caption = self.desktop.xdotool("getwindowname", window) if window else None
+                    shot = None
+                    if shots_dir:
+                        time.sleep(0.2)
+                        shot = self.desktop.screenshot(
+                            os.path.join(shots_dir, "box-%02d.png" % (index + 1)))
+                        result.screenshots.append(shot)
+                    key = "Return"
+                    if index < len(answers) and re.search(answers[index][0], text):
+                        key = answers[index][1]
+                    else:
+                        result.unexpected.append(text)
+                    if on_box:
+                        on_box(index, text)
+                    result.boxes.append(Box(text, caption, key, shot))
+                    self._press(window, key)
+                    time.sleep(0.2)
+                    continue
+                if process.poll() is not None:
+                    break
+                # Windows that are up while no box is pending (the progress dialog) are not boxes.
+                known = self._visible_windows()
+                if time.time() > deadline:
+                    result.timed_out = True
+                    process.kill()
+                    break
+                time.sleep(0.1)
+            out = process.communicate(timeout=30)[0]
+        finally:
+            if process.poll() is None:
+                process.kill()
+        with open(stderr_path, errors="replace") as f:
+            result.stderr = f.read()
+        os.unlink(stderr_path)
+        match = re.search(r"exit-code (-?\d+)", out or "")
+        result.exit_code = int(match.group(1)) if match else None
+        return result
+
+    def _visible_windows(self):
+        listing = self.desktop.xdotool("search", "--onlyvisible", "--name", ".")
+        return set(listing.split()) if listing else set()
+
+    def _wait_for_box(self, known):
+        """The box is the newest visible window that was not there before it (the progress
+        dialog carries the same caption as most boxes, so the caption alone does not tell)."""
+        for _ in range(60):
+            fresh = self._visible_windows() - known
+            if fresh:
+                return max(fresh, key=int)
+            time.sleep(0.1)
+        return self.desktop.xdotool("getactivewindow")
+
+    def _press(self, window, key):
+        if window:
+            self.desktop.xdotool("windowactivate", "--sync", window)
+            self.desktop.xdotool("key", "--window", window, key)
+        else:
+            self.desktop.xdotool("key", key)

@@ -1,0 +1,534 @@
+"""End-to-end tests of the patcher: the real Windows program under Wine, its boxes answered with
+their mnemonic keys, their texts read from Wine's message-box trace, and its exit code, the game
+files, the registry value, the shortcuts and the programs it starts checked afterwards.
+
+Usage: test_patcher.py [--visible] [-k SUBSTRING] (run.sh sets up the programs it needs)."""
+
+import argparse
+import os
+import shutil
+import sys
+import tempfile
+import time
+import traceback
+
+import harness
+from world import (DEFAULT_FILES, GAME_DIR, GAME_KEY, MUTEX_NAME, SHIPPED_TEXTS, World,
+                   crafted_pack, ini_text)
+
+CASES = []
+
+
+def case(function):
+    CASES.append(function)
+    return function
+
+
+class Failed(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failed(message)
+
+
+def expect_equal(actual, expected, what):
+    if actual != expected:
+        raise Failed("%s: expected %r, got %r" % (what, expected, actual))
+
+
+def texts(**changes):
+    result = dict(SHIPPED_TEXTS)
+    for key, value in changes.items():
+        if value is None:
+            result.pop(key, None)
+        else:
+            result[key] = value
+    return result
+
+
+T = SHIPPED_TEXTS
+WELCOME = ("^" + T["welcome"].replace("(", r"\(").replace(")", r"\)").replace("?", r"\?")
+           .replace(".", r"\.") + "$", "y")
+DONE = ("^" + T["done"].replace(".", r"\.") + "$", "Return")
+
+
+def lower_keys(files):
+    return {k.lower(): v for k, v in files.items()}
+
+
+def expect_copied(world, files=DEFAULT_FILES, path=GAME_DIR):
+    present = lower_keys(world.game_files(path))
+    for name, data in files.items():
+        expect(name.lower() in present, "%s was not copied" % name)
+        expect(present[name.lower()] == data, "%s differs after the copy" % name)
+
+
+def expect_boxes(result, expected_texts):
+    expect(not result.timed_out, "the patcher did not end in time; boxes: %r" % result.texts)
+    expect_equal(result.texts, expected_texts, "message boxes")
+    expect(not result.unexpected, "unexpected boxes: %r" % result.unexpected)
+
+
+# --- complete runs ---------------------------------------------------------------------------
+
+@case
+def complete_run_copies_the_tree_and_records_the_version(ctx):
+    world = ctx.world
+    world.install_game(version=0x10000)
+    patch = world.make_patch(texts())
+    result = ctx.run(patch, [WELCOME, DONE])
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_equal(result.boxes[0].caption, "VORN Patch", "caption of the start question")
+    expect_equal(result.exit_code, 0, "exit code")
+    expect_copied(world)
+    expect_equal(world.game_version(), 0x10001, "GameVersion after the run")
+    expect_equal(world.shortcuts(), [], "shortcuts without pwt_shortcut")
+
+
+@case
+def equal_version_passes_and_a_dropped_file_does_not_confuse_the_own_path(ctx):
+    world = ctx.world
+    world.install_game(version=0x10001, pack="lzss")
+    patch = world.make_patch(texts())
+    result = ctx.run(patch, [WELCOME, DONE], args=("C:\\windows\\win.ini",))
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_equal(result.exit_code, 0, "exit code")
+    expect_copied(world)
+
+
+@case
+def start_question_answered_no_changes_nothing(ctx):
+    world = ctx.world
+    world.install_game(version=0x10000)
+    before = world.game_files()
+    patch = world.make_patch(texts())
+    result = ctx.run(patch, [(WELCOME[0], "n")])
+    expect_boxes(result, [T["welcome"]])
+    expect_equal(result.exit_code, -1, "exit code")
+    expect_equal(world.game_files(), before, "game folder")
+    expect_equal(world.game_version(), 0x10000, "GameVersion")
+
+
+# --- refusals before the copy ----------------------------------------------------------------
+
+def refused(ctx, key, install=None, patch_texts=None, answers=None):
+    world = ctx.world
+    world.install_game(**(install or {}))
+    before = world.game_files()
+    version_before = world.game_version()
+    patch = world.make_patch(patch_texts or texts())
+    result = ctx.run(patch, answers or [WELCOME, ("", "Return")])
+    message = (patch_texts or T)[key]
+    expect_boxes(result, [T["welcome"], message])
+    expect_equal(result.boxes[-1].caption, "VORN Patch", "caption of the error")
+    expect_equal(result.exit_code, -1, "exit code")
+    expect_equal(world.game_files(), before, "game folder after a refusal")
+    expect_equal(world.game_version(), version_before, "GameVersion after a refusal")
+
+
+@case
+def running_game_is_refused(ctx):
+    world = ctx.world
+    stop = world.wine.host_path("C:\\e2e-stop-mutex")
+    if os.path.exists(stop):
+        os.unlink(stop)
+    holder = world.wine.start_helper("hold_mutex.exe", [MUTEX_NAME, "C:\\e2e-stop-mutex"])
+    try:
+        time.sleep(1.5)
+        refused(ctx, "vornrun")
+    finally:
+        open(stop, "w").close()
+        holder.wait(timeout=30)
+        os.unlink(stop)
+
+
+@case
+def missing_registry_key_means_not_installed(ctx):
+    world = ctx.world
+    world.install_game()
+    world.set_registry(None, None, None, present=False)
+    patch = world.make_patch(texts())
+    result = ctx.run(patch, [WELCOME, ("", "Return")])
+    expect_boxes(result, [T["welcome"], T["notvorn"]])
+    expect_equal(result.exit_code, -1, "exit code")
+
+
+@case
+def missing_game_executable_means_not_installed(ctx):
+    refused(ctx, "notvorn", install=dict(exe=False))
+
+
+@case
+def newer_installed_version_is_refused(ctx):
+    refused(ctx, "noneed", install=dict(version=0x10002))
+
+
+@case
+def version_below_the_minimum_is_refused(ctx):
+    refused(ctx, "errvermin", install=dict(version=0x0FFFF))
+
+
+@case
+def other_registry_language_is_refused(ctx):
+    refused(ctx, "wronglang", install=dict(language="Deutsch"))
+
+
+@case
+def other_pack_language_is_refused_in_every_pack_form(ctx):
+    for form in ("plain", "lzss", "hpfs"):
+        try:
+            refused(ctx, "wronglang", install=dict(pack=form, pack_language="Deutsch"))
+        except Failed as failure:
+            raise Failed("%s pack: %s" % (form, failure))
+
+
+@case
+def other_unit_name_is_refused(ctx):
+    refused(ctx, "wronglang", install=dict(pack="hpfs", peon="footman"))
+
+
+@case
+def language_checks_ignore_letter_case_and_pass_on_an_hpfs_pack(ctx):
+    world = ctx.world
+    world.install_game(language="ENGLISH", pack="hpfs", pack_language="english", peon="PEASANT")
+    result = ctx.run(world.make_patch(texts()), [WELCOME, DONE])
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_equal(result.exit_code, 0, "exit code")
+
+
+@case
+def empty_lang_skips_every_language_check(ctx):
+    world = ctx.world
+    world.install_game(language="Deutsch", pack="plain", pack_language="Deutsch", peon="x")
+    result = ctx.run(world.make_patch(texts(lang="")), [WELCOME, DONE])
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_equal(result.exit_code, 0, "exit code")
+
+
+@case
+def broken_patch_file_says_so(ctx):
+    world = ctx.world
+    world.install_game()
+    with open(ctx.stub, "rb") as f:
+        stub = f.read()
+    bare = world.place_file("C:\\patches\\bare-stub.exe", stub)
+    result = ctx.run(bare, [("^Patch file is broken!$", "Return")])
+    expect_boxes(result, ["Patch file is broken!"])
+    expect_equal(result.boxes[0].caption, "VORN Patch", "caption")
+    expect_equal(result.exit_code, -1, "exit code")
+
+
+@case
+def patch_without_settings_ends_silently(ctx):
+    world = ctx.world
+    world.install_game()
+    patch = world.make_patch(None, name="no-ini")
+    result = ctx.run(patch, [])
+    expect_boxes(result, [])
+    expect_equal(result.exit_code, -1, "exit code")
+
+
+# --- the start question's second form ---------------------------------------------------------
+
+@case
+def welcome2_shows_version_and_folder(ctx):
+    world = ctx.world
+    world.install_game(version=None)
+    form = "Installed %d.%d in %s - update?"
+    result = ctx.run(world.make_patch(texts(welcome2=form)),
+                     [(r"^Installed 1\.0 in C:\\Games\\Vorn\\ - update\?$", "y"), DONE])
+    expect_boxes(result, ["Installed 1.0 in C:\\Games\\Vorn\\ - update?", T["done"]])
+
+
+@case
+def welcome2_is_skipped_when_the_path_lacks_its_backslash(ctx):
+    world = ctx.world
+    world.install_game(registry_path="C:\\Games\\Vorn")
+    result = ctx.run(world.make_patch(texts(welcome2="v%d.%d at %s")), [WELCOME, DONE])
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_copied(world)
+
+
+@case
+def welcome2_with_unsafe_conversions_is_shown_as_it_stands(ctx):
+    world = ctx.world
+    world.install_game()
+    form = "Update %s%s%n now?"
+    result = ctx.run(world.make_patch(texts(welcome2=form)), [(r"^Update %s%s%n now\?$", "y"),
+                                                               DONE])
+    expect_boxes(result, [form, T["done"]])
+    expect_equal(result.exit_code, 0, "exit code")
+
+
+# --- failed copies ----------------------------------------------------------------------------
+
+def locked_copy(ctx, answer, relative="Vorn.dat", on_box=None, final=None, patch_texts=None):
+    world = ctx.world
+    world.install_game(files={relative: b"old contents"})
+    stop = "C:\\e2e-stop-lock"
+    if os.path.exists(world.wine.host_path(stop)):
+        os.unlink(world.wine.host_path(stop))
+    locker = world.wine.start_helper("lock_file.exe",
+                                     [GAME_DIR + relative.replace("/", "\\"), stop])
+    time.sleep(1.5)
+    error_text = "Error while trying to copy " + relative.upper().replace("/", "\\")
+    answers = [WELCOME, ("^" + error_text.replace("\\", r"\\").replace(".", r"\.") + "$",
+                         answer)]
+    if final:
+        answers.append(final)
+    try:
+        result = ctx.run(world.make_patch(patch_texts or texts()), answers, on_box=on_box)
+    finally:
+        open(world.wine.host_path(stop), "w").close()
+        locker.wait(timeout=30)
+        os.unlink(world.wine.host_path(stop))
+    return result, error_text
+
+
+@case
+def ignored_copy_error_finishes_with_not_completed(ctx):
+    world = ctx.world
+    final = ("^" + T["errnotcomplete"] + "$", "Return")
+    result, error_text = locked_copy(ctx, "i", final=final,
+                                     patch_texts=texts(pwt_shortcut="1", pwt_name="Vorn Online"))
+    expect_boxes(result, [T["welcome"], error_text, T["errnotcomplete"]])
+    expect_equal(result.boxes[1].caption, "Error", "caption of the copy question")
+    expect_equal(result.exit_code, 0, "exit code")
+    others = {k: v for k, v in DEFAULT_FILES.items() if k != "Vorn.dat"}
+    expect_copied(world, others)
+    expect_equal(world.game_version(), 0x10000, "GameVersion after an ignored error")
+    expect_equal(world.shortcuts(), [], "shortcuts after an ignored error")
+
+
+@case
+def retry_after_the_cause_is_removed_completes_the_copy(ctx):
+    world = ctx.world
+
+    def release(index, text):
+        if index == 1:
+            open(world.wine.host_path("C:\\e2e-stop-lock"), "w").close()
+            time.sleep(1.0)
+
+    result, error_text = locked_copy(ctx, "r", relative="maps/north/glacier.map",
+                                     on_box=release, final=DONE)
+    expect_boxes(result, [T["welcome"], error_text, T["done"]])
+    expect_equal(result.exit_code, 0, "exit code")
+    expect_copied(world)
+    expect_equal(world.game_version(), 0x10001, "GameVersion")
+
+
+@case
+def abort_ends_at_once_with_minus_one(ctx):
+    world = ctx.world
+    final = ("^" + T["errnotcomplete"] + "$", "Return")
+    result, error_text = locked_copy(ctx, "a", final=final)
+    expect_boxes(result, [T["welcome"], error_text, T["errnotcomplete"]])
+    expect_equal(result.exit_code, -1, "exit code")
+    expect_equal(world.game_version(), 0x10000, "GameVersion after an abort")
+
+
+@case
+def read_only_target_is_replaced(ctx):
+    world = ctx.world
+    game = world.install_game(files={"Vorn.dat": b"old"})
+    os.chmod(os.path.join(game, "Vorn.dat"), 0o444)
+    result = ctx.run(world.make_patch(texts()), [WELCOME, DONE])
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_copied(world)
+    expect(os.access(os.path.join(game, "Vorn.dat"), os.W_OK), "target is still read-only")
+
+
+@case
+def member_escaping_the_game_folder_is_refused(ctx):
+    world = ctx.world
+    world.install_game()
+    pack = crafted_pack([
+        ("FILES\\..\\..\\ESCAPED.TXT", b"must not be written"),
+        ("FILES\\GOOD.TXT", b"good"),
+        ("PATCH.INI", ini_text(texts()).encode()),
+    ])
+    patch = ctx.patch_from_pack(pack)
+    final = ("^" + T["errnotcomplete"] + "$", "Return")
+    result = ctx.run(patch, [WELCOME, ("copy", "i"), final])
+    expect_equal(result.exit_code, 0, "exit code")
+    expect(len(result.boxes) == 3 and "ESCAPED.TXT" in result.boxes[1].text,
+           "no copy question for the escaping member: %r" % result.texts)
+    expect(not os.path.exists(world.wine.host_path("C:\\ESCAPED.TXT")), "file escaped")
+    expect(not os.path.exists(world.wine.host_path("C:\\Games\\ESCAPED.TXT")), "file escaped")
+    expect_equal(lower_keys(world.game_files()).get("good.txt"), b"good", "GOOD.TXT")
+
+
+# --- final steps ------------------------------------------------------------------------------
+
+SHORTCUT = texts(pwt_shortcut="1", pwt_name="Vorn Online")
+
+
+def shortcut_target(world, relative):
+    with open(os.path.join(world.wine.programs_folder(), relative), "rb") as f:
+        data = f.read()
+    return b"pwtclient.exe" in data.lower()
+
+
+@case
+def shortcut_goes_into_the_programs_menu_without_a_vorn_folder(ctx):
+    world = ctx.world
+    world.install_game()
+    world.reset_menu()
+    result = ctx.run(world.make_patch(SHORTCUT), [WELCOME, DONE])
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_equal(world.shortcuts(), ["Vorn Online.lnk"], "shortcuts")
+    expect(shortcut_target(world, "Vorn Online.lnk"), "shortcut does not point at the client")
+
+
+@case
+def every_vorn_folder_gets_a_shortcut(ctx):
+    world = ctx.world
+    world.install_game()
+    programs = world.reset_menu(["e2e-Games/vorn", "VORN"])
+    os.makedirs(os.path.join(programs, "e2e-Other"), exist_ok=True)
+    open(os.path.join(programs, "e2e-Other", "vorn"), "w").close()
+    result = ctx.run(world.make_patch(SHORTCUT), [WELCOME, DONE])
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_equal(world.shortcuts(), sorted([os.path.join("VORN", "Vorn Online.lnk"),
+                                            os.path.join("e2e-Games", "vorn",
+                                                         "Vorn Online.lnk")]), "shortcuts")
+
+
+@case
+def shortcut_name_with_a_separator_makes_no_shortcut(ctx):
+    world = ctx.world
+    world.install_game()
+    world.reset_menu()
+    result = ctx.run(world.make_patch(texts(pwt_shortcut="1", pwt_name="..\\..\\Startup\\x")),
+                     [WELCOME, DONE])
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_equal(world.shortcuts(), [], "shortcuts")
+
+
+def installer_game(world, path):
+    world.install_game(path=path)
+    installer = world.wine.host_path(path + "GameSpy Arcade\\ArcadeInstallFull101b.EXE")
+    os.makedirs(os.path.dirname(installer), exist_ok=True)
+    shutil.copy(os.path.join(world.wine.tools_dir, "fake_installer.exe"), installer)
+    return os.path.join(os.path.dirname(installer), "started.txt")
+
+
+def wait_for(path, seconds=10):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if os.path.exists(path):
+            return True
+        time.sleep(0.2)
+    return False
+
+
+@case
+def installer_is_started_when_the_user_says_yes_also_from_a_folder_with_spaces(ctx):
+    world = ctx.world
+    path = "C:\\Program Files\\Vorn Game\\"
+    started = installer_game(world, path)
+    decoy = world.wine.host_path("C:\\Program.exe")
+    shutil.copy(os.path.join(world.wine.tools_dir, "fake_installer.exe"), decoy)
+    decoy_started = world.wine.host_path("C:\\started.txt")
+    for stale in (started, decoy_started):
+        if os.path.exists(stale):
+            os.unlink(stale)
+    question = "Install GameSpy Arcade now?"
+    try:
+        result = ctx.run(world.make_patch(texts(gamespy=question)),
+                         [WELCOME, ("^Install GameSpy", "y"), DONE])
+        expect_boxes(result, [T["welcome"], question, T["done"]])
+        expect(wait_for(started), "the installer was not started")
+        expect(not os.path.exists(decoy_started), "C:\\Program.exe was started instead")
+    finally:
+        os.unlink(decoy)
+
+
+@case
+def installer_is_not_started_when_the_user_says_no(ctx):
+    world = ctx.world
+    started = installer_game(world, GAME_DIR)
+    question = "Install GameSpy Arcade now?"
+    result = ctx.run(world.make_patch(texts(gamespy=question)),
+                     [WELCOME, ("^Install GameSpy", "n"), DONE])
+    expect_boxes(result, [T["welcome"], question, T["done"]])
+    expect_equal(result.exit_code, 0, "exit code")
+    time.sleep(1)
+    expect(not os.path.exists(started), "the installer was started")
+
+
+# --- driver -----------------------------------------------------------------------------------
+
+class Context:
+    def __init__(self, world, stub, shots_root):
+        self.world = world
+        self.stub = stub
+        self.shots_root = shots_root
+        self.name = None
+
+    def run(self, patch, answers, args=(), on_box=None):
+        shots = os.path.join(self.shots_root, self.name)
+        os.makedirs(shots, exist_ok=True)
+        return self.world.wine.drive(patch, answers, args=args, on_box=on_box, shots_dir=shots)
+
+    def patch_from_pack(self, pack):
+        work = tempfile.mkdtemp(dir=self.world.work)
+        pack_path = os.path.join(work, "crafted.pak")
+        with open(pack_path, "wb") as f:
+            f.write(pack)
+        container = pack_path + ".lzss"
+        self.world.vornpatch("lzss", "compress", pack_path, container)
+        with open(self.stub, "rb") as f:
+            data = f.read()
+        with open(container, "rb") as f:
+            data += f.read()
+        return self.world.place_file("C:\\patches\\crafted-%d.exe" % self.world.counter, data)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--visible", action="store_true", help="use the current DISPLAY")
+    parser.add_argument("-k", dest="filter", default="", help="run the cases whose name has this")
+    parser.add_argument("--work", default=os.environ.get("VORN_E2E_WORK", "build/e2e"))
+    options = parser.parse_args()
+
+    tool = os.environ["VORN_TOOL"]
+    stub = os.environ["VORN_STUB"]
+    helpers = os.environ["VORN_HELPERS"]
+    work = os.path.abspath(options.work)
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    selected = [c for c in CASES if options.filter in c.__name__]
+    passed = failed = 0
+    with harness.Desktop(visible=options.visible) as desktop:
+        wine = harness.Wine(desktop, helpers)
+        wine.start_server()
+        world = World(wine, tool, stub, os.path.join(work, "sources"))
+        context = Context(world, stub, os.path.join(work, "screenshots"))
+        try:
+            for function in selected:
+                context.name = function.__name__
+                start = time.time()
+                try:
+                    world.reset_menu()
+                    function(context)
+                    passed += 1
+                    print("PASS %s (%.1f s)" % (function.__name__, time.time() - start),
+                          flush=True)
+                except Failed as failure:
+                    failed += 1
+                    print("FAIL %s: %s" % (function.__name__, failure), flush=True)
+                except Exception:
+                    failed += 1
+                    print("FAIL %s: exception\n%s" % (function.__name__, traceback.format_exc()),
+                          flush=True)
+        finally:
+            wine.stop_server()
+    print("end-to-end: %d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 and passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
