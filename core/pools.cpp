@@ -52,7 +52,9 @@ u32 CHeapHandlePool::Size(PoolHandle handle) {
 }
 
 namespace {
-constexpr u32 kSizeWord = 4;
+// The size word is 4 bytes on the 32-bit target; on 64-bit hosts the header keeps the block
+// aligned for the pointers that nodes store in it.
+constexpr u32 kSizeWord = sizeof(void*) > 4 ? 16 : 4;
 
 u32 LoadSizeWord(const void* header) {
   u32 size;
