@@ -18,22 +18,38 @@ constexpr u32 kFullPathBuffer = 256;
 
 ErrorCode TranslateOsError(u32 osError, ErrorCode fallback) {
   switch (osError) {
-    case OS_ERROR_SUCCESS: return nullptr;
-    case OS_ERROR_FILE_NOT_FOUND: return ERR_FILENOTFOUND;
-    case OS_ERROR_PATH_NOT_FOUND: return ERR_PATHNOTFOUND;
-    case OS_ERROR_TOO_MANY_OPEN_FILES: return ERR_TOOMANYOPENFILES;
-    case OS_ERROR_ACCESS_DENIED: return ERR_ACCESSDENIED;
-    case OS_ERROR_INVALID_DRIVE: return ERR_VOLUMENOTFOUND;
-    case OS_ERROR_NO_MORE_FILES: return ERR_NOMOREFILES;
-    case OS_ERROR_WRITE_PROTECT: return ERR_WRITEPROTECTED;
-    case OS_ERROR_NOT_READY: return ERR_NOTREADY;
-    case OS_ERROR_NOT_DOS_DISK: return ERR_BADVOLUME;
-    case OS_ERROR_SHARING_VIOLATION: return ERR_SHARING;
-    case OS_ERROR_FILE_EXISTS: return ERR_FILEEXIST;
-    case OS_ERROR_DISK_FULL: return ERR_DISKFULL;
-    case OS_ERROR_NEGATIVE_SEEK: return ERR_SEEKFAIL;
-    case OS_ERROR_ALREADY_EXISTS: return ERR_ALREADYEXISTS;
-    default: return fallback;
+    case OS_ERROR_SUCCESS:
+      return nullptr;
+    case OS_ERROR_FILE_NOT_FOUND:
+      return ERR_FILENOTFOUND;
+    case OS_ERROR_PATH_NOT_FOUND:
+      return ERR_PATHNOTFOUND;
+    case OS_ERROR_TOO_MANY_OPEN_FILES:
+      return ERR_TOOMANYOPENFILES;
+    case OS_ERROR_ACCESS_DENIED:
+      return ERR_ACCESSDENIED;
+    case OS_ERROR_INVALID_DRIVE:
+      return ERR_VOLUMENOTFOUND;
+    case OS_ERROR_NO_MORE_FILES:
+      return ERR_NOMOREFILES;
+    case OS_ERROR_WRITE_PROTECT:
+      return ERR_WRITEPROTECTED;
+    case OS_ERROR_NOT_READY:
+      return ERR_NOTREADY;
+    case OS_ERROR_NOT_DOS_DISK:
+      return ERR_BADVOLUME;
+    case OS_ERROR_SHARING_VIOLATION:
+      return ERR_SHARING;
+    case OS_ERROR_FILE_EXISTS:
+      return ERR_FILEEXIST;
+    case OS_ERROR_DISK_FULL:
+      return ERR_DISKFULL;
+    case OS_ERROR_NEGATIVE_SEEK:
+      return ERR_SEEKFAIL;
+    case OS_ERROR_ALREADY_EXISTS:
+      return ERR_ALREADYEXISTS;
+    default:
+      return fallback;
   }
 }
 

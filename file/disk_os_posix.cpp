@@ -95,7 +95,7 @@ bool ParentExists(const char* native) {
   size_t length = std::strlen(parent);
   while (length > 1 && parent[length - 1] == '/') parent[--length] = '\0';
   char* slash = std::strrchr(parent, '/');
-  if (!slash) return true;  // the current directory
+  if (!slash) return true;           // the current directory
   if (slash == parent) return true;  // the root
   *slash = '\0';
   return IsDirectory(parent);
@@ -105,7 +105,8 @@ bool DescriptorIsOpen(int fd) { return fcntl(fd, F_GETFL) != -1; }
 
 u32 ErrorNumber(int error, Call call, const char* native) {
   switch (error) {
-    case 0: return OS_ERROR_SUCCESS;
+    case 0:
+      return OS_ERROR_SUCCESS;
     case ENOENT:
       if (call == Call::kMakeDir || call == Call::kSearch) return OS_ERROR_PATH_NOT_FOUND;
       return native && !ParentExists(native) ? OS_ERROR_PATH_NOT_FOUND : OS_ERROR_FILE_NOT_FOUND;
@@ -117,28 +118,41 @@ u32 ErrorNumber(int error, Call call, const char* native) {
       return OS_ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EISDIR: return OS_ERROR_ACCESS_DENIED;
+    case EISDIR:
+      return OS_ERROR_ACCESS_DENIED;
     case EEXIST:
       if (call == Call::kCreateNew || call == Call::kOpen) return OS_ERROR_FILE_EXISTS;
       if (call == Call::kRemoveDir) return OS_ERROR_DIR_NOT_EMPTY;
       return OS_ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return OS_ERROR_DIR_NOT_EMPTY;
+    case ENOTEMPTY:
+      return OS_ERROR_DIR_NOT_EMPTY;
     case ENOSPC:
-    case EDQUOT: return OS_ERROR_DISK_FULL;
+    case EDQUOT:
+      return OS_ERROR_DISK_FULL;
     case EMFILE:
-    case ENFILE: return OS_ERROR_TOO_MANY_OPEN_FILES;
-    case EROFS: return OS_ERROR_WRITE_PROTECT;
+    case ENFILE:
+      return OS_ERROR_TOO_MANY_OPEN_FILES;
+    case EROFS:
+      return OS_ERROR_WRITE_PROTECT;
     case EBUSY:
-    case ETXTBSY: return OS_ERROR_SHARING_VIOLATION;
-    case EBADF: return OS_ERROR_INVALID_HANDLE;
-    case EINVAL: return OS_ERROR_INVALID_PARAMETER;
-    case ENAMETOOLONG: return OS_ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM: return OS_ERROR_NOT_ENOUGH_MEMORY;
-    case EXDEV: return OS_ERROR_NOT_SAME_DEVICE;
+    case ETXTBSY:
+      return OS_ERROR_SHARING_VIOLATION;
+    case EBADF:
+      return OS_ERROR_INVALID_HANDLE;
+    case EINVAL:
+      return OS_ERROR_INVALID_PARAMETER;
+    case ENAMETOOLONG:
+      return OS_ERROR_FILENAME_EXCED_RANGE;
+    case ENOMEM:
+      return OS_ERROR_NOT_ENOUGH_MEMORY;
+    case EXDEV:
+      return OS_ERROR_NOT_SAME_DEVICE;
     case ENXIO:
     case ENODEV:
-    case ENOMEDIUM: return OS_ERROR_NOT_READY;
-    default: return OS_ERROR_IO_DEVICE;
+    case ENOMEDIUM:
+      return OS_ERROR_NOT_READY;
+    default:
+      return OS_ERROR_IO_DEVICE;
   }
 }
 
@@ -172,9 +186,14 @@ OsHandle PosixOpen(const char* path, u32 access, u32, u32 creation, u32 hints) {
       flags |= O_CREAT | O_EXCL;
       call = Call::kCreateNew;
       break;
-    case OS_CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-    case OS_OPEN_EXISTING: break;
-    default: lastError = OS_ERROR_INVALID_PARAMETER; return kInvalidOsHandle;
+    case OS_CREATE_ALWAYS:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case OS_OPEN_EXISTING:
+      break;
+    default:
+      lastError = OS_ERROR_INVALID_PARAMETER;
+      return kInvalidOsHandle;
   }
   int fd;
   do {
@@ -501,10 +520,10 @@ u32 PosixSetHandleCount(u32 count) {
 u32 PosixLastError() { return lastError; }
 
 const DiskOsTable kPosixTable = {
-    PosixOpen,      PosixRead,      PosixWrite,     PosixSeek,     PosixSize,
-    PosixFlush,     PosixSetEnd,    PosixClose,     PosixRemove,   PosixRename,
-    PosixMakeDir,   PosixRemoveDir, PosixFindFirst, PosixFindNext, PosixFindEnd,
-    PosixExists,    PosixFullPath,  PosixSetHandleCount, PosixLastError,
+    PosixOpen,    PosixRead,      PosixWrite,          PosixSeek,      PosixSize,
+    PosixFlush,   PosixSetEnd,    PosixClose,          PosixRemove,    PosixRename,
+    PosixMakeDir, PosixRemoveDir, PosixFindFirst,      PosixFindNext,  PosixFindEnd,
+    PosixExists,  PosixFullPath,  PosixSetHandleCount, PosixLastError,
 };
 
 }  // namespace

@@ -74,10 +74,10 @@ u32 Win32SetHandleCount(u32 count) { return SetHandleCount(count); }
 u32 Win32LastError() { return GetLastError(); }
 
 const DiskOsTable kWin32Table = {
-    Win32Open,      Win32Read,     Win32Write,    Win32Seek,       Win32Size,
-    Win32Flush,     Win32SetEnd,   Win32Close,    Win32Remove,     Win32Rename,
-    Win32MakeDir,   Win32RemoveDir, Win32FindFirst, Win32FindNext, Win32FindEnd,
-    Win32Exists,    Win32FullPath, Win32SetHandleCount, Win32LastError,
+    Win32Open,    Win32Read,      Win32Write,          Win32Seek,      Win32Size,
+    Win32Flush,   Win32SetEnd,    Win32Close,          Win32Remove,    Win32Rename,
+    Win32MakeDir, Win32RemoveDir, Win32FindFirst,      Win32FindNext,  Win32FindEnd,
+    Win32Exists,  Win32FullPath,  Win32SetHandleCount, Win32LastError,
 };
 
 }  // namespace

@@ -117,8 +117,8 @@ TEST(DiskErrors, EveryOperationTranslatesSystemErrorsWithItsFallback) {
       os.Fail(operation.call, row.osError);
       ErrorCode expected = row.code ? row.code : operation.fallback;
       ErrorCode got = operation.run(disk, file.get(), dir);
-      EXPECT_EQ(got, expected) << operation.name << " with system error " << row.osError
-                               << ": " << ErrorText(got);
+      EXPECT_EQ(got, expected) << operation.name << " with system error " << row.osError << ": "
+                               << ErrorText(got);
       os.Stop();
     }
   }

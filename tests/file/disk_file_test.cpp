@@ -10,8 +10,7 @@ using namespace disk_test;
 
 namespace {
 
-std::unique_ptr<CFile> OpenOn(CDiskFS& disk, const std::string& path, u16 flags,
-                                ErrorCode* error) {
+std::unique_ptr<CFile> OpenOn(CDiskFS& disk, const std::string& path, u16 flags, ErrorCode* error) {
   return std::unique_ptr<CFile>(disk.Open(path.c_str(), flags, error));
 }
 

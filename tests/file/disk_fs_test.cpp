@@ -80,8 +80,8 @@ TEST(DiskFS, EnumerationListsEntriesWithoutDotsAndAttributes) {
   fs::create_directories(dir.Native("sub/deeper"));
   dir.Write("sub/inner.dat", "333");
   dir.Write("locked", "");
-  fs::permissions(dir.Native("locked"), fs::perms::owner_write | fs::perms::group_write |
-                                            fs::perms::others_write,
+  fs::permissions(dir.Native("locked"),
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   CDiskFS disk;
   ErrorCode end = nullptr;

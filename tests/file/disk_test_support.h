@@ -74,8 +74,24 @@ class TempDir {
 };
 
 enum OsCall {
-  kOpen, kRead, kWrite, kSeek, kSize, kFlush, kSetEnd, kClose, kRemove, kRename, kMakeDir,
-  kRemoveDir, kFindFirst, kFindNext, kFindEnd, kExists, kFullPath, kSetHandleCount,
+  kOpen,
+  kRead,
+  kWrite,
+  kSeek,
+  kSize,
+  kFlush,
+  kSetEnd,
+  kClose,
+  kRemove,
+  kRename,
+  kMakeDir,
+  kRemoveDir,
+  kFindFirst,
+  kFindNext,
+  kFindEnd,
+  kExists,
+  kFullPath,
+  kSetHandleCount,
   kOsCallCount
 };
 
@@ -99,8 +115,8 @@ inline FaultState faults;
 
 inline bool ShouldFail(OsCall call) {
   ++faults.calls[call];
-  faults.injected = faults.failCall == call &&
-                    (faults.failOnNth == 0 || faults.calls[call] == faults.failOnNth);
+  faults.injected =
+      faults.failCall == call && (faults.failOnNth == 0 || faults.calls[call] == faults.failOnNth);
   return faults.injected;
 }
 
@@ -124,9 +140,7 @@ inline u32 FaultSize(OsHandle file) {
   return ShouldFail(kSize) ? 0xFFFFFFFFu : faults.real.Size(file);
 }
 inline bool FaultFlush(OsHandle file) { return !ShouldFail(kFlush) && faults.real.Flush(file); }
-inline bool FaultSetEnd(OsHandle file) {
-  return !ShouldFail(kSetEnd) && faults.real.SetEnd(file);
-}
+inline bool FaultSetEnd(OsHandle file) { return !ShouldFail(kSetEnd) && faults.real.SetEnd(file); }
 // Closing calls go through even when they are made to fail, so nothing leaks.
 inline bool FaultClose(OsHandle file) {
   bool fail = ShouldFail(kClose);
@@ -180,11 +194,11 @@ class ScopedOsFaults {
     faults = FaultState{};
     faults.real = g_diskOs;
     faults.failCall = -1;
-    g_diskOs = DiskOsTable{FaultOpen,     FaultRead,     FaultWrite,      FaultSeek,
-                           FaultSize,     FaultFlush,    FaultSetEnd,     FaultClose,
-                           FaultRemove,   FaultRename,   FaultMakeDir,    FaultRemoveDir,
-                           FaultFindFirst, FaultFindNext, FaultFindEnd,   FaultExists,
-                           FaultFullPath, FaultSetHandleCount, FaultLastError};
+    g_diskOs =
+        DiskOsTable{FaultOpen,    FaultRead,      FaultWrite,          FaultSeek,     FaultSize,
+                    FaultFlush,   FaultSetEnd,    FaultClose,          FaultRemove,   FaultRename,
+                    FaultMakeDir, FaultRemoveDir, FaultFindFirst,      FaultFindNext, FaultFindEnd,
+                    FaultExists,  FaultFullPath,  FaultSetHandleCount, FaultLastError};
   }
   ~ScopedOsFaults() { DiskOsRestore(); }
   ScopedOsFaults(const ScopedOsFaults&) = delete;
