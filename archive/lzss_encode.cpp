@@ -172,7 +172,8 @@ ErrorCode LzssEncodeBlock(const u8* source, u32 sourceLength, u8* destination,
     return nullptr;
   }
   const u16 nodeCount = static_cast<u16>(window - 1);
-  auto* nodes = static_cast<MatchTree::Node*>(g_ptrPool->Alloc(nodeCount * sizeof(MatchTree::Node)));
+  auto* nodes =
+      static_cast<MatchTree::Node*>(g_ptrPool->Alloc(nodeCount * sizeof(MatchTree::Node)));
   if (!nodes) return ERR_NOTENOUGHMEM;
   MatchTree tree(nodes, nodeCount, source);
   BitWriter writer(destination, capacity);

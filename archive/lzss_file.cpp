@@ -275,8 +275,7 @@ ErrorCode CLzssFile::StoreCurrentBlock() {
   const u8* data = work;
   u32 stored = rawLength;
   // Any coder failure leaves the block raw: the coded form only saves space.
-  if (!encoder(work, rawLength, coded, &codedLength, method, nullptr) &&
-      codedLength < rawLength) {
+  if (!encoder(work, rawLength, coded, &codedLength, method, nullptr) && codedLength < rawLength) {
     data = coded;
     stored = codedLength;
   }

@@ -28,7 +28,7 @@ class CLzssFile : public CFile {
   ErrorCode Read(void* buffer, u32 size, u32* done) override;
   ErrorCode Write(const void* buffer, u32 size, u32* done) override;
   ErrorCode Seek(i32 distance, u16 origin) override;
-  u32 GetSize() override { return length; }
+  u32 GetSize() override { return isOpen ? length : 0; }
   u32 GetPosition() override { return position; }
   ErrorCode Flush() override;
   ErrorCode Truncate() override { return SetLength(position); }

@@ -1,8 +1,9 @@
+#include "archive/file_window.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "archive/file_window.h"
 #include "support/memory_file.h"
 
 namespace {
@@ -74,7 +75,8 @@ TEST(FileWindow, MoveDataWorksInInnerPositions) {
   MemoryFile inner(Digits(30));
   CFileWindow window(&inner, 10, CFileWindow::kToEnd, 0);
   ASSERT_EQ(window.MoveData(2, 0, 0x7FFFFFFF, 3, nullptr), nullptr);
-  EXPECT_EQ(std::string(inner.bytes.begin(), inner.bytes.end()), "01234567890101234567890123456789");
+  EXPECT_EQ(std::string(inner.bytes.begin(), inner.bytes.end()),
+            "01234567890101234567890123456789");
   EXPECT_EQ(window.Flush(), nullptr);
   EXPECT_EQ(window.Truncate(), nullptr);
   EXPECT_EQ(inner.bytes.size(), 32u);

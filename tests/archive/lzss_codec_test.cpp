@@ -1,3 +1,5 @@
+#include "archive/lzss_codec.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "archive/lzss_codec.h"
 #include "support/lzss_samples.h"
 
 namespace {
@@ -31,8 +32,8 @@ ErrorCode Decode(const std::vector<u8>& coded, u8 method, u32 capacity, std::vec
   std::unique_ptr<u8[]> destination(new u8[capacity ? capacity : 1]);
   std::memset(destination.get(), fill, capacity);
   u32 produced = 0xDEADBEEF;
-  ErrorCode error = LzssDecodeBlock(source.get(), static_cast<u32>(coded.size()),
-                                    destination.get(), capacity, &produced, method);
+  ErrorCode error = LzssDecodeBlock(source.get(), static_cast<u32>(coded.size()), destination.get(),
+                                    capacity, &produced, method);
   if (!error) output->assign(destination.get(), destination.get() + produced);
   return error;
 }
@@ -245,8 +246,10 @@ TEST(LzssCodec, ArbitraryBytesDecodeLikeTheReferenceWithoutReadingPastTheEnd) {
       bool referenceOk = ReferenceDecode(input, method, 600, &expected);
       ErrorCode error = Decode(input, method, 600, &out);
       ASSERT_EQ(error == nullptr, referenceOk) << ErrorText(error);
-      if (referenceOk) ASSERT_EQ(out, expected);
-      else ASSERT_EQ(error, ERR_INVALIDFORMAT);
+      if (referenceOk)
+        ASSERT_EQ(out, expected);
+      else
+        ASSERT_EQ(error, ERR_INVALIDFORMAT);
     }
   }
 }

@@ -24,8 +24,8 @@ class BitReader {
 
 }  // namespace
 
-bool ReferenceDecode(const std::vector<u8>& coded, u8 method, u32 capacity,
-                     std::vector<u8>* output, const std::vector<u8>& initial) {
+bool ReferenceDecode(const std::vector<u8>& coded, u8 method, u32 capacity, std::vector<u8>* output,
+                     const std::vector<u8>& initial) {
   const unsigned offsetBits = method >> 4, lengthBits = method & 15;
   std::vector<u8> out = initial;
   out.resize(capacity);
@@ -70,8 +70,8 @@ std::vector<u8> RandomBytes(u32 size, u32 seed) {
 std::vector<SampleBlock> SampleBlocks(u32 size) {
   std::vector<SampleBlock> blocks;
   std::string text;
-  const char* words[] = {"patch ", "file ", "the ", "[str] ", "Version=", "0x0001000A\r\n",
-                         "copying ", "game ", "folder ", "|", "language "};
+  const char* words[] = {"patch ",   "file ", "the ",    "[str] ", "Version=", "0x0001000A\r\n",
+                         "copying ", "game ", "folder ", "|",      "language "};
   u32 state = 7;
   while (text.size() < size) {
     state = state * 1103515245u + 12345u;
@@ -84,7 +84,7 @@ std::vector<SampleBlock> SampleBlocks(u32 size) {
   for (u32 i = 0; i < size; ++i) {
     // Structured records: small counters, repeated field tags, a few noisy bytes.
     u32 record = i / 16, field = i % 16;
-    binary[i] = field < 4 ? static_cast<u8>(record >> (8 * field))
+    binary[i] = field < 4   ? static_cast<u8>(record >> (8 * field))
                 : field < 8 ? static_cast<u8>(0xF0 | field)
                             : static_cast<u8>((record * 31 + field * 7) & 0x3F);
   }
