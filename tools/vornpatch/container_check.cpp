@@ -53,20 +53,29 @@ bool CheckContainer(CLzssFile* container, Progress* progress, std::string* fault
     return false;
   }
 
+  // The table first: entries must not decrease, and none may pass the end of the data (entry
+  // count is the end of the file as the container sees it).
+  const u32 dataEnd = container->BlockOffset(count);
+  for (u32 i = 0; i < count; ++i) {
+    const u32 start = container->BlockOffset(i);
+    if (start > dataEnd) {
+      *fault = Format(
+          "the container is cut short: block %u is stored at offset %u, but the "
+          "data end at %u",
+          i, start, dataEnd);
+      return false;
+    }
+    if (i + 1 < count && container->BlockOffset(i + 1) < start) {
+      *fault = Format("block table entry %u (%u) lies after entry %u (%u)", i, start, i + 1,
+                      container->BlockOffset(i + 1));
+      return false;
+    }
+  }
+
   u32 coded = 0, raw = 0, empty = 0;
   for (u32 i = 0; i < count; ++i) {
     const u32 start = container->BlockOffset(i);
     const u32 end = container->BlockOffset(i + 1);
-    if (end < start) {
-      *fault =
-          i + 1 == count
-              ? Format(
-                    "the container is cut short: block %u starts at offset %u, but the "
-                    "file ends at %u",
-                    i, start, end)
-              : Format("block table entry %u (%u) lies after entry %u (%u)", i, start, i + 1, end);
-      return false;
-    }
     const u32 storedLength = end - start;
     const u32 rawLength = i + 1 < count ? blockSize : length - blockSize * (count - 1);
     if (storedLength >= rawLength) {
