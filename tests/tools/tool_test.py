@@ -346,20 +346,42 @@ def test_build_refusals(tool, work, args):
     check(not os.path.exists(out), "a failed build left its output")
 
 
+def sparse(path, size):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.truncate(size)
+
+
 def test_limits(tool, work, args):
-    """Files of 4 GiB or more are refused before any data is read (sparse files, no disk use)."""
-    big = os.path.join(work, "big.bin")
-    with open(big, "wb") as f:
-        f.truncate(1 << 32)
-    err = tool.fails(FAILURE, "lzss", "compress", big, os.path.join(work, "big.lz"))
-    check("4 GiB" in err, "a 4 GiB input is reported as %r" % err)
+    """Files, packs and patches the toolkit cannot address (2 GiB and more; a 4 GiB file also
+    reads as size 0 through 32-bit sizes) are refused before any data is read. Sparse files:
+    no disk space is used."""
+    for size in (1 << 32, (1 << 31) + 1):
+        big = os.path.join(work, "big%d.bin" % size)
+        sparse(big, size)
+        err = tool.fails(FAILURE, "lzss", "compress", big, os.path.join(work, "big.lz"))
+        check("%d bytes" % size in err and "2 GiB" in err, "a %d-byte input is reported as %r" % (size, err))
+        os.remove(big)
+    check(not os.path.exists(os.path.join(work, "big.lz")), "a refused compress left its output")
+
     src = os.path.join(work, "src")
     make_tree(src, odd_names=False)
-    os.replace(big, os.path.join(src, "Files", "big.bin"))
     stub = os.path.join(work, "stub.exe")
     make_stub(stub)
+    sparse(os.path.join(src, "Files", "big.bin"), 1 << 32)
     err = tool.fails(FAILURE, "build", src, "-o", os.path.join(work, "p.exe"), "--stub", stub)
-    check("4 GiB" in err and "big.bin" in err, "a 4 GiB member is reported as %r" % err)
+    check("big.bin" in err and "2 GiB" in err, "a 4 GiB member is reported as %r" % err)
+    os.remove(os.path.join(src, "Files", "big.bin"))
+
+    # Members that fit one by one but not together.
+    for i in range(2):
+        sparse(os.path.join(src, "Files", "half%d.bin" % i), 1100 << 20)
+    err = tool.fails(FAILURE, "pack", os.path.join(src, "Files"), "-o", os.path.join(work, "f.pak"))
+    check("pack would be too large" in err, "an oversized pack is reported as %r" % err)
+    err = tool.fails(FAILURE, "build", src, "-o", os.path.join(work, "p.exe"), "--stub", stub)
+    check("too large" in err, "an oversized patch is reported as %r" % err)
+    for name in ("p.exe", "p.exe.partial", "f.pak", "f.pak.partial"):
+        check(not os.path.exists(os.path.join(work, name)), "a refused run left %s" % name)
 
 
 def test_progress(tool, work, args):

@@ -148,13 +148,12 @@ int RunBuild(const Args& args) {
       CreateContainerAt(out.File(), payloadOffset, kPatchBlockSize, coding, output);
   if (!container) return kExitFailure;
   int status = WritePackFromSources(set, container, output, &progress, [&](u32 packSize) -> int {
-    // Positions in the patch are 32-bit: the whole file must stay below 4 GiB.
+    // The whole patch must stay addressable, for this tool and for the patcher.
     const u64 blocks = packSize / kPatchBlockSize + 1;
     const u64 bound =
         payloadOffset + CLzssFile::kHeaderSize + 4 * blocks + static_cast<u64>(packSize);
-    if (bound > 0xFFFFFFFFull) {
-      return ReportFault(output,
-                         "the patch could reach 4 GiB; patches are limited to 32-bit sizes");
+    if (bound > kMaxFileSize) {
+      return ReportFault(output, "the patch would be too large: up to " + TooLargeText(bound));
     }
     ErrorCode sizing = Presize(container, packSize);
     return sizing ? ReportError(output, "cannot size the payload", sizing) : kExitOk;

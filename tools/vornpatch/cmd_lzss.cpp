@@ -37,10 +37,10 @@ int Compress(const Args& args, const std::string& in, const std::string& out) {
   FileSize64(source, &size);
   FileIdentity inId, outId;
   const bool same = IdentifyFile(source, &inId) && IdentifyPath(out, &outId) && inId == outId;
-  if (same || size > 0xFFFFFFFFull) {
+  if (same || size > kMaxFileSize) {
     delete source;
     if (same) return ReportFault(out, "refusing to overwrite the input");
-    return ReportFault(in, "the file is 4 GiB or larger; containers hold less than 4 GiB");
+    return ReportFault(in, "the file is too large: " + TooLargeText(size));
   }
 
   OutputFile output(out);

@@ -24,7 +24,9 @@ void PrintTopHelp(FILE* out) {
   }
   std::fprintf(out,
                "\n"
-               "Exit status: 0 success, 1 failure, 2 wrong usage.\n");
+               "list, extract and verify take a TARGET: a %s.\n"
+               "Exit status: 0 success, 1 failure, 2 wrong usage.\n",
+               TargetKindList().c_str());
 }
 
 bool WantsHelp(int argc, char** argv) {

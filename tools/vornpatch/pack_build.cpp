@@ -35,9 +35,8 @@ int AddSourceFile(SourceSet* set, const std::string& diskPath, const std::string
     return ReportFault(set->outputName,
                        "refusing to overwrite " + diskPath + ", an input of this run");
   }
-  if (size > 0xFFFFFFFFull) {
-    return ReportFault(diskPath, "the file is 4 GiB or larger; packs hold members below 4 GiB");
-  }
+  if (size > kMaxFileSize)
+    return ReportFault(diskPath, "the file is too large: " + TooLargeText(size));
   set->files.push_back(SourceFile{diskPath, Normalised(member), static_cast<u32>(size)});
   set->totalBytes += size;
   return kExitOk;
@@ -85,6 +84,13 @@ int FinishSourceSet(SourceSet* set) {
                                                 files[i - 1].diskPath +
                                                 " (pack names ignore letter case)");
     }
+  }
+  // Header, directory entries (lengths, name, offset, size) and CRCs: an upper bound.
+  u64 packBound = 40 + set->totalBytes;
+  for (const SourceFile& file : files) packBound += 2 + file.member.size() + 8 + 4;
+  if (packBound > kMaxFileSize) {
+    return ReportFault(set->outputName,
+                       "the pack would be too large: up to " + TooLargeText(packBound));
   }
   return kExitOk;
 }
