@@ -335,10 +335,11 @@ TEST(PackFS, MountPackRegistersUnderTheNameWithABackslash) {
   delete member;
   EXPECT_EQ(FileServiceTable.Exists("OTHER\\x.txt"), 1u);
   EXPECT_EQ(FileServiceTable.Exists("OTHER\\\\x.txt"), 0u);
-  CFileService* pack = UnmountService("DATA\\");
+  CFileService* pack = UnmountService("other\\");
   ASSERT_NE(pack, nullptr);
   EXPECT_STREQ(pack->GetClassName(), "CPackFS");
   delete pack;
+  EXPECT_EQ(FileServiceTable.Exists("OTHER\\x.txt"), 0u);
   EXPECT_EQ(ShutdownMountTable(), nullptr);  // destroys the other pack, its file and its name
 }
 

@@ -291,8 +291,14 @@ TEST(NameIndex, LoadsAStoredCheckpointTableOnlyWhenItMatches) {
   };
   // Step 10 with 30 names would build 3 checkpoints; a matching stored table of 2 is kept as is.
   std::vector<u8> matching = stored(2, offsets[10]);
-  MemHandle table = ToBlock(matching);
-  CNameIndex loaded(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), 0, table,
+  // Handles are given back in the reverse order of their making, so the handle table ends empty.
+  struct Owned {
+    explicit Owned(const std::vector<u8>& b) : handle(ToBlock(b)) {}
+    ~Owned() { MemFree(handle); }
+    MemHandle handle;
+  };
+  Owned table(matching);
+  CNameIndex loaded(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), 0, table.handle,
                     static_cast<u32>(matching.size()), 10);
   EXPECT_EQ(loaded.CheckpointCount(), 2u);
   EXPECT_EQ(loaded.CheckpointOffset(1), offsets[10]);
@@ -300,20 +306,18 @@ TEST(NameIndex, LoadsAStoredCheckpointTableOnlyWhenItMatches) {
   u32 at = 0;
   EXPECT_EQ(Prefix(loaded, "K12", &at), "K120");
   EXPECT_EQ(at, 20u);
-  MemFree(table);
 
   // A table that points elsewhere, or is cut short, is ignored and the checkpoints are built.
   std::vector<u8> wrong = stored(2, offsets[11]);
   std::vector<u8> cut(matching.begin(), matching.end() - 3);
   for (const std::vector<u8>* bad : {&wrong, &cut}) {
-    table = ToBlock(*bad);
-    CNameIndex built(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), 0, table,
+    Owned badTable(*bad);
+    CNameIndex built(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), 0, badTable.handle,
                      static_cast<u32>(bad->size()), 10);
     EXPECT_EQ(built.CheckpointCount(), 3u);
     EXPECT_EQ(built.CheckpointOffset(1), offsets[10]);
     u32 record[2];
     EXPECT_EQ(built.FindRecord("K115", record), 1u);
     EXPECT_EQ(record[0], 15u);
-    MemFree(table);
   }
 }
