@@ -125,9 +125,12 @@ u32 CSizedPtrPool::Size(void* block) {
   return LoadSizeWord(static_cast<u8*>(block) - kSizeWord);
 }
 
+// The heap pools have virtual bases, so they are built by code at start-up, not by the loader.
+// The highest start-up priority builds them before any other static object (which may already
+// allocate) and destroys them after all others.
 namespace {
-CHeapPtrPool heapPtrPool;
-CHeapHandlePool heapHandlePool;
+__attribute__((init_priority(101))) CHeapPtrPool heapPtrPool;
+__attribute__((init_priority(101))) CHeapHandlePool heapHandlePool;
 }  // namespace
 
 CPtrPool* g_ptrPool = &heapPtrPool;
