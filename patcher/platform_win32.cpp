@@ -14,6 +14,12 @@
 
 namespace {
 
+// The three identifiers of the shell link object, here rather than from libuuid, whose one
+// object file holds every identifier of the platform (some 85 KB).
+const GUID kClsidShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const GUID kIidShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const GUID kIidPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
 int Win32MessageBox(PlatformWindow owner, const char* text, const char* caption, u32 type) {
   return MessageBoxA(reinterpret_cast<HWND>(owner), text, caption, type);
 }
@@ -144,13 +150,13 @@ u32 Win32CreateLink(const char* linkPath, const char* target, const char* workin
                     const char* icon, const char* description) {
   CoInitialize(nullptr);
   IShellLinkA* link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  if (FAILED(CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkA,
                               reinterpret_cast<void**>(&link)))) {
     CoUninitialize();
     return 0;
   }
   IPersistFile* file = nullptr;
-  if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+  if (FAILED(link->QueryInterface(kIidPersistFile, reinterpret_cast<void**>(&file)))) {
     link->Release();
     CoUninitialize();
     return 0;
