@@ -285,24 +285,3 @@ TEST_F(MountTableTest, ExhaustedPoolLeavesAnEmptyTableThatRefusesMounts) {
   });
   EXPECT_EQ(runs, 2u);
 }
-
-TEST(FileServiceDefaults, UnofferedOperationsAreNotImplemented) {
-  CFileService service;
-  ErrorCode error = ERR_WHATAMESS;
-  EXPECT_EQ(service.Open("a", OPEN_READ, &error), nullptr);
-  EXPECT_EQ(error, ERR_WHATAMESS);
-  EXPECT_EQ(service.Exists("a"), 0u);
-  FindRecord record = {};
-  const ErrorCode answers[] = {service.Delete("a"),
-                               service.Rename("a", "b"),
-                               service.CreateDir("a", "b"),
-                               service.RemoveDir("a", "b"),
-                               service.FindFirst(&record, "a"),
-                               service.FindNext(&record),
-                               service.FindClose(&record),
-                               service.QueryInfo("a", INFO_FULLPATH, nullptr),
-                               service.Reserved13("a", 0, 0)};
-  for (ErrorCode answer : answers) EXPECT_EQ(answer, ERR_NOTIMPLEMENTED);
-  EXPECT_EQ(service.GetFileOffset("a", &error), 0u);
-  EXPECT_EQ(error, nullptr);
-}
