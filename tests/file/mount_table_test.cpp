@@ -194,6 +194,8 @@ TEST_F(MountTableTest, UnclaimedPathsGetTheFileErrorAndNoServiceIsCalled) {
   EXPECT_EQ(FileServiceTable.CreateDir("x", "y"), ERR_FILE);
   EXPECT_EQ(FileServiceTable.RemoveDir("x", "y"), ERR_FILE);
   EXPECT_EQ(FileServiceTable.Exists("x"), 0u);
+  EXPECT_EQ(FileServiceTable.Exists(nullptr), 0u);
+  EXPECT_EQ(FileServiceTable.Delete(nullptr), ERR_FILE);
   EXPECT_EQ(FileServiceTable.QueryInfo("x", INFO_FULLPATH, nullptr), ERR_FILE);
   EXPECT_EQ(FileServiceTable.Reserved13("x", 0, 0), ERR_FILE);
   FindRecord record = {};
@@ -284,25 +286,4 @@ TEST_F(MountTableTest, ExhaustedPoolLeavesAnEmptyTableThatRefusesMounts) {
     EXPECT_EQ(run.OutstandingBlocks(), 0);
   });
   EXPECT_EQ(runs, 2u);
-}
-
-TEST(FileServiceDefaults, UnofferedOperationsAreNotImplemented) {
-  CFileService service;
-  ErrorCode error = ERR_WHATAMESS;
-  EXPECT_EQ(service.Open("a", OPEN_READ, &error), nullptr);
-  EXPECT_EQ(error, ERR_WHATAMESS);
-  EXPECT_EQ(service.Exists("a"), 0u);
-  FindRecord record = {};
-  const ErrorCode answers[] = {service.Delete("a"),
-                               service.Rename("a", "b"),
-                               service.CreateDir("a", "b"),
-                               service.RemoveDir("a", "b"),
-                               service.FindFirst(&record, "a"),
-                               service.FindNext(&record),
-                               service.FindClose(&record),
-                               service.QueryInfo("a", INFO_FULLPATH, nullptr),
-                               service.Reserved13("a", 0, 0)};
-  for (ErrorCode answer : answers) EXPECT_EQ(answer, ERR_NOTIMPLEMENTED);
-  EXPECT_EQ(service.GetFileOffset("a", &error), 0u);
-  EXPECT_EQ(error, nullptr);
 }
