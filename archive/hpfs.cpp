@@ -253,8 +253,8 @@ CFile* CHPFS::Open(const char* path, u16 flags, ErrorCode* errorOut) {
   ErrorCode& error = errorOut ? *errorOut : unused;
   u32 directory, offset;
   DirEntry entry = {};
-  error = Resolve(path, path ? static_cast<u32>(std::strlen(path)) : 0, &directory, &offset,
-                  &entry);
+  error =
+      Resolve(path, path ? static_cast<u32>(std::strlen(path)) : 0, &directory, &offset, &entry);
   if (!error && (entry.flags & HPFS_ENTRY_DIRECTORY)) {
     error = ERR_UNKNOWN;
     return nullptr;
@@ -314,8 +314,7 @@ ErrorCode CHPFS::Delete(const char* path) {
   u32 directory, offset;
   DirEntry entry;
   if (!path) return ERR_BADPARAMS;
-  ErrorCode error =
-      Resolve(path, static_cast<u32>(std::strlen(path)), &directory, &offset, &entry);
+  ErrorCode error = Resolve(path, static_cast<u32>(std::strlen(path)), &directory, &offset, &entry);
   if (error) return error;
   if (entry.flags & HPFS_ENTRY_DIRECTORY) return ERR_UNKNOWN;
   // An open file would go on writing into blocks that another handle may receive.
@@ -373,8 +372,7 @@ ErrorCode CHPFS::RemoveDir(const char* parent, const char* name) {
   error = FindInDirectory(entry.handle, name, static_cast<u32>(std::strlen(name)), &target, &where);
   if (error) return error;
   // Only an empty directory goes; a file of size 0 is not a directory.
-  if (!(target.flags & HPFS_ENTRY_DIRECTORY) || pool->Size(target.handle) != 0)
-    return ERR_UNKNOWN;
+  if (!(target.flags & HPFS_ENTRY_DIRECTORY) || pool->Size(target.handle) != 0) return ERR_UNKNOWN;
   error = RemoveEntry(entry.handle, where, target);
   if (error) return error;
   pool->Free(target.handle);
@@ -405,8 +403,7 @@ ErrorCode CHPFS::FindFirst(FindRecord* record, const char* path) {
   record->name = nullptr;
   u32 directory, offset;
   DirEntry entry;
-  ErrorCode error =
-      Resolve(path, static_cast<u32>(std::strlen(path)), &directory, &offset, &entry);
+  ErrorCode error = Resolve(path, static_cast<u32>(std::strlen(path)), &directory, &offset, &entry);
   if (error) return error;
   if (!(entry.flags & HPFS_ENTRY_DIRECTORY)) return ERR_UNKNOWN;
   u32 size = pool->Size(entry.handle);

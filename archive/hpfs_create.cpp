@@ -84,8 +84,7 @@ ErrorCode CopyFile(Import& run) {
   ErrorCode error = nullptr;
   CFile* in = run.source->Open(run.sourcePath, OPEN_READ | OPEN_SHARE_READ, &error);
   if (!in) return error ? error : ERR_OPENFAIL;
-  CFile* out =
-      run.target->Open(run.targetPath, OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE, &error);
+  CFile* out = run.target->Open(run.targetPath, OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE, &error);
   if (!out) {
     delete in;
     return error ? error : ERR_OPENFAIL;
@@ -114,7 +113,9 @@ ErrorCode Walk(Import& run, u32 depth) {
   u32 targetLength = static_cast<u32>(std::strlen(run.targetPath));
   FindRecord record = {};
   ErrorCode listing = run.source->FindFirst(&record, run.sourcePath);
-  if (listing && listing != ERR_NOMOREFILES && listing != ERR_NOTFOUND) {
+  // An empty directory answers NOMOREFILES (the pack: NOTFOUND); a missing top is an error.
+  bool empty = listing == ERR_NOMOREFILES || (listing == ERR_NOTFOUND && depth > 0);
+  if (listing && !empty) {
     run.source->FindClose(&record);
     return listing;
   }

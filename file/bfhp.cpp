@@ -118,8 +118,8 @@ ErrorCode CBFHP::LoadSlot(int s, u32 block, bool read) {
   Slot& slot = slots[s];
   if (slot.block == block && read) return nullptr;
   if ((slot.flags & kSlotModified) && slot.block != 0) {
-    lastError = file->WriteAt(slot.buffer, slot.block * header.blockSize, header.blockSize,
-                              nullptr);
+    lastError =
+        file->WriteAt(slot.buffer, slot.block * header.blockSize, header.blockSize, nullptr);
   }
   // A block lives in one slot at a time, so no two copies can disagree.
   for (int other = 0; other < kSlotCount; ++other) {
@@ -493,8 +493,8 @@ ErrorCode CBFHP::Transfer(PoolHandle handle, u8* into, const u8* from, u32 offse
   // Consecutively numbered blocks are moved with one call on the file.
   auto move = [&](u32 length) -> ErrorCode {
     u32 at = runBlock * header.blockSize + runOffset;
-    ErrorCode result = into ? file->ReadAt(into, at, length, nullptr)
-                            : file->WriteAt(from, at, length, nullptr);
+    ErrorCode result =
+        into ? file->ReadAt(into, at, length, nullptr) : file->WriteAt(from, at, length, nullptr);
     if (result) lastError = result;
     if (into) into += length;
     if (from) from += length;
@@ -561,8 +561,8 @@ ErrorCode CBFHP::Flush() {
       std::memset(pad.buffer, 0, header.blockSize);
       while (have < want && !first) {
         u64 length = want - have < header.blockSize ? want - have : header.blockSize;
-        first = file->WriteAt(pad.buffer, static_cast<u32>(have), static_cast<u32>(length),
-                              nullptr);
+        first =
+            file->WriteAt(pad.buffer, static_cast<u32>(have), static_cast<u32>(length), nullptr);
         have += length;
       }
     }

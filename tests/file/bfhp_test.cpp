@@ -29,7 +29,9 @@ void ExpectAll(CBFHP* pool, PoolHandle handle, u32 seed, u32 size) {
 }
 
 // Every block except block 0 is either in use (roots, index and data blocks) or on the free list.
-u32 BlocksAccounted(CBFHP* pool) { return pool->Header().blockCount - 1 - pool->Header().freeCount; }
+u32 BlocksAccounted(CBFHP* pool) {
+  return pool->Header().blockCount - 1 - pool->Header().freeCount;
+}
 
 TEST(BfhpAttach, RejectsBadStoresAndLeavesTheFileWithTheCaller) {
   struct Case {
@@ -38,11 +40,16 @@ TEST(BfhpAttach, RejectsBadStoresAndLeavesTheFileWithTheCaller) {
     u32 value;
   };
   const Case cases[] = {
-      {"magic", 0, 0x53465049u},         {"block size 0", 1, 0},
-      {"block size not x4", 1, 66},      {"block size below header", 1, 16},
-      {"root header = block size", 6, kBlock}, {"root header not x4", 6, 30},
-      {"root header too small", 6, 4},   {"no blocks", 2, 0},
-      {"blocks beyond the file", 2, 3},  {"free count >= blocks", 4, 1},
+      {"magic", 0, 0x53465049u},
+      {"block size 0", 1, 0},
+      {"block size not x4", 1, 66},
+      {"block size below header", 1, 16},
+      {"root header = block size", 6, kBlock},
+      {"root header not x4", 6, 30},
+      {"root header too small", 6, 4},
+      {"no blocks", 2, 0},
+      {"blocks beyond the file", 2, 3},
+      {"free count >= blocks", 4, 1},
   };
   for (const Case& c : cases) {
     std::vector<u8> bytes = EmptyHpfsBytes(kBlock, kRootHeader, 100);
@@ -75,8 +82,8 @@ TEST(BfhpHandles, GrowThroughTwoIndexLevelsAndBackToEmptyKeepingEveryByte) {
     u32 size;
     int depth;
   };
-  const Step steps[] = {{300, 0},  {512, 0},  {513, 1},   {8192, 1}, {8193, 2},
-                        {20000, 2}, {5000, 2}, {100, 2},  {9000, 2}, {0, 0}};
+  const Step steps[] = {{300, 0},   {512, 0},  {513, 1}, {8192, 1}, {8193, 2},
+                        {20000, 2}, {5000, 2}, {100, 2}, {9000, 2}, {0, 0}};
   u32 seed = 1;
   u32 previous = 0;
   for (const Step& step : steps) {
@@ -189,7 +196,7 @@ TEST(BfhpTransfer, ConsecutiveBlocksAreOneCallOnTheFileAndAGapMakesTwo) {
   EXPECT_EQ(bytes, Pattern(4, 3 * kBlock));
 
   // A second handle takes block 6 after the first's root... then the first grows past it.
-  PoolHandle other = pool->Alloc(kBlock);  // root 5, data 6
+  PoolHandle other = pool->Alloc(kBlock);                // root 5, data 6
   ASSERT_EQ(pool->Realloc(handle, 4 * kBlock), handle);  // data 7
   WriteAll(pool.get(), handle, 8);
   bytes.assign(4 * kBlock - 10, 0);
