@@ -121,7 +121,11 @@ ErrorCode CHPFS::FindInDirectory(u32 directory, const char* name, u32 length, Di
   if (component == 0 || directory == 0) return ERR_NOTFOUND;
   u32 size = pool->Size(directory);
   const u8* bytes = static_cast<const u8*>(pool->Lock(directory));
-  if (!bytes) return ERR_NOTFOUND;
+  if (!bytes) {
+    // Not NOTFOUND: a caller would take that as leave to create the name a second time.
+    ErrorCode error = pool->GetError();
+    return error ? error : ERR_LOCKFAIL;
+  }
   ErrorCode result = ERR_NOTFOUND;
   // An entry that would run past the end of its directory ends the walk.
   for (u32 at = 0; size - at >= kHpfsEntryHeaderSize;) {
@@ -198,24 +202,19 @@ ErrorCode CHPFS::AddEntry(u32 directory, const char* name, u32 length, u32 handl
   u32 size = pool->Size(directory);
   u32 added = kHpfsEntryHeaderSize + length;
   if (size > 0xFFFFFFFFu - added) return ERR_UNKNOWN;
-  u8* bytes = static_cast<u8*>(g_ptrPool->Alloc(added));
-  if (!bytes) return ERR_NOTENOUGHMEM;
-  StoreWord(bytes, handle);
-  StoreHalf(bytes + 4, flags);
-  StoreHalf(bytes + 6, static_cast<u16>(length));
-  std::memcpy(bytes + kHpfsEntryHeaderSize, name, length);
-  ErrorCode error = nullptr;
+  u8 header[kHpfsEntryHeaderSize];
+  StoreWord(header, handle);
+  StoreHalf(header + 4, flags);
+  StoreHalf(header + 6, static_cast<u16>(length));
   PoolHandle grown = pool->Realloc(directory, size + added);
   if (!grown) {
-    error = pool->GetError();
-    if (!error) error = ERR_REALLOCFAIL;
-  } else if (grown != directory) {
-    error = ERR_UNKNOWN;  // the parent entry still names the old handle
-  } else {
-    error = pool->WriteHandle(directory, bytes, size, added);
-    if (error) pool->Realloc(directory, size);
+    ErrorCode error = pool->GetError();
+    return error ? error : ERR_REALLOCFAIL;
   }
-  g_ptrPool->Free(bytes);
+  if (grown != directory) return ERR_UNKNOWN;  // the parent entry still names the old handle
+  ErrorCode error = pool->WriteHandle(directory, header, size, kHpfsEntryHeaderSize);
+  if (!error) error = pool->WriteHandle(directory, name, size + kHpfsEntryHeaderSize, length);
+  if (error) pool->Realloc(directory, size);
   return error;
 }
 
@@ -241,10 +240,16 @@ ErrorCode CHPFS::RemoveEntry(u32 directory, u32 offset, const DirEntry& entry) {
   u32 size = pool->Size(directory);
   u32 length = kHpfsEntryHeaderSize + entry.nameLength;
   if (offset > size || size - offset < length) return ERR_INVALIDFORMAT;
-  u8* bytes = static_cast<u8*>(pool->Lock(directory));
-  if (!bytes) return ERR_UNKNOWN;
-  std::memmove(bytes + offset, bytes + offset + length, size - offset - length);
-  pool->Unlock(directory, 1);
+  // The entries behind move down in small steps through the stack: removing needs no memory,
+  // so it cannot fail for the lack of it halfway through a rename.
+  u8 chunk[256];
+  for (u32 at = offset; at < size - length;) {
+    u32 count = size - length - at < sizeof chunk ? size - length - at : u32{sizeof chunk};
+    ErrorCode error = pool->ReadHandle(directory, chunk, at + length, count);
+    if (!error) error = pool->WriteHandle(directory, chunk, at, count);
+    if (error) return error;
+    at += count;
+  }
   return pool->Realloc(directory, size - length) ? nullptr : ERR_UNKNOWN;
 }
 
@@ -329,15 +334,42 @@ ErrorCode CHPFS::Rename(const char* oldPath, const char* newPath) {
   u32 directory, offset;
   DirEntry entry;
   if (!oldPath || !newPath) return ERR_BADPARAMS;
-  ErrorCode error =
-      Resolve(oldPath, static_cast<u32>(std::strlen(oldPath)), &directory, &offset, &entry);
+  u32 oldLength = static_cast<u32>(std::strlen(oldPath));
+  u32 newLength = static_cast<u32>(std::strlen(newPath));
+  ErrorCode error = Resolve(oldPath, oldLength, &directory, &offset, &entry);
   if (error) return error;
   if (entry.flags & HPFS_ENTRY_ROOT) return ERR_UNKNOWN;
+  // A directory moved below itself would leave the tree as a cycle that nothing reaches.
+  const char* from = oldPath + (IsSeparator(oldPath[0]) ? 1 : 0);
+  const char* to = newPath + (IsSeparator(newPath[0]) ? 1 : 0);
+  u32 fromLength = static_cast<u32>(std::strlen(from));
+  if ((entry.flags & HPFS_ENTRY_DIRECTORY) && std::strlen(to) > fromLength &&
+      IsSeparator(to[fromLength]) && SameNames(from, to, fromLength))
+    return ERR_UNKNOWN;
+
+  // The same entry spelt in another case: the name is rewritten where it stands.
+  u32 sameDirectory, sameOffset;
+  DirEntry same;
+  if (!Resolve(newPath, newLength, &sameDirectory, &sameOffset, &same) &&
+      sameDirectory == directory && sameOffset == offset) {
+    u32 end = newLength;
+    if (end > 0 && IsSeparator(newPath[end - 1])) --end;
+    EmptyCache();
+    return pool->WriteHandle(directory, newPath + end - entry.nameLength,
+                             offset + kHpfsEntryHeaderSize, entry.nameLength);
+  }
+  // The new entry comes first, so that a failure on the way never leaves the bytes unnamed. It
+  // is appended, so the old entry's offset stays valid even in the same directory.
+  if (CreateEntryAt(newPath, entry.handle, entry.flags)) return ERR_UNKNOWN;
   error = RemoveEntry(directory, offset, entry);
-  if (error) return error;
-  if (!CreateEntryAt(newPath, entry.handle, entry.flags)) return nullptr;
-  CreateEntryAt(oldPath, entry.handle, entry.flags);
-  return ERR_UNKNOWN;
+  if (error) {
+    u32 addedDirectory, addedOffset;
+    DirEntry added;
+    if (!Resolve(newPath, newLength, &addedDirectory, &addedOffset, &added))
+      RemoveEntry(addedDirectory, addedOffset, added);
+    return error;
+  }
+  return nullptr;
 }
 
 ErrorCode CHPFS::CreateDir(const char* parent, const char* name) {

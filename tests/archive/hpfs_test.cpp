@@ -223,6 +223,11 @@ TEST(Hpfs, DeleteRenameAndDirectoryRemoval) {
   EXPECT_EQ(store.fs->Delete("a\\c\\moved"), ERR_NOTFOUND);
   EXPECT_EQ(store.fs->RemoveDir("a", "c"), nullptr);
   EXPECT_EQ(List(store.fs, "a"), "File.txt ");
+  // A change of case only keeps the entry where it is.
+  ASSERT_EQ(WriteFile(store.fs, "a\\other", "o"), nullptr);
+  ASSERT_EQ(store.fs->Rename("a\\file.txt", "a\\FILE.TXT"), nullptr);
+  EXPECT_EQ(List(store.fs, "a"), "FILE.TXT other ");
+  EXPECT_EQ(ReadFile(store.fs, "a\\file.txt"), "text");
 }
 
 TEST(HpfsRegression, RemoveDirRefusesAnEmptyFile) {
