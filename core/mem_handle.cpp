@@ -1,5 +1,7 @@
 #include "core/mem_handle.h"
 
+#include <cassert>
+
 #include "core/pools.h"
 
 namespace {
@@ -14,28 +16,44 @@ constexpr u32 kChunk = 4096;
 constexpr u32 kNoFree = 0xFFFFFFFFu;
 
 PoolHandle storage = 0;
+u32 capacity = 0;  // entries the storage block holds
 u32 count = 0;
 u32 freeHead = kNoFree;
 
 u32 CapacityFor(u32 entries) { return (entries / kChunk + 1) * kChunk; }
+
+u32 LinkOf(const Entry& entry) {
+  return static_cast<u32>(reinterpret_cast<uintptr_t>(entry.locked));
+}
+void* AsLink(u32 index) { return reinterpret_cast<void*>(static_cast<uintptr_t>(index)); }
 
 // Changes the count, resizing the storage only when the count moves into another chunk.
 bool SetCount(u32 newCount) {
   if (newCount == 0) {
     if (storage) g_handlePool->Free(storage);
     storage = 0;
+    capacity = 0;
     count = 0;
     return true;
   }
   if (!storage || (count / kChunk) != (newCount / kChunk)) {
-    u32 bytes = CapacityFor(newCount) * static_cast<u32>(sizeof(Entry));
-    PoolHandle resized =
-        storage ? g_handlePool->Realloc(storage, bytes) : g_handlePool->Alloc(bytes);
+    u64 bytes = static_cast<u64>(CapacityFor(newCount)) * sizeof(Entry);
+    if (newCount > 0xFFFFFFFFu - kChunk || bytes > 0xFFFFFFFFu) return false;
+    PoolHandle resized = storage ? g_handlePool->Realloc(storage, static_cast<u32>(bytes))
+                                 : g_handlePool->Alloc(static_cast<u32>(bytes));
     if (!resized) return false;
     storage = resized;
+    capacity = CapacityFor(newCount);
   }
   count = newCount;
   return true;
+}
+
+// Shrinking must not fail: the entries beyond the new count are gone either way. A failed
+// resize keeps the larger block, which the next resize brings back to the size its count needs.
+void ShrinkTo(u32 newCount) {
+  if (!SetCount(newCount)) count = newCount;
+  if (count == 0) freeHead = kNoFree;
 }
 
 Entry* LockStorage() { return static_cast<Entry*>(g_handlePool->Lock(storage)); }
@@ -47,7 +65,7 @@ u32 AddEntry(PoolHandle block) {
     Entry* entries = LockStorage();
     if (!entries) return kNoFree;
     u32 index = freeHead;
-    freeHead = static_cast<u32>(reinterpret_cast<uintptr_t>(entries[index].locked));
+    freeHead = LinkOf(entries[index]);
     entries[index] = Entry{block, nullptr, 0};
     UnlockStorage();
     return index;
@@ -56,7 +74,7 @@ u32 AddEntry(PoolHandle block) {
   if (!SetCount(count + 1)) return kNoFree;
   Entry* entries = LockStorage();
   if (!entries) {
-    SetCount(index);
+    ShrinkTo(index);
     return kNoFree;
   }
   entries[index] = Entry{block, nullptr, 0};
@@ -64,25 +82,22 @@ u32 AddEntry(PoolHandle block) {
   return index;
 }
 
-void RemoveEntry(u32 index) {
+// Called with the storage locked and the entry's block already given back; unlocks the storage.
+// The entry is cleared under the same lock that found it in use, so no failure in between can
+// leave a live entry pointing at a freed block.
+void RemoveLockedEntry(Entry* entries, u32 index) {
   if (index + 1 != count) {
-    Entry* entries = LockStorage();
-    if (!entries) return;
     entries[index].block = 0;
-    entries[index].locked = reinterpret_cast<void*>(static_cast<uintptr_t>(freeHead));
+    entries[index].locked = AsLink(freeHead);
+    entries[index].lockCount = 0;
     UnlockStorage();
     freeHead = index;
     return;
   }
-  if (freeHead == index) {
-    Entry* entries = LockStorage();
-    if (!entries) return;
-    freeHead = static_cast<u32>(reinterpret_cast<uintptr_t>(entries[index].locked));
-    UnlockStorage();
-  }
-  // Shrinking never fails to keep the count consistent: a failed resize keeps the larger block.
-  if (!SetCount(count - 1)) count -= 1;
-  if (count == 0) freeHead = kNoFree;
+  assert(freeHead != index && "an entry in use is never on the free list");
+  entries[index].block = 0;
+  UnlockStorage();
+  ShrinkTo(count - 1);
 }
 
 bool Valid(MemHandle handle) { return handle != 0 && handle <= count; }
@@ -149,9 +164,8 @@ void MemFree(MemHandle handle) {
     return;
   }
   g_handlePool->Free(entry.block);
-  UnlockStorage();
-  RemoveEntry(handle - 1);
+  RemoveLockedEntry(entries, handle - 1);
 }
 
 u32 MemHandleCount() { return count; }
-u32 MemHandleCapacity() { return storage ? CapacityFor(count) : 0; }
+u32 MemHandleCapacity() { return capacity; }

@@ -3,6 +3,8 @@
 // codes, so CastTo never compares strings and needs no RTTI.
 #pragma once
 
+#include <type_traits>
+
 #include "core/types.h"
 
 typedef const char* ClassName;
@@ -22,6 +24,9 @@ extern const ClassName CLASS_CBFHP;
 
 class CObject {
  public:
+  static constexpr const ClassName& kClassName = CLASS_COBJECT;
+  typedef CObject NamedClass;  // the nearest class with a name of its own (see CastTo<T>)
+
   virtual ClassName GetClassName() const;
   virtual void* CastTo(ClassName name);
 
@@ -32,9 +37,12 @@ class CObject {
 };
 
 // Typed convenience over CastTo: `CastTo<CLzssFile>(file)` is null unless file is one.
-// T must name its class-name constant as `T::kClassName`.
+// T must have a class name of its own: a class without one answers for its base's name, so a
+// cast to it could not tell it from a sibling class and would hand out the wrong type.
 template <typename T, typename U>
 T* CastTo(U* object) {
+  static_assert(std::is_same<typename T::NamedClass, T>::value,
+                "CastTo<T> needs a class declared with VORN_DECLARE_CLASS");
   return object ? static_cast<T*>(object->CastTo(T::kClassName)) : nullptr;
 }
 
@@ -43,6 +51,7 @@ T* CastTo(U* object) {
 #define VORN_DECLARE_CLASS(Self, Base, Name)                                                 \
  public:                                                                                     \
   static constexpr const ClassName& kClassName = Name;                                       \
+  typedef Self NamedClass;                                                                   \
   ClassName GetClassName() const override { return Name; }                                   \
   void* CastTo(ClassName name) override {                                                    \
     return name == Name ? static_cast<void*>(static_cast<Self*>(this)) : Base::CastTo(name); \

@@ -52,7 +52,9 @@ u32 CHeapHandlePool::Size(PoolHandle handle) {
 }
 
 namespace {
-constexpr u32 kSizeWord = 4;
+// The size word is 4 bytes on the 32-bit target; on 64-bit hosts the header keeps the block
+// aligned for the pointers that nodes store in it.
+constexpr u32 kSizeWord = sizeof(void*) > 4 ? 16 : 4;
 
 u32 LoadSizeWord(const void* header) {
   u32 size;
@@ -123,9 +125,12 @@ u32 CSizedPtrPool::Size(void* block) {
   return LoadSizeWord(static_cast<u8*>(block) - kSizeWord);
 }
 
+// The heap pools have virtual bases, so they are built by code at start-up, not by the loader.
+// The highest start-up priority builds them before any other static object (which may already
+// allocate) and destroys them after all others.
 namespace {
-CHeapPtrPool heapPtrPool;
-CHeapHandlePool heapHandlePool;
+__attribute__((init_priority(101))) CHeapPtrPool heapPtrPool;
+__attribute__((init_priority(101))) CHeapHandlePool heapHandlePool;
 }  // namespace
 
 CPtrPool* g_ptrPool = &heapPtrPool;

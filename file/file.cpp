@@ -8,19 +8,32 @@ CFile::~CFile() {
   if (ownsBase && baseFile) delete baseFile;
 }
 
-ErrorCode CFile::Read(void*, u32, u32*) { return nullptr; }
+// The defaults transfer nothing, and say so: a caller that passes a count gets 0, not garbage.
+ErrorCode CFile::Read(void*, u32, u32* done) {
+  if (done) *done = 0;
+  return nullptr;
+}
 
 ErrorCode CFile::ReadAt(void* buffer, u32 position, u32 size, u32* done) {
   ErrorCode error = Seek(static_cast<i32>(position), SEEK_FROM_START);
-  if (error) return error;
+  if (error) {
+    if (done) *done = 0;
+    return error;
+  }
   return Read(buffer, size, done);
 }
 
-ErrorCode CFile::Write(const void*, u32, u32*) { return nullptr; }
+ErrorCode CFile::Write(const void*, u32, u32* done) {
+  if (done) *done = 0;
+  return nullptr;
+}
 
 ErrorCode CFile::WriteAt(const void* buffer, u32 position, u32 size, u32* done) {
   ErrorCode error = Seek(static_cast<i32>(position), SEEK_FROM_START);
-  if (error) return error;
+  if (error) {
+    if (done) *done = 0;
+    return error;
+  }
   return Write(buffer, size, done);
 }
 
@@ -35,7 +48,9 @@ ErrorCode CFile::MoveData(u32 destination, u32 source, u32 count, u32 chunkSize,
   if (source > size) return nullptr;
   if (count > size - source) count = size - source;
   if (count == 0) return nullptr;
-  if (chunkSize == 0) return ERR_BADPARAMS;
+  // A zero chunk would never make progress; a destination range past 4 GiB would wrap around
+  // and overwrite the start of the file.
+  if (chunkSize == 0 || count > 0xFFFFFFFFu - destination) return ERR_BADPARAMS;
   void* ownBuffer = nullptr;
   if (!buffer) {
     ownBuffer = g_ptrPool->Alloc(chunkSize);

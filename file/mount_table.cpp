@@ -52,22 +52,20 @@ int ResolveIndex(const char* path, size_t* matched) {
 }  // namespace
 
 ErrorCode InitMountTable(u32 newCapacity) {
-  if (entries) g_ptrPool->Free(entries);
-  count = 0;
+  // The table owns what is mounted; starting a new table ends the old one properly.
+  ShutdownMountTable();
+  if (newCapacity > 0xFFFF) return ERR_OUTOFRANGE;
+  if (newCapacity == 0) return nullptr;
+  MountEntry* fresh = static_cast<MountEntry*>(g_ptrPool->Alloc(newCapacity * sizeof(MountEntry)));
+  if (!fresh) return ERR_NOTENOUGHMEMORY;
+  std::memset(fresh, 0, newCapacity * sizeof(MountEntry));
+  entries = fresh;
   capacity = static_cast<u16>(newCapacity);
-  entries = nullptr;
-  if (capacity == 0) return nullptr;
-  entries = static_cast<MountEntry*>(g_ptrPool->Alloc(capacity * sizeof(MountEntry)));
-  if (!entries) {
-    capacity = 0;
-    return ERR_NOTENOUGHMEMORY;
-  }
-  std::memset(entries, 0, capacity * sizeof(MountEntry));
   return nullptr;
 }
 
 ErrorCode MountService(const char* prefix, CFileService* service) {
-  if (!prefix) return ERR_BADPARAMS;
+  if (!prefix || !service) return ERR_BADPARAMS;
   if (count >= capacity) return ERR_OUTOFRANGE;
   u16 at = 0;
   while (at < count && ComparePrefixes(entries[at].prefix, prefix) <= 0) ++at;
@@ -78,6 +76,7 @@ ErrorCode MountService(const char* prefix, CFileService* service) {
 }
 
 CFileService* ResolvePath(const char** path) {
+  if (!path || !*path) return nullptr;  // no path is claimed by no service
   size_t matched;
   int index = ResolveIndex(*path, &matched);
   if (index < 0) return nullptr;
@@ -86,6 +85,7 @@ CFileService* ResolvePath(const char** path) {
 }
 
 CFileService* UnmountService(const char* prefix) {
+  if (!prefix) return nullptr;
   size_t matched;
   int index = ResolveIndex(prefix, &matched);
   if (index < 0 || prefix[matched] != '\0') return nullptr;
@@ -96,11 +96,19 @@ CFileService* UnmountService(const char* prefix) {
 }
 
 ErrorCode ShutdownMountTable() {
-  for (u16 i = 0; i < count; ++i) delete entries[i].service;
-  if (entries) g_ptrPool->Free(entries);
+  // Detach first: a service's destructor then finds an empty table, not itself half deleted.
+  MountEntry* old = entries;
+  u16 oldCount = count;
   entries = nullptr;
   count = 0;
   capacity = 0;
+  for (u16 i = 0; i < oldCount; ++i) {
+    // A service mounted under two prefixes is still one object, deleted once.
+    bool seen = false;
+    for (u16 j = 0; j < i && !seen; ++j) seen = old[j].service == old[i].service;
+    if (!seen) delete old[i].service;
+  }
+  if (old) g_ptrPool->Free(old);
   return nullptr;
 }
 

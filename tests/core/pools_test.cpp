@@ -1,0 +1,96 @@
+#include "core/pools.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "support/failing_pools.h"
+
+namespace {
+
+// Built before the heap pools would be if their start-up order were left to the linker (this
+// file is linked ahead of the toolkit): the pools must already work here.
+struct AllocatesDuringStartUp {
+  AllocatesDuringStartUp() {
+    void* block = g_ptrPool->Alloc(64);
+    allocated = block != nullptr;
+    g_ptrPool->Free(block);
+  }
+  bool allocated = false;
+};
+AllocatesDuringStartUp startUpUser;
+
+}  // namespace
+
+TEST(HeapPools, RegressionUsableByOtherStaticObjectsAtStartUp) {
+  EXPECT_TRUE(startUpUser.allocated);
+}
+
+TEST(SizedPtrPool, RemembersSizesAndRecordsEachFailure) {
+  CSizedPtrPool pool;
+  EXPECT_EQ(pool.GetError(), nullptr);
+  EXPECT_EQ(pool.Alloc(0), nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_ZEROSIZE);
+
+  u8* block = static_cast<u8*>(pool.Alloc(10));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(pool.GetError(), nullptr) << "success clears the previous error";
+  EXPECT_EQ(pool.Size(block), 10u);
+  std::memcpy(block, "0123456789", 10);
+
+  EXPECT_EQ(pool.Realloc(block, 0), nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_ZEROSIZE);
+  EXPECT_EQ(pool.Realloc(nullptr, 5), nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_NULLPOINTER);
+  EXPECT_EQ(pool.Realloc(nullptr, 0), nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_ZEROSIZE) << "the size is checked before the pointer";
+
+  block = static_cast<u8*>(pool.Realloc(block, 30));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(pool.GetError(), nullptr);
+  EXPECT_EQ(pool.Size(block), 30u);
+  EXPECT_EQ(std::memcmp(block, "0123456789", 10), 0);
+
+  EXPECT_EQ(pool.Size(nullptr), 0u);
+  EXPECT_EQ(pool.GetError(), ERR_NULLPOINTER);
+  pool.Free(nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_NULLPOINTER);
+  pool.Free(block);
+  EXPECT_EQ(pool.GetError(), nullptr);
+}
+
+TEST(SizedPtrPool, ExhaustedPoolGivesNotEnoughMemoryAndKeepsTheOldBlock) {
+  CSizedPtrPool pool;
+  FailingPoolsGuard pools;
+  u8* block = static_cast<u8*>(pool.Alloc(8));
+  ASSERT_NE(block, nullptr);
+  std::memcpy(block, "abcdefgh", 8);
+
+  AllocationFailures::Arm(1);
+  EXPECT_EQ(pool.Alloc(8), nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
+  AllocationFailures::Arm(1);
+  EXPECT_EQ(pool.Realloc(block, 100), nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
+  AllocationFailures::Disarm();
+  EXPECT_EQ(pool.Size(block), 8u);
+  EXPECT_EQ(std::memcmp(block, "abcdefgh", 8), 0);
+  pool.Free(block);
+  EXPECT_EQ(pools.OutstandingBlocks(), 0);
+}
+
+// size + 4 would wrap to a tiny block that the size word then claims is 4 GiB long.
+TEST(SizedPtrPool, RegressionSizeNearFourGigabytesDoesNotWrap) {
+  CSizedPtrPool pool;
+  FailingPoolsGuard pools;
+  AllocationFailures::Arm(1000);
+  EXPECT_EQ(pool.Alloc(0xFFFFFFFFu), nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
+  void* block = pool.Alloc(4);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(pool.Realloc(block, 0xFFFFFFFEu), nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
+  EXPECT_EQ(AllocationFailures::Counted(), 1u) << "oversized requests never reach g_ptrPool";
+  EXPECT_EQ(pool.Size(block), 4u);
+  pool.Free(block);
+}
