@@ -14,7 +14,7 @@ vorn_build_e2e_programs() {
   [ -f "$windows/CMakeCache.txt" ] ||
     cmake -S "$root" -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$VORN_WIN_ARCH.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$windows" -j"$jobs" --target vornpatcher >/dev/null
+  cmake --build "$windows" -j"$jobs" --target patcher >/dev/null
 
   helpers="$root/build/e2e-helpers-$VORN_WIN_ARCH"
   mkdir -p "$helpers"
@@ -26,6 +26,6 @@ vorn_build_e2e_programs() {
   done
 
   export VORN_TOOL="$native/tools/vornpatch/vornpatch"
-  export VORN_STUB="$windows/patcher/vornpatcher.exe"
+  export VORN_STUB="$windows/patcher/patcher.exe"
   export VORN_HELPERS="$helpers"
 }
