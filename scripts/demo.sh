@@ -32,7 +32,7 @@ export VORN_WINEPREFIX="$root/build/demo/prefix"
 rm -rf "$VORN_WINEPREFIX"
 source scripts/wine-env.sh
 source scripts/e2e-programs.sh
-vorn_build_e2e_programs "$root"
+vorn_build_e2e_programs "$root" || { echo "building the end-to-end programs failed" >&2; exit 1; }
 echo "== Making a throwaway Wine prefix ($WINEARCH) in $WINEPREFIX"
 vorn_wine_prefix
 if [ "$VORN_WIN_ARCH" != i686 ]; then

@@ -8,20 +8,20 @@ vorn_build_e2e_programs() {
   jobs=$(nproc)
   native="$root/build/native"
   windows="$root/build/win-$VORN_WIN_ARCH"
-  [ -f "$native/CMakeCache.txt" ] ||
-    cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$native" -j"$jobs" --target vornpatch >/dev/null
-  [ -f "$windows/CMakeCache.txt" ] ||
-    cmake -S "$root" -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$VORN_WIN_ARCH.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$windows" -j"$jobs" --target patcher >/dev/null
+  # Configuring again is cheap and picks up folders added since the last configure.
+  cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null || return 1
+  cmake --build "$native" -j"$jobs" --target vornpatch >/dev/null || return 1
+  cmake -S "$root" -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$VORN_WIN_ARCH.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null || return 1
+  cmake --build "$windows" -j"$jobs" --target patcher >/dev/null || return 1
 
   helpers="$root/build/e2e-helpers-$VORN_WIN_ARCH"
   mkdir -p "$helpers"
   for source in "$root"/tests/e2e/helpers/*.c; do
     exe="$helpers/$(basename "${source%.c}").exe"
     if [ ! -f "$exe" ] || [ "$source" -nt "$exe" ]; then
-      "$VORN_WIN_ARCH-w64-mingw32-gcc" -Wall -Wextra -Werror -O2 -s "$source" -o "$exe"
+      "$VORN_WIN_ARCH-w64-mingw32-gcc" -Wall -Wextra -Werror -O2 -s "$source" -o "$exe" ||
+        return 1
     fi
   done
 

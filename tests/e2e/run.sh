@@ -8,5 +8,5 @@ cd "$root"
 source scripts/wine-env.sh
 source scripts/e2e-programs.sh
 vorn_wine_prefix
-vorn_build_e2e_programs "$root"
+vorn_build_e2e_programs "$root" || { echo "building the end-to-end programs failed" >&2; exit 1; }
 exec python3 tests/e2e/test_patcher.py "$@"
