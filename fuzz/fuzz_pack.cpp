@@ -4,40 +4,9 @@
 #include <string>
 
 #include "archive/pack_fs.h"
+#include "fuzz_memory_file.h"
 
 namespace {
-
-class BytesFile : public CFile {
- public:
-  BytesFile(const u8* data, size_t size)
-      : CFile(nullptr, 0),
-        data_(data),
-        size_(size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<u32>(size)) {
-    isOpen = 1;
-  }
-  ErrorCode Read(void* buffer, u32 size, u32* done) override {
-    u32 available = position_ < size_ ? size_ - position_ : 0;
-    u32 count = size < available ? size : available;
-    if (count) std::memcpy(buffer, data_ + position_, count);
-    position_ += count;
-    if (done) *done = count;
-    return count == size ? nullptr : ERR_EOF;
-  }
-  ErrorCode Seek(i32 offset, u16 origin) override {
-    i64 base = origin == SEEK_FROM_CURRENT ? position_ : origin == SEEK_FROM_END ? size_ : 0;
-    i64 target = base + offset;
-    if (target < 0 || target > 0xFFFFFFFFll) return ERR_SEEKFAIL;
-    position_ = static_cast<u32>(target);
-    return nullptr;
-  }
-  u32 GetSize() override { return size_; }
-  u32 GetPosition() override { return position_; }
-
- private:
-  const u8* data_;
-  u32 size_;
-  u32 position_ = 0;
-};
 
 void ReadMember(CPackFS* fs, const std::string& path) {
   ErrorCode error = nullptr;
@@ -73,7 +42,7 @@ void Walk(CPackFS* fs, const std::string& prefix, int depth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   CPackFS fs;
-  if (fs.Mount(new BytesFile(data, size))) return 0;
+  if (fs.Mount(new FuzzMemoryFile(data, size))) return 0;
   fs.Exists("");
   Walk(&fs, "", 0);
   // Every stored name, also those the listing cannot reach (lower case, odd separators).
