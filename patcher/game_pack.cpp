@@ -3,8 +3,9 @@
 #include <cstring>
 #include <new>
 
-#if __has_include("archive/pack_fs.h") && __has_include("archive/lzss_file.h")
 #include "archive/lzss_file.h"
+
+#if __has_include("archive/pack_fs.h")
 #include "archive/pack_fs.h"
 #define VORN_HAVE_PACK 1
 #endif
@@ -13,6 +14,48 @@
 #include "file/bfhp.h"
 #define VORN_HAVE_HPFS 1
 #endif
+
+namespace {
+
+// An HPFS block file as a file system; null (the file still the caller's) when it is none.
+CFileService* OpenStore(CFile* file) {
+#if VORN_HAVE_HPFS
+  CBFHP* store = new (std::nothrow) CBFHP();
+  if (!store) return nullptr;
+  if (store->Attach(file)) {
+    delete store;
+    return nullptr;
+  }
+  // From here the store owns the file, and the file system the store.
+  CHPFS* files = new (std::nothrow) CHPFS(store);
+  if (!files) delete store;
+  return files;
+#else
+  (void)file;
+  return nullptr;
+#endif
+}
+
+// A pack as a file system; the file is the pack's (or gone) afterwards, either way.
+CFileService* OpenPack(CFile* file) {
+#if VORN_HAVE_PACK
+  CPackFS* pack = new (std::nothrow) CPackFS();
+  if (!pack) {
+    delete file;
+    return nullptr;
+  }
+  if (pack->Mount(file)) {
+    delete pack;
+    return nullptr;
+  }
+  return pack;
+#else
+  delete file;
+  return nullptr;
+#endif
+}
+
+}  // namespace
 
 CFileService* MountGamePack(const char* path) {
   ErrorCode error = nullptr;
@@ -26,7 +69,6 @@ CFileService* MountGamePack(const char* path) {
     delete file;
     return nullptr;
   }
-#if VORN_HAVE_PACK
   if (std::memcmp(magic, "LZSS", 4) == 0) {
     CFile* stream = new (std::nothrow) CLzssFile(file, 1);
     if (!stream) {
@@ -35,7 +77,6 @@ CFileService* MountGamePack(const char* path) {
     }
     file = stream;
   }
-#endif
-  delete file;
-  return nullptr;
+  if (CFileService* store = OpenStore(file)) return store;
+  return OpenPack(file);
 }
