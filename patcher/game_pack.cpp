@@ -4,11 +4,7 @@
 #include <new>
 
 #include "archive/lzss_file.h"
-
-#if __has_include("archive/pack_fs.h")
 #include "archive/pack_fs.h"
-#define VORN_HAVE_PACK 1
-#endif
 #if __has_include("file/bfhp.h") && __has_include("archive/hpfs.h")
 #include "archive/hpfs.h"
 #include "file/bfhp.h"
@@ -38,7 +34,6 @@ CFileService* OpenStore(CFile* file) {
 
 // A pack as a file system; the file is the pack's (or gone) afterwards, either way.
 CFileService* OpenPack(CFile* file) {
-#if VORN_HAVE_PACK
   CPackFS* pack = new (std::nothrow) CPackFS();
   if (!pack) {
     delete file;
@@ -49,10 +44,6 @@ CFileService* OpenPack(CFile* file) {
     return nullptr;
   }
   return pack;
-#else
-  delete file;
-  return nullptr;
-#endif
 }
 
 }  // namespace
