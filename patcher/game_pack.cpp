@@ -3,19 +3,15 @@
 #include <cstring>
 #include <new>
 
+#include "archive/hpfs.h"
 #include "archive/lzss_file.h"
 #include "archive/pack_fs.h"
-#if __has_include("file/bfhp.h") && __has_include("archive/hpfs.h")
-#include "archive/hpfs.h"
 #include "file/bfhp.h"
-#define VORN_HAVE_HPFS 1
-#endif
 
 namespace {
 
 // An HPFS block file as a file system; null (the file still the caller's) when it is none.
 CFileService* OpenStore(CFile* file) {
-#if VORN_HAVE_HPFS
   CBFHP* store = new (std::nothrow) CBFHP();
   if (!store) return nullptr;
   if (store->Attach(file)) {
@@ -26,10 +22,6 @@ CFileService* OpenStore(CFile* file) {
   CHPFS* files = new (std::nothrow) CHPFS(store);
   if (!files) delete store;
   return files;
-#else
-  (void)file;
-  return nullptr;
-#endif
 }
 
 // A pack as a file system; the file is the pack's (or gone) afterwards, either way.

@@ -5,10 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "archive/hpfs.h"
 #include "archive/lzss_file.h"
 #include "archive/pack_writer.h"
 #include "patcher/patcher_state.h"
 #include "patcher_fixture.h"
+#include "support/hpfs_store.h"
 #include "support/memory_file.h"
 
 namespace {
@@ -47,6 +49,28 @@ std::string Container(const std::string& content) {
     EXPECT_EQ(stream.Flush(), nullptr);
   }
   return std::string(base.bytes.begin(), base.bytes.end());
+}
+
+// The game pack as an HPFS block file with the two INI members under LOCAL.
+std::string HpfsBytes(const std::string& strings3, const std::string& strings) {
+  MemoryFile* file = nullptr;
+  std::unique_ptr<CBFHP> pool = AttachHpfs(EmptyHpfsBytes(512, 16, 4096), &file);
+  CHPFS* files = new CHPFS(pool.release());
+  EXPECT_EQ(files->CreateDir("", "LOCAL"), nullptr);
+  for (const auto& [name, text] : {std::make_pair("LOCAL\\strings3.ini", strings3),
+                                   std::make_pair("LOCAL\\strings.ini", strings)}) {
+    ErrorCode error = nullptr;
+    CFile* member = files->Open(name, OPEN_READ | OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE, &error);
+    EXPECT_NE(member, nullptr) << ErrorText(error);
+    if (!member) continue;
+    u32 done = 0;
+    EXPECT_EQ(member->Write(text.data(), static_cast<u32>(text.size()), &done), nullptr);
+    delete member;
+  }
+  EXPECT_EQ(files->Pool()->Flush(), nullptr);
+  std::string bytes(file->bytes.begin(), file->bytes.end());
+  delete files;
+  return bytes;
 }
 
 class RealPayload : public PatcherRun {
@@ -100,6 +124,12 @@ TEST_F(RealPayload, GameLanguageIsReadFromThePackInEitherForm) {
       EXPECT_EQ(fake.messages.back().text, "This patch is for the english version of VORN only!");
     }
   }
+  // An HPFS block file is read as a store.
+  fake.disk->AddFile(wdt, HpfsBytes("[system]\nlanguage=English\n", "[objects]\npeon=Peasant\n"));
+  EXPECT_EQ(Run(), 0);
+  fake.disk->AddFile(wdt, HpfsBytes("[system]\nlanguage=French\n", "[objects]\npeon=Peasant\n"));
+  EXPECT_EQ(Run(), -1);
+  EXPECT_EQ(fake.messages.back().text, "This patch is for the english version of VORN only!");
   // A pack of neither kind passes the language tests.
   fake.disk->AddFile(wdt, "neither a pack nor a store");
   EXPECT_EQ(Run(), 0);
