@@ -136,8 +136,18 @@ class Wine:
         return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
 
     def run(self, args, timeout=120, env=None):
-        return subprocess.run([self.loader, *args], env=dict(self.env, **(env or {})),
-                              capture_output=True, text=True, errors="replace", timeout=timeout)
+        """Runs a Wine command to its end. Output goes through files, not pipes: the first Wine
+        program of a session starts background services that inherit its standard handles and
+        would hold a pipe open long after the program itself has ended."""
+        with tempfile.TemporaryFile("w+", errors="replace") as out, \
+                tempfile.TemporaryFile("w+", errors="replace") as err:
+            completed = subprocess.run([self.loader, *args], env=dict(self.env, **(env or {})),
+                                       stdout=out, stderr=err, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            completed.stdout = out.read()
+            completed.stderr = err.read()
+        return completed
 
     def start_server(self):
         subprocess.run([os.environ["WINESERVER"], "-p"], env=self.env)
@@ -147,14 +157,13 @@ class Wine:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def import_registry(self, text):
-        with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False,
-                                         encoding="utf-8") as f:
+        # regedit takes a Windows path (a Unix path would read as a switch).
+        windows_path = "C:\\e2e-import.reg"
+        with open(self.host_path(windows_path), "w", encoding="utf-8") as f:
             f.write("REGEDIT4\n\n" + text + "\n")
-            path = f.name
-        try:
-            self.run(["regedit", "/S", path])
-        finally:
-            os.unlink(path)
+        result = self.run(["regedit", "/S", windows_path], timeout=60)
+        if result.returncode != 0:
+            raise RuntimeError("regedit failed: %s" % result.stderr)
 
     def query_registry(self, key, value):
         result = self.run(["reg", "query", key, "/v", value])
@@ -203,10 +212,10 @@ class Wine:
         stderr_path = tempfile.mktemp(suffix=".log")
         launch = os.path.join(self.tools_dir, "launch.exe")
         run_env = dict(self.env, WINEDEBUG="-all,trace+msgbox", **(env or {}))
-        with open(stderr_path, "w") as err:
+        stdout_path = stderr_path + ".out"
+        with open(stderr_path, "w") as err, open(stdout_path, "w") as out:
             process = subprocess.Popen([self.loader, launch, program, *args], env=run_env,
-                                       stdout=subprocess.PIPE, stderr=err, text=True,
-                                       errors="replace", cwd=cwd)
+                                       stdout=out, stderr=err, cwd=cwd)
         deadline = time.time() + timeout
         seen = 0
         known = self._visible_windows()
@@ -246,10 +255,13 @@ class Wine:
                     process.kill()
                     break
                 time.sleep(0.1)
-            out = process.communicate(timeout=30)[0]
+            process.wait(timeout=30)
         finally:
             if process.poll() is None:
                 process.kill()
+        with open(stdout_path, errors="replace") as f:
+            out = f.read()
+        os.unlink(stdout_path)
         with open(stderr_path, errors="replace") as f:
             result.stderr = f.read()
         os.unlink(stderr_path)
