@@ -275,17 +275,20 @@ class Wine:
 
     def _wait_for_box(self, known):
         """The box is the newest visible window that was not there before it (the progress
-        dialog carries the same caption as most boxes, so the caption alone does not tell)."""
-        for _ in range(60):
+        dialog carries the same caption as most boxes, so the caption alone does not tell).
+        Waits until it is mapped: a key pressed before that would go to another window."""
+        for _ in range(150):
             fresh = self._visible_windows() - known
             if fresh:
                 return max(fresh, key=int)
             time.sleep(0.1)
-        return self.desktop.xdotool("getactivewindow")
+        return None
 
     def _press(self, window, key):
+        # Real key events (XTEST) to the focused box: Wine does not take synthetic events sent
+        # to a window for keyboard input.
         if window:
             self.desktop.xdotool("windowactivate", "--sync", window)
-            self.desktop.xdotool("key", "--window", window, key)
-        else:
-            self.desktop.xdotool("key", key)
+            self.desktop.xdotool("windowfocus", "--sync", window)
+            time.sleep(0.1)
+        self.desktop.xdotool("key", key)
