@@ -439,7 +439,59 @@ def test_smoke(tool, work, args):
     check("cut short" in err, "truncation is reported as %r" % err)
 
 
+def load_reference(args, name):
+    sys.path.insert(0, args.reference)
+    try:
+        return __import__(name)
+    finally:
+        sys.path.pop(0)
+
+
+def reference_sample(seed):
+    """Data that exercises literals, short and long matches and incompressible stretches."""
+    rng = random.Random(seed)
+    text = b"".join(rng.choice([b"vorn ", b"patch ", b"level ", b"\r\n", b"aaaaaaaaaaaaaaaa"])
+                    for _ in range(1500))
+    return text[:6000] + bytes(rng.getrandbits(8) for _ in range(3000)) + bytes(2000) + text[6000:9000]
+
+
+def test_reference(tool, work, args):
+    """The tool and the independent Python codecs read each other's containers and packs."""
+    lzss = load_reference(args, "lzss_reference")
+    data = reference_sample(11)
+    source = os.path.join(work, "sample.bin")
+    write(source, data)
+    for method in VALID_METHODS:
+        ours = os.path.join(work, "ours_%02X.lz" % method)
+        tool.ok("lzss", "compress", source, ours, "--method", "0x%02X" % method, "--block-size", "4096")
+        coded = open(ours, "rb").read()
+        check(coded[12] == method, "method byte 0x%02X stored as 0x%02X" % (method, coded[12]))
+        check(lzss.decode_container(coded) == data, "method 0x%02X: the reference decodes "
+              "the tool's container differently" % method)
+        theirs = os.path.join(work, "theirs_%02X.lz" % method)
+        write(theirs, lzss.encode_container(data, block_size=4096, method=method, spare=0x61))
+        back = os.path.join(work, "back_%02X.bin" % method)
+        tool.ok("lzss", "decompress", theirs, back)
+        check(open(back, "rb").read() == data, "method 0x%02X: the tool decodes the reference's "
+              "container differently" % method)
+        out, _ = tool.ok("verify", theirs)
+        check("not a pack" in out, "verify of a container of plain data says %r" % out)
+
+    # A pack inside a reference container, and the tool's pack inside one.
+    src = os.path.join(work, "src")
+    files = make_tree(src, odd_names=False)
+    pak = os.path.join(work, "f.pak")
+    tool.ok("pack", os.path.join(src, "Files"), "-o", pak)
+    wrapped = os.path.join(work, "f.lz")
+    write(wrapped, lzss.encode_container(open(pak, "rb").read(), method=0xC4))
+    tool.ok("verify", wrapped)
+    dest = os.path.join(work, "out")
+    tool.ok("extract", wrapped, "-C", dest)
+    check(read_tree(dest) == expected_members(files, ""), "a reference container's pack extracts differently")
+
+
 GROUPS = {
+    "reference": test_reference,
     "smoke": test_smoke,
     "roundtrip": test_roundtrip,
     "reproducible": test_reproducible,
