@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/file_window.h"
+#include "support/failing_pools.h"
 #include "support/lzss_samples.h"
 #include "support/memory_file.h"
 
@@ -549,4 +550,65 @@ TEST(LzssFile, CreateContainerWritesAnEmptyContainer) {
   EXPECT_EQ(file.BlockSize(), 0x8000u);
   EXPECT_EQ(file.Method(), 0xC4);
   EXPECT_EQ(file.Spare(), 0x61);
+}
+
+TEST(LzssFileAllocation, OpenFailuresLeaveTheStreamUnusable) {
+  const std::vector<u8> data = SampleBlocks(1000)[0].bytes;
+  const std::vector<u8> container = BuildContainer(data, 256, 0xC4);
+  u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
+    MemoryFile base(container);
+    run.Arm();
+    {
+      CLzssFile file(&base, 0);
+      run.Disarm();
+      if (run.Injected()) {
+        EXPECT_EQ(file.isOpen, 0u);
+        u8 byte;
+        EXPECT_EQ(file.ReadAt(&byte, 0, 1, nullptr), ERR_INVALIDFORMAT);
+      } else {
+        ASSERT_EQ(file.isOpen, 1u);
+        EXPECT_EQ(ReadAll(file), data);
+      }
+    }
+    EXPECT_EQ(base.bytes, container);
+    EXPECT_EQ(run.OutstandingBlocks(), 0);
+  });
+  EXPECT_EQ(runs, 3u);  // the work buffer, the table, then the clean run
+}
+
+TEST(LzssFileAllocation, LaterFailuresReportNotEnoughMemoryAndLoseNothing) {
+  // Rewrites blocks and grows the table past its first step; every allocation on the way may
+  // fail. A failure reports NOTENOUGHMEM (the coder's own tree failing only costs compression),
+  // and after memory is back the same write and a flush store exactly the expected data.
+  const std::vector<u8> data = SampleBlocks(15 * 256)[0].bytes;
+  const std::vector<u8> container = BuildContainer(data, 256, 0xC4);
+  const std::vector<u8> patch = SampleBlocks(2000)[1].bytes;
+  std::vector<u8> expected = data;
+  expected.resize(3700 + patch.size());
+  std::copy(patch.begin(), patch.end(), expected.begin() + 3700);
+  u32 reported = 0;
+  u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
+    MemoryFile base(container);
+    {
+      CLzssFile file(&base, 0);
+      ASSERT_EQ(file.isOpen, 1u);
+      run.Arm();
+      ErrorCode error = file.WriteAt(patch.data(), 3700, static_cast<u32>(patch.size()), nullptr);
+      if (!error) error = file.Flush();
+      run.Disarm();
+      if (run.Injected()) {
+        EXPECT_TRUE(error == nullptr || error == ERR_NOTENOUGHMEM) << ErrorText(error);
+        reported += error == ERR_NOTENOUGHMEM;
+      } else {
+        EXPECT_EQ(error, nullptr);
+      }
+      ASSERT_EQ(file.WriteAt(patch.data(), 3700, static_cast<u32>(patch.size()), nullptr), nullptr);
+      ASSERT_EQ(file.Flush(), nullptr);
+      EXPECT_EQ(ReadAll(file), expected);
+    }
+    EXPECT_EQ(ParseContainer(base.bytes), expected);
+    EXPECT_EQ(run.OutstandingBlocks(), 0);
+  });
+  EXPECT_GT(runs, 5u);
+  EXPECT_GT(reported, 3u);
 }
