@@ -7,6 +7,7 @@ messages. Groups are selected with --group; each ctest entry runs one group.
 """
 
 import argparse
+import binascii
 import os
 import random
 import shutil
@@ -489,8 +490,61 @@ def test_reference(tool, work, args):
     tool.ok("extract", wrapped, "-C", dest)
     check(read_tree(dest) == expected_members(files, ""), "a reference container's pack extracts differently")
 
+    # Packs: the reference reads the tool's, the tool reads the reference's.
+    pack_ref = load_reference(args, "pack_reference")
+    entries = pack_ref.verify_pack(open(pak, "rb").read())
+    check({n.decode("latin-1"): size for n, _, size, _ in entries} == listed(tool, pak),
+          "the reference lists the tool's pack differently")
+    theirs = os.path.join(work, "theirs.pak")
+    write(theirs, pack_ref.build_pack([(n.encode("utf-8"), d) for n, d in files.items()]))
+    tool.ok("verify", theirs)
+    dest = os.path.join(work, "out_theirs")
+    tool.ok("extract", theirs, "-C", dest)
+    check(read_tree(dest) == expected_members(files, ""), "the reference's pack extracts differently")
+    check(open(theirs, "rb").read() == open(pak, "rb").read(),
+          "the tool and the reference pack one tree into different bytes")
+
+
+def crafted_pack(pack_ref, members):
+    """A pack with names the writers refuse, laid out with the reference's own entry coder."""
+    members = sorted(members)
+    directory, previous = b"", b""
+    offset = pack_ref.HEADER_SIZE + sum(2 + len(n) - pack_ref.shared_length(p, n) + 8
+                                        for p, n in zip([b""] + [m[0] for m in members], [m[0] for m in members]))
+    offset += 4 * len(members)
+    for name, data in members:
+        directory += pack_ref.encode_entry(name, previous, offset, len(data))
+        offset += len(data)
+        previous = name
+    header = pack_ref.MAGIC + bytes(32 - len(pack_ref.MAGIC)) + struct.pack("<II", len(members), len(directory))
+    crcs = b"".join(struct.pack("<I", binascii.crc32(d) & 0xFFFFFFFF) for _, d in members)
+    return header + directory + crcs + b"".join(d for _, d in members)
+
+
+def test_escape(tool, work, args):
+    """extract writes nothing, anywhere, for a pack holding a name that would leave its folder;
+    verify names such members."""
+    pack_ref = load_reference(args, "pack_reference")
+    safe = (b"SAFE\\FILE.TXT", b"harmless")
+    for i, bad in enumerate([b"..\\EVIL.TXT", b"A\\..\\..\\EVIL.TXT", b"\\EVIL.TXT",
+                             b"C:EVIL.TXT", b"A\\.\\EVIL.TXT", b"A/../../EVIL.TXT",
+                             b"A\\\\EVIL.TXT", b"A\\EV\x01IL.TXT"]):
+        case = os.path.join(work, "case%d" % i)
+        os.makedirs(case)
+        pak = os.path.join(case, "evil.pak")
+        write(pak, crafted_pack(pack_ref, [safe, (bad, b"escaped")]))
+        dest = os.path.join(case, "a", "b", "dest")
+        os.makedirs(os.path.dirname(dest))
+        err = tool.fails(FAILURE, "extract", pak, "-C", dest)
+        check("refusing" in err, "%r: extract says %r" % (bad, err))
+        written = [os.path.join(r, f) for r, _, fs in os.walk(case) for f in fs]
+        check(written == [pak], "%r: extract wrote %r" % (bad, written))
+        err = tool.fails(FAILURE, "verify", pak)
+        check("EV" in err, "%r: verify does not name the member: %r" % (bad, err))
+
 
 GROUPS = {
+    "escape": test_escape,
     "reference": test_reference,
     "smoke": test_smoke,
     "roundtrip": test_roundtrip,
