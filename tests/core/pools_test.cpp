@@ -94,21 +94,3 @@ TEST(SizedPtrPool, RegressionSizeNearFourGigabytesDoesNotWrap) {
   EXPECT_EQ(pool.Size(block), 4u);
   pool.Free(block);
 }
-
-TEST(HeapHandlePool, HandleIsTheBlockAndUnofferedSlotsAnswerDefaults) {
-  CHeapHandlePool pool;
-  PoolHandle handle = pool.Alloc(24);
-  ASSERT_NE(handle, 0u);
-  void* bytes = pool.Lock(handle);
-  EXPECT_EQ(reinterpret_cast<PoolHandle>(bytes), handle);
-  EXPECT_EQ(pool.FindLocked(handle), bytes);
-  EXPECT_EQ(pool.HandleOf(bytes), handle);
-  EXPECT_GE(pool.Size(handle), 24u);
-  pool.Unlock(handle, 1);
-  EXPECT_EQ(pool.Reserved12(), ERR_NOTIMPLEMENTED);
-  pool.SetRoot(7);
-  EXPECT_EQ(pool.GetRoot(), 0u);
-  EXPECT_EQ(pool.Free(handle), nullptr);
-  CHeapPtrPool ptrPool;
-  EXPECT_EQ(ptrPool.Reserved6(1, 2), ERR_NOTIMPLEMENTED);
-}

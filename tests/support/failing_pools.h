@@ -28,6 +28,10 @@
 //   });
 //   EXPECT_EQ(runs, 2u);                      // one failing run, then the clean one
 //
+// Without the walker: FailingPoolsGuard guard; AllocationFailures::Arm(n); ...; Disarm().
+// A pool of your own (say the handle pool a file system keeps in a file) is wrapped the same
+// way: FailingHandlePool failing(&yourPool); hand `&failing` to the code under test.
+//
 // Rules of use:
 //   - fn must call run.Arm() (the walker fails the test otherwise, so a walk cannot be vacuous).
 //   - Everything fn creates must be released inside fn (LeakSanitizer in the sanitized build

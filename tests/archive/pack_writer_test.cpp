@@ -1,0 +1,173 @@
+#include "archive/pack_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/pack_fs.h"
+#include "core/crc32.h"
+#include "support/memory_file.h"
+#include "support/pack_builder.h"
+
+namespace {
+
+const char* const kExtensions[] = {"", ".TXT", ".bin"};
+
+u32 Le32(const std::vector<u8>& bytes, size_t at) {
+  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+         static_cast<u32>(bytes[at + 3]) << 24;
+}
+
+ErrorCode BeginWith(CPackWriter* writer, std::vector<const char*> names) {
+  std::vector<u32> sizes(names.size(), 1);
+  return writer->Begin(static_cast<u32>(names.size()), names.data(), sizes.data());
+}
+
+}  // namespace
+
+TEST(PackWriter, LaysOutHeaderFrontCodedDirectoryCrcTableAndData) {
+  std::vector<u8> pack = BuildPack({{"a\\b.txt", "0123456789abcdef"}, {"A/C.TXT", "xyz"}});
+  ASSERT_GE(pack.size(), 40u);
+  EXPECT_EQ(std::memcmp(pack.data(), "KVLSYS PackFile\n\x1a", 18), 0);
+  EXPECT_EQ(std::vector<u8>(pack.begin() + 18, pack.begin() + 32), std::vector<u8>(14, 0));
+  EXPECT_EQ(Le32(pack, 32), 2u);
+  u32 directorySize = Le32(pack, 36);
+  EXPECT_EQ(directorySize, 17u + 15u);
+  u32 dataStart = 40 + directorySize + 8;
+  std::vector<u8> first = {0x07, 0x00, 'A', '\\', 'B', '.', 'T', 'X', 'T'};
+  EXPECT_EQ(std::vector<u8>(pack.begin() + 40, pack.begin() + 49), first);
+  EXPECT_EQ(Le32(pack, 49), dataStart);
+  EXPECT_EQ(Le32(pack, 53), 16u);
+  std::vector<u8> second = {0x07, 0x02, 'C', '.', 'T', 'X', 'T'};
+  EXPECT_EQ(std::vector<u8>(pack.begin() + 57, pack.begin() + 64), second);
+  EXPECT_EQ(Le32(pack, 64), dataStart + 16);
+  EXPECT_EQ(Le32(pack, 68), 3u);
+  EXPECT_EQ(Le32(pack, 72), Crc32Update(0, "0123456789abcdef", 16));
+  EXPECT_EQ(Le32(pack, 76), Crc32Update(0, "xyz", 3));
+  EXPECT_EQ(pack.size(), dataStart + 19u);
+  EXPECT_EQ(std::string(pack.begin() + dataStart, pack.end()), "0123456789abcdefxyz");
+}
+
+TEST(PackWriter, RefusesNamesThatCannotBeStoredOrFound) {
+  std::string tooLong(256, 'L');
+  const std::vector<std::vector<const char*>> refused = {
+      {""},
+      {tooLong.c_str()},
+      {"\\A"},
+      {"A\\"},
+      {"A\\\\B"},
+      {"A\\.\\B"},
+      {"..\\B"},
+      {"A\\.."},
+      {"B", "A"},           // out of order
+      {"A", "a"},           // the same name once upper-cased
+      {"A", "A!", "A\\B"},  // a member that is also a directory
+      {"A\\B", "A\\B\\C"},
+  };
+  for (const auto& names : refused) {
+    MemoryFile out;
+    CPackWriter writer(&out);
+    EXPECT_EQ(BeginWith(&writer, names), ERR_BADPARAMS) << names.back();
+    EXPECT_STRNE(writer.Problem(), "");
+    EXPECT_TRUE(out.bytes.empty());
+    EXPECT_EQ(writer.Write("x", 1), ERR_BADPARAMS);
+  }
+  std::string longest(255, 'L');
+  MemoryFile out;
+  CPackWriter writer(&out);
+  EXPECT_EQ(BeginWith(&writer, {"...", "A.B\\..C", longest.c_str()}), nullptr) << writer.Problem();
+}
+
+TEST(PackWriter, StreamsDataInAnyPiecesAndChecksTheTotal) {
+  std::vector<const char*> names = {"A", "B", "C", "D"};
+  std::vector<u32> sizes = {5, 0, 7, 0};
+  const char data[] = "helloseven77";
+  MemoryFile whole, pieces;
+  CPackWriter a(&whole), b(&pieces);
+  ASSERT_EQ(a.Begin(4, names.data(), sizes.data()), nullptr);
+  ASSERT_EQ(b.Begin(4, names.data(), sizes.data()), nullptr);
+  EXPECT_EQ(a.Finish(), ERR_BADPARAMS);  // nothing written yet
+  ASSERT_EQ(a.Write(data, 12), nullptr);
+  for (int i = 0; i < 12; i += 3) ASSERT_EQ(b.Write(data + i, 3), nullptr);
+  EXPECT_EQ(a.Write("!", 1), ERR_OUTOFRANGE);
+  EXPECT_EQ(a.Finish(), nullptr);
+  EXPECT_EQ(b.Finish(), nullptr);
+  EXPECT_EQ(whole.bytes, pieces.bytes);
+  EXPECT_EQ(whole.bytes.size(), a.PackSize());
+
+  CPackFS fs;
+  ASSERT_EQ(fs.Mount(new MemoryFile(whole.bytes)), nullptr);
+  CFile* c = fs.Open("C", OPEN_READ, nullptr);
+  ASSERT_NE(c, nullptr);
+  char text[8] = {};
+  EXPECT_EQ(c->Read(text, 7, nullptr), nullptr);
+  EXPECT_STREQ(text, "seven77");
+  delete c;
+}
+
+TEST(PackWriter, RefusesPacksOf4GiBOrMore) {
+  std::vector<const char*> names = {"BIG1", "BIG2"};
+  std::vector<u32> sizes = {0x80000000u, 0x7FFFFFF0u};
+  MemoryFile out;
+  CPackWriter writer(&out);
+  EXPECT_EQ(writer.Begin(2, names.data(), sizes.data()), ERR_OUTOFRANGE);
+  EXPECT_NE(std::strstr(writer.Problem(), "4 GiB"), nullptr);
+  sizes[1] = 0x7FFFFF00u;  // fits: header, directory and table take well under 0xFF bytes
+  EXPECT_EQ(writer.Begin(2, names.data(), sizes.data()), nullptr) << writer.Problem();
+}
+
+TEST(PackWriter, PassesOutputFailuresOn) {
+  MemoryFile out;
+  out.failWriteFrom = 1;
+  out.failError = ERR_DISKFULL;
+  CPackWriter writer(&out);
+  EXPECT_EQ(BeginWith(&writer, {"A"}), ERR_DISKFULL);
+  out.failWriteFrom = 0;
+  ASSERT_EQ(BeginWith(&writer, {"A"}), nullptr);
+  out.failWriteFrom = out.writes + 1;
+  EXPECT_EQ(writer.Write("x", 1), ERR_DISKFULL);
+}
+
+// Random trees written and mounted again: every member reads back, the listing is complete.
+TEST(PackWriter, RoundTripsRandomTreesThroughTheFileSystem) {
+  std::mt19937 random(4242);
+  for (int round = 0; round < 20; ++round) {
+    PackMembers members;
+    int count = 1 + static_cast<int>(random() % 400);
+    for (int i = 0; i < count; ++i) {
+      std::string name;
+      int depth = static_cast<int>(random() % 4);
+      for (int d = 0; d <= depth; ++d) {
+        if (d) name += '\\';
+        name += static_cast<char>('A' + random() % 3);
+        name += std::to_string(random() % 5);
+      }
+      name += kExtensions[random() % 3];
+      members[name] = std::string(random() % 300, static_cast<char>('a' + random() % 26));
+    }
+    // Names that are also directories are refused; drop them from the random tree.
+    for (auto it = members.begin(); it != members.end();) {
+      bool isDirectory = false;
+      for (const auto& other : members)
+        if (other.first.compare(0, it->first.size() + 1, it->first + "\\") == 0) isDirectory = true;
+      it = isDirectory ? members.erase(it) : std::next(it);
+    }
+    CPackFS fs;
+    ASSERT_EQ(fs.Mount(new MemoryFile(BuildPack(members))), nullptr);
+    EXPECT_EQ(fs.Index()->Count(), members.size());
+    for (const auto& member : members) {
+      CFile* file = fs.Open(member.first.c_str(), OPEN_READ, nullptr);
+      ASSERT_NE(file, nullptr) << member.first;
+      std::string data(file->GetSize(), '\0');
+      if (!data.empty()) {
+        EXPECT_EQ(file->Read(&data[0], file->GetSize(), nullptr), nullptr);
+      }
+      EXPECT_EQ(data, member.second);
+      delete file;
+    }
+  }
+}

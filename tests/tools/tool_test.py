@@ -1,0 +1,480 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the vornpatch command-line tool.
+
+Runs the tool (natively, or a Windows build through a runner such as scripts/wine-run.sh) on
+trees and files made here, and checks its results byte for byte, its exit codes and its
+messages. Groups are selected with --group; each ctest entry runs one group.
+"""
+
+import argparse
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import traceback
+
+OK, FAILURE, USAGE = 0, 1, 2
+PATCH_BLOCK_SIZE = 32768
+VALID_METHODS = [b * 16 + l for b in (10, 11, 12) for l in range(1, 6)]
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Tool:
+    def __init__(self, path, runner):
+        self.command = ([runner] if runner else []) + [path]
+
+    def run(self, *args, env=None, stdin=None):
+        merged = dict(os.environ)
+        merged.update(env or {})
+        result = subprocess.run(self.command + [str(a) for a in args], capture_output=True,
+                                env=merged, stdin=stdin, timeout=600)
+        return result.returncode, result.stdout.decode("latin-1"), result.stderr.decode("latin-1")
+
+    def ok(self, *args):
+        code, out, err = self.run(*args)
+        check(code == OK, "vornpatch %s: exit %d, expected 0\n%s%s" % (" ".join(map(str, args)), code, out, err))
+        return out, err
+
+    def fails(self, expected, *args):
+        code, out, err = self.run(*args)
+        check(code == expected, "vornpatch %s: exit %d, expected %d\n%s%s"
+              % (" ".join(map(str, args)), code, expected, out, err))
+        return err
+
+
+# ---------------------------------------------------------------------------------------------
+# Source trees.
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_tree(root, odd_names, reverse=False, seed=7):
+    """A patch source: Patch.ini and a Files tree with nested folders, empty files, odd names and
+    binary data around the block size. Returns {relative path: bytes} of Files."""
+    rng = random.Random(seed)
+    files = {
+        "readme.txt": b"Vorn patch test\r\n" * 50,
+        "empty.dat": b"",
+        "data/zeros.bin": bytes(70000),
+        "data/random.bin": bytes(rng.getrandbits(8) for _ in range(100003)),
+        "data/exact_block.bin": bytes(rng.getrandbits(8) for _ in range(PATCH_BLOCK_SIZE)),
+        "data/block_plus_one.bin": (b"abcabcabd" * 4000)[:PATCH_BLOCK_SIZE + 1],
+        "data/deep/er/still/empty_too.txt": b"",
+        "data/deep/er/still/tiny": b"x",
+        "maps/Level 01 (final).map": bytes(range(256)) * 300,
+        "maps/mixed.Case_name-1+2=3.txt": b"case",
+        "maps/A_B.txt": b"underscore sorts after the separator",
+        "maps/A.txt": b"dot sorts before the separator",
+        "maps/A/inner.txt": b"a folder whose name is a prefix of files beside it",
+    }
+    if odd_names:
+        files.update({
+            "odd/sp ace & amp;semi,comma'quote.txt": b"odd",
+            "odd/tilde~hash#percent%at@.bin": bytes([0xFF, 0x00, 0x80]) * 7,
+            "odd/caf\u00e9.txt": "caf\u00e9".encode("utf-8"),
+            "odd/[brackets]{braces}.dat": b"[]{}",
+        })
+    items = sorted(files.items(), reverse=reverse)
+    for name, data in items:
+        write(os.path.join(root, "Files", *name.split("/")), data)
+    os.makedirs(os.path.join(root, "Files", "empty_folder"), exist_ok=True)
+    write(os.path.join(root, "Patch.ini"), b"[str]\r\nversion=00010002\r\n")
+    return files
+
+
+def host_name(name):
+    """The file name the tool sees for a test name: UTF-8 bytes on POSIX."""
+    return name.encode("utf-8").decode("latin-1")
+
+
+def expected_members(files, prefix):
+    """{member name: bytes} as the pack stores them: upper-cased ASCII, '\\' separators."""
+    members = {}
+    for name, data in files.items():
+        raw = name.encode("utf-8")
+        upper = bytes(c - 32 if 0x61 <= c <= 0x7A else c for c in raw).replace(b"/", b"\\")
+        members[prefix + upper.decode("latin-1")] = data
+    return members
+
+
+def read_tree(root):
+    found = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            rel = os.path.relpath(path, root).replace(os.sep, "\\")
+            with open(path, "rb") as f:
+                found[os.fsencode(rel).decode("latin-1")] = f.read()
+    return found
+
+
+def listed(tool, target):
+    out, _ = tool.ok("list", target)
+    lines = out.splitlines()
+    check(lines and "files," in lines[-1], "list ends without its total line: %r" % lines[-1:])
+    entries = {}
+    for line in lines[:-1]:
+        size, name = line.split(None, 1)
+        entries[name] = int(size)
+    return entries
+
+
+def make_stub(path, size=20000):
+    data = bytearray(b"MZ" + bytes(size - 2))
+    # The four letters alone, as a patcher's own code holds them: never a payload.
+    data[1000:1004] = b"LZSS"
+    write(path, bytes(data))
+
+
+def payload_table(patch_bytes, offset):
+    """Block table of the container at offset: (block size, method, [entries..., end])."""
+    magic, length, block_size, method = struct.unpack_from("<4sIIB", patch_bytes, offset)
+    check(magic == b"LZSS", "no container at %d" % offset)
+    count = 1 if length == 0 else (length - 1) // block_size + 1
+    table = list(struct.unpack_from("<%dI" % count, patch_bytes, offset + 14))
+    table.append(len(patch_bytes) - offset)
+    return length, block_size, method, table
+
+
+# ---------------------------------------------------------------------------------------------
+# Groups.
+
+def test_roundtrip(tool, work, args):
+    """build, list, verify and extract reproduce the source tree byte for byte."""
+    src = os.path.join(work, "src")
+    files = make_tree(src, odd_names=not args.runner)
+    stub = os.path.join(work, "stub.exe")
+    make_stub(stub)
+    patch = os.path.join(work, "patch.exe")
+    _, err = tool.ok("build", src, "-o", patch, "--stub", stub)
+    check("empty_folder" in err, "the empty folder is not reported: %r" % err)
+    check(not os.path.exists(patch + ".partial"), "temporary file left behind")
+    with open(patch, "rb") as f:
+        built = f.read()
+    with open(stub, "rb") as f:
+        check(built.startswith(f.read()), "the patch does not begin with the stub")
+
+    members = expected_members(files, "FILES\\")
+    members["PATCH.INI"] = open(os.path.join(src, "Patch.ini"), "rb").read()
+    entries = listed(tool, patch)
+    check(entries == {n: len(d) for n, d in members.items()},
+          "list differs:\n%r\n%r" % (sorted(entries.items()), sorted(members.items())))
+    out, _ = tool.ok("list", "-n", patch)
+    names = out.splitlines()
+    check(names == sorted(names, key=lambda n: n.encode("latin-1")), "list is not in directory order")
+
+    out, _ = tool.ok("verify", patch)
+    check("OK" in out and "patch executable" in out, "verify says: %r" % out)
+
+    dest = os.path.join(work, "out")
+    tool.ok("extract", patch, "-C", dest)
+    check(read_tree(dest) == members, "extracted tree differs from the source")
+
+    # The same tree as a bare pack and as a container holding it.
+    pak = os.path.join(work, "files.pak")
+    tool.ok("pack", os.path.join(src, "Files"), "-o", pak)
+    check(listed(tool, pak) == {n: len(d) for n, d in expected_members(files, "").items()},
+          "pack lists differently")
+    tool.ok("verify", pak)
+    lz = os.path.join(work, "files.lz")
+    tool.ok("lzss", "compress", pak, lz, "--block-size", "4096", "--method", "0xB3")
+    out, _ = tool.ok("verify", lz)
+    check("LZSS container" in out and "0xB3" in out, "verify of the container says: %r" % out)
+    dest2 = os.path.join(work, "out2")
+    tool.ok("extract", lz, "-C", dest2)
+    check(read_tree(dest2) == expected_members(files, ""), "container extract differs")
+    back = os.path.join(work, "back.pak")
+    tool.ok("lzss", "decompress", lz, back)
+    check(open(back, "rb").read() == open(pak, "rb").read(), "decompress does not give the pack back")
+
+
+def test_reproducible(tool, work, args):
+    """Same inputs give byte-identical output, whatever order the folders list their files in."""
+    stub = os.path.join(work, "stub.exe")
+    make_stub(stub)
+    outputs = []
+    for i, reverse in enumerate((False, False, True)):
+        src = os.path.join(work, "src%d" % i)
+        make_tree(src, odd_names=not args.runner, reverse=reverse)
+        out = os.path.join(work, "p%d.exe" % i)
+        tool.ok("build", src, "-o", out, "--stub", stub, "--method", "0xA2")
+        outputs.append(open(out, "rb").read())
+    check(outputs[0] == outputs[1], "two builds of one tree differ")
+    check(outputs[0] == outputs[2], "a tree written in another order builds differently")
+    packs = []
+    for i in range(2):
+        out = os.path.join(work, "f%d.pak" % i)
+        tool.ok("pack", os.path.join(work, "src%d" % (2 * i), "Files"), "-o", out)
+        packs.append(open(out, "rb").read())
+    check(packs[0] == packs[1], "two packs of one tree differ")
+
+
+def test_usage(tool, work, args):
+    """Wrong usage exits 2 with a hint; --help and --version exit 0."""
+    src = os.path.join(work, "src")
+    make_tree(src, odd_names=False)
+    some = os.path.join(src, "Patch.ini")
+    for bad in ([], ["frobnicate"], ["list"], ["list", "a", "b"], ["list", "--bogus", some],
+                ["pack", src], ["pack", src, "-o"], ["build", src],
+                ["build", src, "-o", "x.exe", "--method", "0xC6"],
+                ["build", src, "-o", "x.exe", "--method", "0x91"],
+                ["build", src, "-o", "x.exe", "--method", "fast"],
+                ["lzss", "squash", some, "x"], ["lzss", "compress", some],
+                ["lzss", "compress", some, "x", "--block-size", "0"],
+                ["lzss", "decompress", some, "x", "--method", "0xC4"],
+                ["extract", some], ["verify", "-q=1", some]):
+        err = tool.fails(USAGE, *bad)
+        check(err.strip(), "usage error without a message: %r" % bad)
+    check(not os.path.exists("x.exe") and not os.path.exists("x"), "a usage error wrote a file")
+    out, _ = tool.ok("--help")
+    commands = ["build", "extract", "list", "lzss", "pack", "verify"]
+    for command in commands:
+        check(command in out, "top-level help lacks %s" % command)
+        text, _ = tool.ok(command, "--help")
+        check(text.startswith("Usage: vornpatch " + command), "%s --help: %r" % (command, text[:60]))
+    out, _ = tool.ok("--version")
+    check(out.startswith("vornpatch "), "--version: %r" % out)
+
+
+def build_sample(tool, work, method="0xC4"):
+    src = os.path.join(work, "src")
+    files = make_tree(src, odd_names=False)
+    stub = os.path.join(work, "stub.exe")
+    make_stub(stub)
+    patch = os.path.join(work, "patch.exe")
+    tool.ok("build", src, "-o", patch, "--stub", stub, "--method", method)
+    return src, files, stub, patch
+
+
+def test_corruption(tool, work, args):
+    """Damaged patches and packs make verify exit 1 naming the fault."""
+    _, files, stub, patch = build_sample(tool, work)
+    built = open(patch, "rb").read()
+    offset = os.path.getsize(stub)
+    length, block_size, method, table = payload_table(built, offset)
+
+    def damaged(name, data):
+        path = os.path.join(work, name)
+        write(path, data)
+        return tool.fails(FAILURE, "verify", path)
+
+    coded = [i for i in range(len(table) - 1)
+             if 0 < table[i + 1] - table[i] < min(block_size, length - i * block_size)]
+    check(len(coded) >= 3, "the sample has too few coded blocks: %r" % coded)
+    for i in coded[1:3]:
+        data = bytearray(built)
+        data[offset + (table[i] + table[i + 1]) // 2] ^= 0x5A
+        err = damaged("flip%d.exe" % i, bytes(data))
+        check("block %d" % i in err or "CRC" in err, "a flipped byte in block %d is reported as %r" % (i, err))
+
+    err = damaged("cut.exe", built[:offset + table[len(table) // 2]])
+    check("cut short" in err, "truncation is reported as %r" % err)
+
+    data = bytearray(built)
+    struct.pack_into("<I", data, offset + 14 + 4 * 2, table[1] - 1)
+    err = damaged("table.exe", bytes(data))
+    check("entry 1" in err, "a decreasing block table is reported as %r" % err)
+
+    # A pack with one wrong CRC and one with a changed member byte.
+    pak = os.path.join(work, "f.pak")
+    tool.ok("pack", os.path.join(work, "src", "Files"), "-o", pak)
+    good = open(pak, "rb").read()
+    directory_size = struct.unpack_from("<I", good, 36)[0]
+    data = bytearray(good)
+    data[40 + directory_size] ^= 1
+    err = damaged("crc.pak", bytes(data))
+    check("CRC" in err or "crc" in err, "a bad CRC is reported as %r" % err)
+    data = bytearray(good)
+    data[-1] ^= 0xFF
+    err = damaged("member.pak", bytes(data))
+    check("CRC" in err or "crc" in err, "a changed member byte is reported as %r" % err)
+
+    # Not a target at all, and a patch executable without a payload.
+    err = damaged("plain.txt", b"just some text\n" * 100)
+    check("not a" in err, "an unknown file is reported as %r" % err)
+    err = damaged("stub_only.exe", open(stub, "rb").read())
+    check("payload" in err, "a stub without payload is reported as %r" % err)
+
+
+def test_build_refusals(tool, work, args):
+    """build never overwrites its inputs and leaves no file behind when it fails."""
+    src, _, stub, patch = build_sample(tool, work)
+    stub_bytes = open(stub, "rb").read()
+    err = tool.fails(FAILURE, "build", src, "-o", stub, "--stub", stub)
+    check("stub" in err and open(stub, "rb").read() == stub_bytes, "build overwrote its stub: %r" % err)
+    ini = os.path.join(src, "Patch.ini")
+    ini_bytes = open(ini, "rb").read()
+    err = tool.fails(FAILURE, "build", src, "-o", ini, "--stub", stub)
+    check("refusing" in err and open(ini, "rb").read() == ini_bytes, "build overwrote Patch.ini: %r" % err)
+    member = os.path.join(src, "Files", "readme.txt")
+    member_bytes = open(member, "rb").read()
+    tool.fails(FAILURE, "build", src, "-o", member, "--stub", stub)
+    check(open(member, "rb").read() == member_bytes, "build overwrote a source file")
+
+    os.remove(ini)
+    out = os.path.join(work, "never.exe")
+    err = tool.fails(FAILURE, "build", src, "-o", out, "--stub", stub)
+    check("Patch.ini" in err, "a missing Patch.ini is reported as %r" % err)
+    check(not os.path.exists(out) and not os.path.exists(out + ".partial"), "a failed build left a file")
+    write(ini, ini_bytes)
+
+    # A built patch used as stub would hide the new payload behind the old one.
+    err = tool.fails(FAILURE, "build", src, "-o", out, "--stub", patch)
+    check("container header" in err, "a stub holding a payload is reported as %r" % err)
+    err = tool.fails(FAILURE, "build", src, "-o", out, "--stub", os.path.join(work, "missing.exe"))
+    check("missing.exe" in err, "a missing stub is reported as %r" % err)
+
+    # Names that differ only in letter case would become one member.
+    write(os.path.join(src, "Files", "README.TXT"), b"other")
+    err = tool.fails(FAILURE, "build", src, "-o", out, "--stub", stub)
+    check("README.TXT" in err and "case" in err, "a case clash is reported as %r" % err)
+    os.remove(os.path.join(src, "Files", "README.TXT"))
+    check(not os.path.exists(out), "a failed build left its output")
+
+
+def sparse(path, size):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.truncate(size)
+
+
+def test_limits(tool, work, args):
+    """Files, packs and patches the toolkit cannot address (2 GiB and more; a 4 GiB file also
+    reads as size 0 through 32-bit sizes) are refused before any data is read. Sparse files:
+    no disk space is used."""
+    for size in (1 << 32, (1 << 31) + 1):
+        big = os.path.join(work, "big%d.bin" % size)
+        sparse(big, size)
+        err = tool.fails(FAILURE, "lzss", "compress", big, os.path.join(work, "big.lz"))
+        check("%d bytes" % size in err and "2 GiB" in err, "a %d-byte input is reported as %r" % (size, err))
+        os.remove(big)
+    check(not os.path.exists(os.path.join(work, "big.lz")), "a refused compress left its output")
+
+    src = os.path.join(work, "src")
+    make_tree(src, odd_names=False)
+    stub = os.path.join(work, "stub.exe")
+    make_stub(stub)
+    sparse(os.path.join(src, "Files", "big.bin"), 1 << 32)
+    err = tool.fails(FAILURE, "build", src, "-o", os.path.join(work, "p.exe"), "--stub", stub)
+    check("big.bin" in err and "2 GiB" in err, "a 4 GiB member is reported as %r" % err)
+    os.remove(os.path.join(src, "Files", "big.bin"))
+
+    # Members that fit one by one but not together.
+    for i in range(2):
+        sparse(os.path.join(src, "Files", "half%d.bin" % i), 1100 << 20)
+    err = tool.fails(FAILURE, "pack", os.path.join(src, "Files"), "-o", os.path.join(work, "f.pak"))
+    check("pack would be too large" in err, "an oversized pack is reported as %r" % err)
+    err = tool.fails(FAILURE, "build", src, "-o", os.path.join(work, "p.exe"), "--stub", stub)
+    check("too large" in err, "an oversized patch is reported as %r" % err)
+    for name in ("p.exe", "p.exe.partial", "f.pak", "f.pak.partial"):
+        check(not os.path.exists(os.path.join(work, name)), "a refused run left %s" % name)
+
+
+def test_progress(tool, work, args):
+    """The progress bar appears on a terminal and never in redirected output."""
+    src = os.path.join(work, "src")
+    make_tree(src, odd_names=False)
+    pak = os.path.join(work, "f.pak")
+    _, err = tool.ok("pack", os.path.join(src, "Files"), "-o", pak)
+    check("\r" not in err and "[" not in err, "progress drawn into a pipe: %r" % err)
+    import pty
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.environ["VORNPATCH_PROGRESS_DELAY_MS"] = "0"
+        os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
+        os.execv(tool.command[0], tool.command + ["pack", os.path.join(src, "Files"), "-o", pak])
+    seen = b""
+    while True:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        seen += chunk
+    _, status = os.waitpid(pid, 0)
+    check(os.WEXITSTATUS(status) == 0, "pack on a terminal failed: %r" % seen)
+    check(b"packing [" in seen and b"%" in seen, "no progress bar on a terminal: %r" % seen)
+
+
+def test_smoke(tool, work, args):
+    """A short run for slow runners (Wine): build, list, verify, extract, and one failure of each
+    kind."""
+    src, files, stub, patch = build_sample(tool, work)
+    members = expected_members(files, "FILES\\")
+    members["PATCH.INI"] = open(os.path.join(src, "Patch.ini"), "rb").read()
+    check(listed(tool, patch) == {n: len(d) for n, d in members.items()}, "list differs")
+    out, _ = tool.ok("verify", patch)
+    check("OK" in out, "verify says: %r" % out)
+    dest = os.path.join(work, "out")
+    tool.ok("extract", patch, "-C", dest)
+    check(read_tree(dest) == members, "extracted tree differs from the source")
+    tool.fails(USAGE, "build", src, "-o", "x.exe", "--method", "0xC6")
+    # The patcher itself, where the build placed it beside the tool as the default stub.
+    beside = os.path.join(os.path.dirname(args.tool), "vornpatch-stub.exe")
+    if os.path.exists(beside):
+        real = os.path.join(work, "real.exe")
+        tool.ok("build", src, "-o", real)
+        out, _ = tool.ok("verify", real)
+        check("payload at offset %d" % os.path.getsize(beside) in out,
+              "the payload is not found right behind the patcher: %r" % out)
+    built = open(patch, "rb").read()
+    cut = os.path.join(work, "cut.exe")
+    write(cut, built[:len(built) // 2])
+    err = tool.fails(FAILURE, "verify", cut)
+    check("cut short" in err, "truncation is reported as %r" % err)
+
+
+GROUPS = {
+    "smoke": test_smoke,
+    "roundtrip": test_roundtrip,
+    "reproducible": test_reproducible,
+    "usage": test_usage,
+    "corruption": test_corruption,
+    "refusals": test_build_refusals,
+    "limits": test_limits,
+    "progress": test_progress,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--runner", default="")
+    parser.add_argument("--reference", default="", help="folder of the Python reference codecs")
+    parser.add_argument("--group", action="append", choices=sorted(GROUPS), required=True)
+    args = parser.parse_args()
+    tool = Tool(args.tool, args.runner)
+    failures = 0
+    for name in args.group:
+        work = tempfile.mkdtemp(prefix="vornpatch-%s-" % name)
+        try:
+            GROUPS[name](tool, work, args)
+            print("PASS %s" % name)
+        except Failure as failure:
+            failures += 1
+            print("FAIL %s: %s" % (name, failure))
+        except Exception:
+            failures += 1
+            print("ERROR %s:\n%s" % (name, traceback.format_exc()))
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

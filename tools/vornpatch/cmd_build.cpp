@@ -1,0 +1,204 @@
+// vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M]
+#include <cstring>
+
+#include "archive/payload_scan.h"
+#include "coding.h"
+#include "commands.h"
+#include "container_write.h"
+#include "copy.h"
+#include "messages.h"
+#include "os.h"
+#include "output.h"
+#include "pack_build.h"
+#include "progress.h"
+#include "tree.h"
+
+namespace {
+
+const OptionSpec kOptions[] = {
+    {"output", 'o', true}, {"stub", 0, true}, {"method", 0, true}, {nullptr, 0, false}};
+
+// The patcher finds its payload by this block size, so patches always use it.
+constexpr u32 kPatchBlockSize = kPayloadBlockSize;
+constexpr char kDefaultStubName[] = "vornpatch-stub.exe";
+
+bool SameLetters(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a + 32) : *a;
+    char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b + 32) : *b;
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+// Finds Patch.ini and the Files folder in SRC, in any letter case.
+int FindSourceParts(const std::string& source, std::string* ini, std::string* files) {
+  CFileService* disk = nullptr;
+  const char* rest = "";
+  disk = ResolvePath(&rest);
+  FindRecord record{};
+  ErrorCode error = disk->FindFirst(&record, source.c_str());
+  if (error == ERR_NOMOREFILES) {
+    if (record.service) disk->FindClose(&record);
+    return ReportFault(source, "the folder is empty: a patch source holds Patch.ini and Files");
+  }
+  int status = kExitOk;
+  for (; !error && !status; error = disk->FindNext(&record)) {
+    const bool folder = (record.attributes & ATTR_DIRECTORY) != 0;
+    const std::string path = JoinPath(source, record.name, kDiskSeparator);
+    std::string* slot = nullptr;
+    if (!folder && SameLetters(record.name, "patch.ini")) slot = ini;
+    if (folder && SameLetters(record.name, "files")) slot = files;
+    if (!slot) {
+      Warn(path, "ignored: a patch source holds only Patch.ini and the folder Files");
+    } else if (!slot->empty()) {
+      status = ReportFault(
+          source, "holds both " + *slot + " and " + path + "; pack names ignore letter case");
+    } else {
+      *slot = path;
+    }
+  }
+  if (record.service) disk->FindClose(&record);
+  if (status) return status;
+  if (error != ERR_NOMOREFILES) return ReportError(source, "cannot list the folder", error);
+  if (ini->empty()) return ReportFault(source, "has no Patch.ini, which the patcher reads first");
+  if (files->empty()) return ReportFault(source, "has no folder Files with the files to install");
+  return kExitOk;
+}
+
+std::string StubPath(const Args& args) {
+  if (const char* stub = args.Value("stub")) return stub;
+  return ExecutableDirectory() + kDefaultStubName;
+}
+
+int RunBuild(const Args& args) {
+  const std::string& source = args.positional[0];
+  const char* outputName = args.Value("output");
+  if (!outputName || !*outputName)
+    return UsageError("build", "the output file (-o FILE) is missing");
+  Coding coding;
+  if (int status = ChooseCoding("build", args, &coding)) return status;
+  const std::string output = outputName;
+
+  // The stub: opened once, refused when it is the output or already holds a payload.
+  const std::string stubPath = StubPath(args);
+  ErrorCode error = nullptr;
+  CFile* stub = FileServiceTable.Open(stubPath.c_str(), OPEN_READ | OPEN_SHARE_READ, &error);
+  if (!stub) {
+    ReportError(stubPath, "cannot open the patcher stub", error ? error : ERR_OPENFAIL);
+    if (!args.Has("stub")) {
+      std::fprintf(stderr,
+                   "vornpatch: give the patcher executable with --stub, or place it as %s "
+                   "beside vornpatch\n",
+                   kDefaultStubName);
+    }
+    return kExitFailure;
+  }
+  struct StubCloser {
+    CFile* file;
+    ~StubCloser() { delete file; }
+  } stubCloser{stub};
+
+  u64 stubSize = stub->GetSize();
+  FileSize64(stub, &stubSize);
+  FileIdentity existing, stubId;
+  const bool outputExists = IdentifyPath(output, &existing);
+  if (outputExists && IdentifyFile(stub, &stubId) && stubId == existing) {
+    return ReportFault(output, "refusing to overwrite the stub " + stubPath);
+  }
+  if (stubSize >= 0x80000000ull)
+    return ReportFault(stubPath, "the stub is implausibly large (2 GiB or more)");
+  u32 falseStart = 0;
+  error = FindPayload(stub, &falseStart);
+  if (!error) {
+    return ReportFault(stubPath, "the stub already holds a container header at offset " +
+                                     std::to_string(falseStart) +
+                                     " (is it a built patch?); the patcher would read that instead "
+                                     "of the payload");
+  }
+  if (error != ERR_NOTFOUND) return ReportError(stubPath, "cannot read the stub", error);
+
+  // The sources: Patch.ini and the tree under Files, as PATCH.INI and FILES\...
+  std::string ini, files;
+  if (int status = FindSourceParts(source, &ini, &files)) return status;
+  SourceSet set;
+  set.outputName = output;
+  if (outputExists) set.output = &existing;
+  if (int status = AddSourceFile(&set, ini, "PATCH.INI")) return status;
+  const size_t before = set.files.size();
+  if (int status = AddSourceTree(&set, files, "FILES\\")) return status;
+  if (set.files.size() == before) Warn(files, "holds no files: the patch installs nothing");
+  if (int status = FinishSourceSet(&set)) return status;
+
+  OutputFile out(output);
+  if (int status = out.Create()) return status;
+  Progress progress("building", stubSize + set.totalBytes);
+  error = stub->Seek(0, SEEK_FROM_START);
+  CopyResult copy;
+  if (!error) copy = CopyBytes(stub, out.File(), stubSize, &progress);
+  if (error || copy.error) {
+    progress.Clear();
+    if (error || copy.readFailed)
+      return ReportError(stubPath, "cannot read the stub", error ? error : copy.error);
+    return ReportError(output, "cannot write the stub", copy.error);
+  }
+
+  const u32 payloadOffset = static_cast<u32>(stubSize);
+  CLzssFile* container =
+      CreateContainerAt(out.File(), payloadOffset, kPatchBlockSize, coding, output);
+  if (!container) return kExitFailure;
+  int status = WritePackFromSources(set, container, output, &progress, [&](u32 packSize) -> int {
+    // The whole patch must stay addressable, for this tool and for the patcher.
+    const u64 blocks = packSize / kPatchBlockSize + 1;
+    const u64 bound =
+        payloadOffset + CLzssFile::kHeaderSize + 4 * blocks + static_cast<u64>(packSize);
+    if (bound > kMaxFileSize) {
+      return ReportFault(output, "the patch would be too large: up to " + TooLargeText(bound));
+    }
+    ErrorCode sizing = Presize(container, packSize);
+    return sizing ? ReportError(output, "cannot size the payload", sizing) : kExitOk;
+  });
+  progress.Clear();
+  if (status) {
+    delete container;
+    return status;
+  }
+  if (int finished = FinishContainer(container, out.File(), payloadOffset, output)) return finished;
+
+  // The patcher takes the first container header it meets: it must be this payload.
+  u32 found = 0;
+  error = FindPayload(out.File(), &found);
+  if (error || found != payloadOffset) {
+    return ReportFault(output,
+                       error ? "the payload cannot be found in the result: " + DescribeError(error)
+                             : "the patcher would find a container header at offset " +
+                                   std::to_string(found) + " before the payload at " +
+                                   std::to_string(payloadOffset));
+  }
+  return out.Commit();
+}
+
+std::string HelpText() {
+  return std::string(
+             "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M]\n"
+             "\n"
+             "Builds a patch: the patcher executable (the stub) followed by its payload, an\n"
+             "LZSS container with blocks of 32768 bytes holding a pack with the members\n"
+             "PATCH.INI (from SRC/Patch.ini) and FILES\\... (the tree SRC/Files, names\n"
+             "upper-cased). The same inputs always give the same bytes. The result is\n"
+             "written to PATCH.exe.partial and renamed when complete; the stub and the\n"
+             "source files are never overwritten.\n"
+             "\n"
+             "Options:\n"
+             "  -o, --output FILE   the patch to write (required)\n"
+             "  --stub FILE         the patcher executable to put in front of the payload;\n"
+             "                      default: ") +
+         kDefaultStubName + " in the folder that holds vornpatch\n" + kCodingHelp;
+}
+
+const std::string kHelp = HelpText();
+
+}  // namespace
+
+VORNPATCH_COMMAND(build, "build a patch executable from Patch.ini and a Files tree", kHelp.c_str(),
+                  kOptions, 1, 1, RunBuild);

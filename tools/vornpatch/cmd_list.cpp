@@ -1,0 +1,68 @@
+// vornpatch list TARGET
+#include <cstdio>
+
+#include "commands.h"
+#include "messages.h"
+#include "tree.h"
+
+namespace {
+
+const OptionSpec kOptions[] = {{"names", 'n', false}, {nullptr, 0, false}};
+
+int RunList(const Args& args) {
+  const std::string& path = args.positional[0];
+  CFile* file = nullptr;
+  Target* target = nullptr;
+  if (int status = OpenTarget(path.c_str(), &file, &target)) return status;
+
+  int status = kExitOk;
+  CFileService* service = target->Service();
+  if (!service) {
+    status = ReportFault(path, target->WhyNoTree());
+  } else {
+    const bool namesOnly = args.Has("names");
+    u64 files = 0, bytes = 0;
+    WalkResult walk = WalkTree(service, std::string(), '\\', [&](const WalkEntry& entry) -> int {
+      if (entry.IsDirectory()) return kExitOk;
+      ErrorCode error = nullptr;
+      CFile* member = service->Open(entry.full.c_str(), OPEN_READ, &error);
+      if (!member)
+        return ReportError(path, "cannot open member " + entry.full, error ? error : ERR_OPENFAIL);
+      const u32 size = member->GetSize();
+      delete member;
+      if (namesOnly) {
+        std::printf("%s\n", entry.relative.c_str());
+      } else {
+        std::printf("%12u  %s\n", size, entry.relative.c_str());
+      }
+      ++files;
+      bytes += size;
+      return kExitOk;
+    });
+    if (walk.stopped) {
+      status = walk.stopped;
+    } else if (walk.error) {
+      status = ReportError(path, "cannot list folder '" + walk.failedDirectory + "'", walk.error);
+    } else if (!namesOnly) {
+      std::printf("%llu files, %llu bytes (%s)\n", static_cast<unsigned long long>(files),
+                  static_cast<unsigned long long>(bytes), target->Kind());
+    }
+  }
+  delete target;
+  delete file;
+  return status;
+}
+
+}  // namespace
+
+VORNPATCH_COMMAND(list, "list the files inside a patch, LZSS container or pack",
+                  "Usage: vornpatch list [-n] TARGET\n"
+                  "\n"
+                  "Lists the files inside TARGET with their sizes, in the order the directory\n"
+                  "holds them, and a total line. TARGET is a patch executable (its payload is\n"
+                  "found the way the patcher finds it), a bare LZSS container holding a pack,\n"
+                  "or a pack.\n"
+                  "\n"
+                  "Options:\n"
+                  "  -n, --names   print the names only, one a line, without the total\n",
+                  kOptions, 1, 1, RunList);

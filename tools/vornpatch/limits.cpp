@@ -1,0 +1,7 @@
+#include "os.h"
+
+std::string TooLargeText(u64 size) {
+  return std::to_string(size) +
+         " bytes: files, packs and patches must stay below 2 GiB, the most the toolkit (and the "
+         "patcher) can address";
+}

@@ -1,0 +1,19 @@
+// What the tool tells its user: every failure names the file and what is wrong with it, and
+// toolkit error codes are turned into a sentence with the code's name behind it.
+#pragma once
+
+#include <string>
+
+#include "core/errors.h"
+
+// "file not found", "invalid format", ... for a toolkit error code.
+const char* ErrorSentence(ErrorCode code);
+// "file not found (FILENOTFOUND)".
+std::string DescribeError(ErrorCode code);
+
+// "vornpatch: FILE: WHAT: SENTENCE (CODE)" on stderr; returns kExitFailure.
+int ReportError(const std::string& file, const std::string& what, ErrorCode code);
+// "vornpatch: FILE: FAULT" on stderr; returns kExitFailure.
+int ReportFault(const std::string& file, const std::string& fault);
+// "vornpatch: warning: FILE: TEXT" on stderr.
+void Warn(const std::string& file, const std::string& text);

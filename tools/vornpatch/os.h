@@ -1,0 +1,40 @@
+// The few operating-system services the tool needs beyond the toolkit's disk layer: whether
+// stderr is a terminal (for the progress bar), a clock, 64-bit file sizes (the toolkit's sizes
+// are 32-bit, so large files must be caught here), file identity (so a build never
+// overwrites its own inputs) and an atomic replace for the write-to-temporary-then-rename
+// protocol.
+#pragma once
+
+#include <string>
+
+#include "core/errors.h"
+#include "file/file.h"
+
+bool StderrIsTerminal();
+u64 MonotonicMilliseconds();
+
+// Size of an open disk file in full width; false when the file holds no operating-system handle.
+bool FileSize64(CFile* diskFile, u64* size);
+
+// Largest file the toolkit can address: its files take positions as unsigned 32-bit values but
+// seek to them with a signed 32-bit distance, so a position at or beyond 2 GiB cannot be reached
+// (disk files refuse the seek; the LZSS stream would take it as position 0). Inputs and outputs
+// of the tool stay within this, and so stay readable by the patcher.
+constexpr u64 kMaxFileSize = 0x7FFFFFFFull;
+// "N bytes: files, packs and patches must stay below 2 GiB".
+std::string TooLargeText(u64 size);
+
+struct FileIdentity {
+  u64 volume = 0;
+  u64 index = 0;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && index == other.index;
+  }
+};
+bool IdentifyFile(CFile* diskFile, FileIdentity* identity);
+
+// The folder that holds the running tool, with a trailing separator; "" when unknown.
+std::string ExecutableDirectory();
+
+// Renames `from` to `to`, replacing `to` when it exists.
+ErrorCode ReplaceFileWith(const char* from, const char* to);

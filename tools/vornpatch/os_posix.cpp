@@ -1,0 +1,77 @@
+#include <errno.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "file/disk_file.h"
+#include "os.h"
+
+namespace {
+
+bool HandleOf(CFile* file, OsHandle* handle) {
+  return file && !file->GetProperty(PROP_OSHANDLE, handle, 0);
+}
+
+// The disk layer reads '\' as '/' on POSIX; paths handed to the system directly follow suit.
+std::string NativePath(const char* path) {
+  std::string native = path;
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return native;
+}
+
+}  // namespace
+
+bool StderrIsTerminal() { return isatty(2) != 0; }
+
+u64 MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<u64>(now.tv_sec) * 1000u + static_cast<u64>(now.tv_nsec) / 1000000u;
+}
+
+bool FileSize64(CFile* diskFile, u64* size) {
+  OsHandle handle = 0;
+  struct stat info {};
+  if (!HandleOf(diskFile, &handle) || fstat(static_cast<int>(handle), &info) != 0) return false;
+  *size = static_cast<u64>(info.st_size);
+  return true;
+}
+
+bool IdentifyFile(CFile* diskFile, FileIdentity* identity) {
+  OsHandle handle = 0;
+  struct stat info {};
+  if (!HandleOf(diskFile, &handle) || fstat(static_cast<int>(handle), &info) != 0) return false;
+  identity->volume = static_cast<u64>(info.st_dev);
+  identity->index = static_cast<u64>(info.st_ino);
+  return true;
+}
+
+std::string ExecutableDirectory() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  if (length <= 0) return std::string();
+  std::string self(path, static_cast<size_t>(length));
+  return self.substr(0, self.find_last_of('/') + 1);
+}
+
+ErrorCode ReplaceFileWith(const char* from, const char* to) {
+  if (rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0) return nullptr;
+  switch (errno) {
+    case EACCES:
+    case EPERM:
+      return ERR_ACCESSDENIED;
+    case ENOENT:
+      return ERR_PATHNOTFOUND;
+    case EISDIR:
+      return ERR_ALREADYEXISTS;
+    case EXDEV:
+      return ERR_FILE;
+    default:
+      return ERR_FILE;
+  }
+}

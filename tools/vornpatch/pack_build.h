@@ -1,0 +1,46 @@
+// Turning a folder tree on disk into pack members, and writing them through the pack writer.
+// Only names and sizes are held in memory; file data are streamed in bounded chunks.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "file/file.h"
+#include "os.h"
+
+class Progress;
+
+struct SourceFile {
+  std::string diskPath;  // as opened through the disk service
+  std::string member;    // full member name: upper case, '\' separators
+  u32 size;
+};
+
+struct SourceSet {
+  std::vector<SourceFile> files;
+  u64 totalBytes = 0;
+  // The file the run will write: a source with this identity is refused.
+  const FileIdentity* output = nullptr;
+  std::string outputName;
+};
+
+// Adds one file under the member name `member` (normalised here). Reports and returns
+// kExitFailure on a file that cannot be opened, is 2 GiB or larger, or is the output.
+int AddSourceFile(SourceSet* set, const std::string& diskPath, const std::string& member);
+
+// Adds every file below `diskRoot`, named `memberPrefix` + its relative path. Empty folders
+// cannot be stored (a pack holds files only) and are reported as warnings.
+int AddSourceTree(SourceSet* set, const std::string& diskRoot, const std::string& memberPrefix);
+
+// Sorts the members into the directory's order and refuses names that the pack cannot hold
+// (duplicates after upper-casing, names longer than 255 bytes); the pack writer checks the rest.
+int FinishSourceSet(SourceSet* set);
+
+// Called once the directory is written, with the size the whole pack will have; returns an exit
+// status (and has reported any failure).
+typedef std::function<int(u32 packSize)> PackSizeHook;
+
+// Writes the pack to `out` (from its position 0); `outName` is for messages.
+int WritePackFromSources(const SourceSet& set, CFile* out, const std::string& outName,
+                         Progress* progress, const PackSizeHook& sized = PackSizeHook());

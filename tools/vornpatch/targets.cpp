@@ -1,0 +1,240 @@
+// The built-in target kinds: a patch executable (stub followed by its payload), a bare LZSS
+// container and a pack.
+#include <cstring>
+
+#include "archive/file_window.h"
+#include "archive/lzss_file.h"
+#include "archive/pack_format.h"
+#include "archive/pack_fs.h"
+#include "archive/pack_verify.h"
+#include "archive/payload_scan.h"
+#include "commands.h"
+#include "container_check.h"
+#include "counting_file.h"
+#include "messages.h"
+#include "progress.h"
+
+namespace {
+
+constexpr u32 kVerifyMessageSize = 512;
+
+bool ReadPrefix(CFile* file, void* buffer, u32 size) {
+  return file->GetSize() >= size && !file->ReadAt(buffer, 0, size, nullptr);
+}
+
+bool CheckPack(CFile* pack, Progress* progress, std::string* fault) {
+  CountingFile counted(pack, progress);
+  char message[kVerifyMessageSize] = {0};
+  ErrorCode error = VerifyPack(&counted, message, sizeof(message));
+  if (!error) return true;
+  *fault = message[0] ? message : DescribeError(error);
+  return false;
+}
+
+// A pack read straight from the file.
+class PackTarget : public Target {
+ public:
+  explicit PackTarget(CPackFS* service) : service_(service) {}
+  ~PackTarget() override { delete service_; }
+
+  const char* Kind() const override { return "pack"; }
+  CFileService* Service() override { return service_; }
+  u64 VerifyWork() override { return service_->PackFile()->GetSize(); }
+  bool Verify(Progress* progress, std::string* fault, std::string* summary) override {
+    if (!CheckPack(service_->PackFile(), progress, fault)) return false;
+    *summary = "pack of " + std::to_string(service_->PackFile()->GetSize()) + " bytes";
+    return true;
+  }
+
+ private:
+  CPackFS* service_;
+};
+
+// An LZSS container, bare or behind a patch executable's image, usually holding a pack.
+class ContainerTarget : public Target {
+ public:
+  // The target owns the container and the service (null when no pack is mounted; `noPack`
+  // says why).
+  ContainerTarget(const char* kind, CLzssFile* container, CPackFS* service,
+                  const std::string& noPack, u32 payloadOffset)
+      : kind_(kind),
+        container_(container),
+        service_(service),
+        noPack_(noPack),
+        payloadOffset_(payloadOffset) {}
+  ~ContainerTarget() override {
+    delete service_;
+    delete container_;
+  }
+
+  const char* Kind() const override { return kind_; }
+  CFileService* Service() override { return service_; }
+  std::string WhyNoTree() const override { return noPack_; }
+  u64 VerifyWork() override {
+    return ContainerCheckWork(container_) + (noPack_.empty() ? container_->GetSize() : 0);
+  }
+  bool Verify(Progress* progress, std::string* fault, std::string* summary) override {
+    std::string blocks;
+    if (!CheckContainer(container_, progress, fault, &blocks)) return false;
+    *summary = blocks;
+    if (payloadOffset_) {
+      *summary = "payload at offset " + std::to_string(payloadOffset_) + "; " + blocks;
+    }
+    if (!noPack_.empty()) {
+      // A patch must carry a pack; a bare container may hold any data.
+      if (payloadOffset_ || !notAPack_) {
+        *fault = noPack_;
+        return false;
+      }
+      *summary += "; the data are not a pack and were not checked further";
+      return true;
+    }
+    if (!CheckPack(container_, progress, fault)) {
+      *fault = "the pack inside the container: " + *fault;
+      return false;
+    }
+    if (payloadOffset_ && !service_->Exists("PATCH.INI")) {
+      *fault = "the payload's pack has no member PATCH.INI, which the patcher reads first";
+      return false;
+    }
+    *summary += "; pack of " + std::to_string(container_->GetSize()) + " bytes";
+    return true;
+  }
+
+  bool notAPack_ = false;  // the data are readable and simply not a pack
+
+ private:
+  const char* kind_;
+  CLzssFile* container_;
+  CPackFS* service_;
+  std::string noPack_;
+  u32 payloadOffset_;
+};
+
+// Opens the container on `base` (owned by the container) and mounts the pack it holds. Faults
+// past the header are left for Verify to pin down block by block.
+OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Target** target,
+                          std::string* fault) {
+  CLzssFile* container = new (std::nothrow) CLzssFile(base, 1);
+  if (!container) {
+    delete base;
+    *fault = "out of memory";
+    return OpenOutcome::kBroken;
+  }
+  if (!container->isOpen) {
+    delete container;
+    *fault = "the container header or block table cannot be read, or its block size is invalid";
+    return OpenOutcome::kBroken;
+  }
+  std::string noPack;
+  bool notAPack = false;
+  char magic[kPackMagicSize];
+  ErrorCode error = nullptr;
+  if (container->GetSize() < kPackMagicSize) {
+    notAPack = true;
+  } else if ((error = container->ReadAt(magic, 0, kPackMagicSize, nullptr)) != nullptr) {
+    noPack = "the start of the container's data cannot be read: " + DescribeError(error);
+  } else {
+    notAPack = std::memcmp(magic, kPackMagic, kPackMagicSize) != 0;
+  }
+  if (notAPack) {
+    noPack = payloadOffset ? std::string("the payload does not hold a pack")
+                           : "the container holds " + std::to_string(container->GetSize()) +
+                                 " bytes of data that are not a pack";
+  }
+  // The pack service reads the container through a window that it may own and destroy; the
+  // container itself stays with the target, so Verify can still check its blocks when the
+  // mount fails.
+  CPackFS* service = nullptr;
+  if (noPack.empty()) {
+    CFileWindow* view = new (std::nothrow) CFileWindow(container, 0, CFileWindow::kToEnd, 0);
+    service = view ? new (std::nothrow) CPackFS() : nullptr;
+    error = service ? service->Mount(view) : ERR_NOTENOUGHMEM;
+    if (!service) delete view;
+    if (error) {
+      noPack = "the pack inside cannot be mounted: " + DescribeError(error);
+      delete service;
+      service = nullptr;
+    }
+  }
+  ContainerTarget* made =
+      new (std::nothrow) ContainerTarget(kind, container, service, noPack, payloadOffset);
+  if (!made) {
+    delete service;
+    delete container;
+    *fault = "out of memory";
+    return OpenOutcome::kBroken;
+  }
+  made->notAPack_ = notAPack;
+  *target = made;
+  return OpenOutcome::kOpened;
+}
+
+OpenOutcome OpenPatchExecutable(const char*, CFile* file, Target** target, std::string* fault) {
+  char magic[2];
+  if (!ReadPrefix(file, magic, 2) || std::memcmp(magic, "MZ", 2) != 0) return OpenOutcome::kNotMine;
+  u32 offset = 0;
+  ErrorCode error = FindPayload(file, &offset);
+  if (error == ERR_NOTFOUND) {
+    *fault = "no payload found (no LZSS container with block size 32768 behind the image)";
+    return OpenOutcome::kBroken;
+  }
+  if (error) {
+    *fault = "cannot scan for the payload: " + DescribeError(error);
+    return OpenOutcome::kBroken;
+  }
+  CFileWindow* window = new (std::nothrow) CFileWindow(file, offset, CFileWindow::kToEnd, 0);
+  if (!window) {
+    *fault = "out of memory";
+    return OpenOutcome::kBroken;
+  }
+  return OpenContainer("patch executable", window, offset, target, fault);
+}
+
+OpenOutcome OpenBareContainer(const char*, CFile* file, Target** target, std::string* fault) {
+  char magic[4];
+  if (!ReadPrefix(file, magic, 4) || std::memcmp(magic, "LZSS", 4) != 0)
+    return OpenOutcome::kNotMine;
+  // The window keeps the caller's disk file out of the container's ownership.
+  CFileWindow* window = new (std::nothrow) CFileWindow(file, 0, CFileWindow::kToEnd, 0);
+  if (!window) {
+    *fault = "out of memory";
+    return OpenOutcome::kBroken;
+  }
+  return OpenContainer("LZSS container", window, 0, target, fault);
+}
+
+OpenOutcome OpenPack(const char*, CFile* file, Target** target, std::string* fault) {
+  char magic[kPackMagicSize];
+  if (!ReadPrefix(file, magic, kPackMagicSize) ||
+      std::memcmp(magic, kPackMagic, kPackMagicSize) != 0) {
+    return OpenOutcome::kNotMine;
+  }
+  CFileWindow* window = new (std::nothrow) CFileWindow(file, 0, CFileWindow::kToEnd, 0);
+  CPackFS* service = new (std::nothrow) CPackFS();
+  if (!window || !service) {
+    delete window;
+    delete service;
+    *fault = "out of memory";
+    return OpenOutcome::kBroken;
+  }
+  ErrorCode error = service->Mount(window);
+  if (error) {
+    delete service;
+    *fault = "the directory cannot be read: " + DescribeError(error);
+    return OpenOutcome::kBroken;
+  }
+  *target = new (std::nothrow) PackTarget(service);
+  if (!*target) {
+    delete service;
+    *fault = "out of memory";
+    return OpenOutcome::kBroken;
+  }
+  return OpenOutcome::kOpened;
+}
+
+}  // namespace
+
+VORNPATCH_TARGET_KIND(100, "patch executable", OpenPatchExecutable);
+VORNPATCH_TARGET_KIND(200, "LZSS container", OpenBareContainer);
+VORNPATCH_TARGET_KIND(300, "pack", OpenPack);
