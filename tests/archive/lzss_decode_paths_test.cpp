@@ -49,7 +49,8 @@ Outcome PlainDecode(const Bytes& coded, u8 method, u32 capacity, const Bytes& in
       if (length > capacity - out) return result;
       if (code != 0) {
         if (window - code > out) return result;
-        for (u32 i = 0; i < length; ++i) result.buffer[out + i] = result.buffer[out + i - (window - code)];
+        for (u32 i = 0; i < length; ++i)
+          result.buffer[out + i] = result.buffer[out + i - (window - code)];
       }
       out += length;
     }
@@ -134,8 +135,8 @@ void ExpectSame(const Outcome& fast, const Outcome& plain, const char* what, u8 
                                << " round " << round;
   ASSERT_EQ(fast.produced, plain.produced) << what << " round " << round;
   // The whole buffer: skipped bytes and the bytes past the output keep what they held.
-  ASSERT_EQ(fast.buffer, plain.buffer) << what << " method " << std::hex << int(method) << std::dec
-                                       << " round " << round;
+  ASSERT_EQ(fast.buffer, plain.buffer)
+      << what << " method " << std::hex << int(method) << std::dec << " round " << round;
 }
 
 TEST(LzssDecodePaths, ValidStreamsDecodeExactlyLikeThePlainDecoder) {
