@@ -174,5 +174,5 @@ BENCHMARK(BM_LzssDecode)->Apply(EveryMethod)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzssDecodeTreeCoded)->ArgName("method")->Arg(0xC4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeZlib6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeLz4Hc)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_EncodeLzssTree)->Apply(EveryMethod)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_EncodeLzssOptimal)->Apply(EveryMethod)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EncodeLzssTree)->ArgName("method")->Arg(0xC4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EncodeLzssOptimal)->ArgName("method")->Arg(0xC4)->Unit(benchmark::kMillisecond);

@@ -12,8 +12,8 @@ constexpr u32 kSampleSize = 32768;
 constexpr u64 kSampleShare = 32;  // sample about 1/32 of the input ...
 constexpr u64 kMostSamples = 64;  // ... but at most 2 MiB
 
-const u8 kMethods[] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xB1, 0xB2, 0xB3,
-                       0xB4, 0xB5, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5};
+constexpr u8 kMethods[] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xB1, 0xB2, 0xB3,
+                           0xB4, 0xB5, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5};
 
 // Reads up to kSampleSize bytes of the inputs, taken as one stream, from `at` on.
 int ReadSample(const std::vector<SampleInput>& inputs, u64 at, std::vector<u8>* sample) {
