@@ -643,3 +643,24 @@ TEST(LzssFile, WriteBackWithACorruptTableLeavesTheHeaderAlone) {
   }
   EXPECT_EQ(base.bytes, container);
 }
+
+TEST(LzssFile, OverlappingBlocksInACorruptTableAreNotOverwrittenOrCut) {
+  // Block 2's entry lies past block 3's: the two overlap. Moving the blocks behind a rewritten
+  // block 1, or cutting the file behind a shorter stream, would destroy block 3's first bytes.
+  std::vector<u8> data = RandomBytes(256, 14);
+  std::vector<u8> container =
+      BuildContainer(data, 64, 0xC4, {Form::kRaw, Form::kRaw, Form::kRaw, Form::kRaw});
+  PutLe32(&container, 14 + 8, GetLe32(container, 14 + 12) + 3);
+  MemoryFile base(container);
+  {
+    CLzssFile file(&base, 0);
+    std::vector<u8> buffer(64);
+    ASSERT_EQ(file.ReadAt(buffer.data(), 192, 64, nullptr), nullptr);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin() + 192));
+    std::vector<u8> zeros(64, 0);
+    ASSERT_EQ(file.WriteAt(zeros.data(), 64, 64, nullptr), nullptr);
+    EXPECT_EQ(file.Flush(), ERR_INVALIDFORMAT);
+    EXPECT_EQ(file.SetLength(100), ERR_INVALIDFORMAT);
+  }
+  EXPECT_EQ(base.bytes, container);
+}
