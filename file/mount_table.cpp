@@ -76,6 +76,7 @@ ErrorCode MountService(const char* prefix, CFileService* service) {
 }
 
 CFileService* ResolvePath(const char** path) {
+  if (!path || !*path) return nullptr;  // no path is claimed by no service
   size_t matched;
   int index = ResolveIndex(*path, &matched);
   if (index < 0) return nullptr;

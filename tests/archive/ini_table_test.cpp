@@ -5,9 +5,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "core/pools.h"
+#include "support/failing_pools.h"
 #include "support/memory_file.h"
 
 namespace {
@@ -202,4 +204,33 @@ TEST(IniTableMemory, EveryFailedAllocationLeavesAnEmptyTableAndNoLeak) {
   }
   // Six nodes, two bucket arrays and one read buffer could each fail.
   EXPECT_EQ(failures, 9u);
+}
+
+// The table as the patcher makes it: its own sized pool, created with nothrow new, loading
+// through g_ptrPool. Every allocation on the way may fail.
+TEST(IniTableMemory, LoadFromTheGlobalPoolsSurvivesEveryFailure) {
+  const std::string text = "[str]\ntitle=VORN Patch\n; note\nver=10001\n[other]\nk=v\n";
+  const u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
+    run.Arm();
+    CPtrPool* nodes = new (std::nothrow) CSizedPtrPool;
+    CIniTable* table = nodes ? new (std::nothrow) CIniTable(20, 500, nodes, 1) : nullptr;
+    if (!table) delete nodes;
+    ErrorCode error = ERR_NOTENOUGHMEM;
+    if (table) {
+      MemoryFile file(text);
+      error = table->Load(&file);
+    }
+    if (!run.Injected()) {
+      ASSERT_EQ(error, nullptr);
+      EXPECT_STREQ(table->GetValue("STR", "ver"), "10001");
+    } else if (table) {
+      EXPECT_EQ(error, ERR_NOTENOUGHMEM);
+      EXPECT_EQ(table->GetValue("str", "title"), nullptr);
+    }
+    delete table;
+    run.Disarm();
+    EXPECT_EQ(run.OutstandingBlocks(), 0);
+  });
+  // Pool and table objects, two bucket arrays, the read buffer and six nodes, then a clean run.
+  EXPECT_EQ(runs, 12u);
 }

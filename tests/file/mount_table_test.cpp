@@ -194,6 +194,8 @@ TEST_F(MountTableTest, UnclaimedPathsGetTheFileErrorAndNoServiceIsCalled) {
   EXPECT_EQ(FileServiceTable.CreateDir("x", "y"), ERR_FILE);
   EXPECT_EQ(FileServiceTable.RemoveDir("x", "y"), ERR_FILE);
   EXPECT_EQ(FileServiceTable.Exists("x"), 0u);
+  EXPECT_EQ(FileServiceTable.Exists(nullptr), 0u);
+  EXPECT_EQ(FileServiceTable.Delete(nullptr), ERR_FILE);
   EXPECT_EQ(FileServiceTable.QueryInfo("x", INFO_FULLPATH, nullptr), ERR_FILE);
   EXPECT_EQ(FileServiceTable.Reserved13("x", 0, 0), ERR_FILE);
   FindRecord record = {};

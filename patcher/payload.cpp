@@ -1,0 +1,72 @@
+#include <cstring>
+#include <new>
+
+#include "archive/payload_scan.h"
+#include "file/file_service.h"
+#include "patcher/patcher_state.h"
+
+#if __has_include("archive/pack_fs.h") && __has_include("archive/lzss_file.h") && \
+                                                        __has_include("archive/file_window.h")
+#include "archive/file_window.h"
+#include "archive/lzss_file.h"
+#include "archive/pack_fs.h"
+#define VORN_HAVE_PACK 1
+#endif
+
+namespace {
+
+// The own path: the first quoted token of the command line, as the shell starts a program;
+// without one (or when it does not fit), the module's own file name.
+bool OwnPath(char* path) {
+  const char* line = g_platform.CommandLine();
+  if (line) {
+    while (*line == ' ' || *line == '\t') ++line;
+    if (*line == '"') {
+      const char* end = std::strchr(line + 1, '"');
+      const size_t length = end ? static_cast<size_t>(end - line - 1) : 0;
+      if (end && length > 0 && length < kPathSize) {
+        std::memcpy(path, line + 1, length);
+        path[length] = '\0';
+        return true;
+      }
+    }
+  }
+  const u32 length = g_platform.ModuleFileName(path, kPathSize);
+  if (length == 0 || length >= kPathSize) return false;
+  path[length] = '\0';
+  return true;
+}
+
+[[noreturn]] void PatchFileIsBroken() {
+  g_platform.MessageBox(0, "Patch file is broken!", "VORN Patch", MB_TYPE_OK);
+  g_platform.ExitProcess(-1);
+  __builtin_trap();
+}
+
+}  // namespace
+
+u32 OpenPayload() {
+  char path[kPathSize];
+  if (!OwnPath(path)) return 0;
+  ErrorCode error = nullptr;
+  // Lives until the file layer is shut down: the window over it does not own it.
+  CFile* own = FileServiceTable.Open(path, OPEN_READ | OPEN_SHARE_READ | OPEN_SHARE_WRITE, &error);
+  if (!own) return 0;
+  u32 offset = 0;
+  if (FindPayload(own, &offset)) {
+    delete own;
+    PatchFileIsBroken();
+  }
+  OwnFile = own;
+#if VORN_HAVE_PACK
+  CFileWindow* window = new (std::nothrow) CFileWindow(own, offset, 0xFFFFFFFFu, 0);
+  if (!window) return 1;
+  CLzssFile* stream = new (std::nothrow) CLzssFile(window, 1);
+  if (!stream) {
+    delete window;
+    return 1;
+  }
+  MountPack(stream, "DATA");
+#endif
+  return 1;
+}

@@ -1,0 +1,88 @@
+#include "file/hp_file.h"
+
+#include <gtest/gtest.h>
+
+#include "support/hpfs_store.h"
+
+namespace {
+
+constexpr u32 kBlock = 64;
+
+TEST(HpFile, ReadsWritesSeeksAndTruncatesTheHandle) {
+  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 1000));
+  PoolHandle handle = pool->Alloc(0);
+  CHPFile file(pool.get(), handle, OPEN_READ | OPEN_WRITE);
+  EXPECT_EQ(file.GetClassName(), CLASS_CHPFILE);
+  EXPECT_EQ(CastTo<CFile>(&file), &file);
+
+  std::vector<u8> data = Pattern(3, 1000);
+  u32 done = 0;
+  ASSERT_EQ(file.Write(data.data(), 1000, &done), nullptr);
+  EXPECT_EQ(done, 1000u);
+  EXPECT_EQ(file.GetSize(), 1000u);
+  EXPECT_EQ(pool->Size(handle), 1000u);
+
+  // With done, a read at the end transfers nothing and succeeds; one that passes the end
+  // transfers what is there. Without done it is all or nothing.
+  u8 buffer[2000];
+  EXPECT_EQ(file.Read(buffer, 10, &done), nullptr);
+  EXPECT_EQ(done, 0u);
+  ASSERT_EQ(file.Seek(-100, SEEK_FROM_END), nullptr);
+  EXPECT_EQ(file.Read(buffer, 500, &done), nullptr);
+  EXPECT_EQ(done, 100u);
+  EXPECT_TRUE(std::equal(buffer, buffer + 100, data.begin() + 900));
+  ASSERT_EQ(file.Seek(950, SEEK_FROM_START), nullptr);
+  EXPECT_EQ(file.Read(buffer, 51, nullptr), ERR_UNKNOWN);
+  EXPECT_EQ(file.GetPosition(), 950u);
+  EXPECT_EQ(file.Read(buffer, 50, nullptr), nullptr);
+  EXPECT_EQ(file.GetPosition(), 1000u);
+  EXPECT_EQ(file.Read(buffer, 0, nullptr), nullptr);
+
+  // Seeking past the end and writing grows the file to position + size.
+  ASSERT_EQ(file.Seek(500, SEEK_FROM_CURRENT), nullptr);
+  ASSERT_EQ(file.Write(data.data(), 20, nullptr), nullptr);
+  EXPECT_EQ(file.GetSize(), 1520u);
+  ASSERT_EQ(file.ReadAt(buffer, 1500, 20, nullptr), nullptr);
+  EXPECT_TRUE(std::equal(buffer, buffer + 20, data.begin()));
+
+  ASSERT_EQ(file.Seek(300, SEEK_FROM_START), nullptr);
+  ASSERT_EQ(file.Truncate(), nullptr);
+  EXPECT_EQ(file.GetSize(), 300u);
+  EXPECT_EQ(pool->Size(handle), 300u);
+  ASSERT_EQ(file.Seek(0, SEEK_FROM_START), nullptr);
+  ASSERT_EQ(file.Truncate(), nullptr);
+  EXPECT_EQ(pool->Size(handle), 0u);
+  EXPECT_EQ(file.Flush(), ERR_NOTIMPLEMENTED);
+}
+
+TEST(HpFileRegression, WriteThatCannotGrowTheHandleReportsAnError) {
+  // Room for the root and two data blocks only; the pool records nothing when it cannot grow.
+  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 4));
+  PoolHandle handle = pool->Alloc(0);
+  CHPFile file(pool.get(), handle, OPEN_WRITE);
+  std::vector<u8> data = Pattern(1, 3 * kBlock);
+  u32 done = 99;
+  ErrorCode error = file.Write(data.data(), 3 * kBlock, &done);
+  EXPECT_NE(error, nullptr);
+  EXPECT_EQ(done, 0u);
+  EXPECT_EQ(file.GetSize(), 0u);
+  EXPECT_EQ(file.GetPosition(), 0u);
+  EXPECT_EQ(file.Write(data.data(), 2 * kBlock, &done), nullptr);
+  EXPECT_EQ(done, 2 * kBlock);
+}
+
+TEST(HpFile, WriteFailureOfTheUnderlyingFileIsPassedOn) {
+  MemoryFile* memory = nullptr;
+  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 100), &memory);
+  PoolHandle handle = pool->Alloc(0);
+  CHPFile file(pool.get(), handle, OPEN_WRITE);
+  memory->failWriteFrom = memory->writes + 1;
+  memory->failError = ERR_WRITEFAIL;
+  u32 done = 7;
+  EXPECT_EQ(file.Write("abc", 3, &done), ERR_WRITEFAIL);
+  EXPECT_EQ(done, 0u);
+  EXPECT_EQ(file.GetPosition(), 0u);
+  memory->failWriteFrom = 0;
+}
+
+}  // namespace

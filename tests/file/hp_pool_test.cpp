@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "file/file_handle_pool.h"
+#include "support/hpfs_store.h"
+
+namespace {
+
+constexpr u32 kBlock = 64;
+
+TEST(HpPoolLocks, NestedLocksShareOneCopyAndWriteBackOnceAtTheLastUnlock) {
+  MemoryFile* file = nullptr;
+  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 100), &file);
+  PoolHandle handle = pool->Alloc(100);
+  std::vector<u8> data = Pattern(1, 100);
+  ASSERT_EQ(pool->WriteHandle(handle, data.data(), 0, 100), nullptr);
+  EXPECT_EQ(pool->GetClassName(), CLASS_CBFHP);
+  EXPECT_NE(CastTo<CHandlePool>(pool.get()), nullptr);
+
+  u8* first = static_cast<u8*>(pool->Lock(handle));
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(std::memcmp(first, data.data(), 100), 0);
+  EXPECT_EQ(pool->Lock(handle), first);
+  EXPECT_EQ(pool->FindLocked(handle), first);
+  EXPECT_EQ(pool->HandleOf(first), handle);
+  EXPECT_EQ(pool->HandleOf(first + 1), 0u);
+
+  first[5] ^= 0xFF;
+  u32 writes = file->writes;
+  pool->Unlock(handle, 0);
+  EXPECT_EQ(file->writes, writes);
+  EXPECT_EQ(pool->FindLocked(handle), first);
+  pool->Unlock(handle, 1);
+  EXPECT_EQ(file->writes, writes + 1);
+  EXPECT_EQ(pool->FindLocked(handle), nullptr);
+  EXPECT_EQ(pool->LockedCount(), 0u);
+  u8 byte;
+  ASSERT_EQ(pool->ReadHandle(handle, &byte, 5, 1), nullptr);
+  EXPECT_EQ(byte, static_cast<u8>(data[5] ^ 0xFF));
+
+  // Unmodified copies are dropped without a write; unknown handles are ignored.
+  pool->Lock(handle);
+  pool->Unlock(handle, 0);
+  pool->Unlock(handle, 1);
+  EXPECT_EQ(file->writes, writes + 1);
+}
+
+TEST(HpPoolLocks, FailedWriteBackKeepsTheCopyLocked) {
+  MemoryFile* file = nullptr;
+  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 100), &file);
+  PoolHandle handle = pool->Alloc(10);
+  ASSERT_EQ(pool->WriteHandle(handle, "0123456789", 0, 10), nullptr);
+  char* copy = static_cast<char*>(pool->Lock(handle));
+  copy[0] = 'X';
+  file->failWriteFrom = file->writes + 1;
+  pool->Unlock(handle, 1);
+  EXPECT_EQ(pool->FindLocked(handle), copy);
+  file->failWriteFrom = 0;
+  pool->Unlock(handle, 0);  // the modified mark stays with the copy
+  EXPECT_EQ(pool->FindLocked(handle), nullptr);
+  char byte;
+  ASSERT_EQ(pool->ReadHandle(handle, &byte, 0, 1), nullptr);
+  EXPECT_EQ(byte, 'X');
+}
+
+TEST(HpPoolRegression, EmptyHandleUnlockedAsModifiedIsReleased) {
+  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 100));
+  PoolHandle handle = pool->Alloc(0);
+  ASSERT_NE(pool->Lock(handle), nullptr);
+  pool->Unlock(handle, 1);
+  EXPECT_EQ(pool->LockedCount(), 0u);
+}
+
+TEST(HpPoolRegression, HandleGrownWhileLockedGetsOnlyTheCopiedBytesBack) {
+  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 100));
+  PoolHandle handle = pool->Alloc(4);
+  ASSERT_EQ(pool->WriteHandle(handle, "abcd", 0, 4), nullptr);
+  char* copy = static_cast<char*>(pool->Lock(handle));
+  copy[0] = 'z';
+  ASSERT_EQ(pool->Realloc(handle, 300), handle);
+  std::vector<u8> tail = Pattern(2, 296);
+  ASSERT_EQ(pool->WriteHandle(handle, tail.data(), 4, 296), nullptr);
+  pool->Unlock(handle, 1);
+  std::vector<u8> bytes(300);
+  ASSERT_EQ(pool->ReadHandle(handle, bytes.data(), 0, 300), nullptr);
+  EXPECT_EQ(std::memcmp(bytes.data(), "zbcd", 4), 0);
+  EXPECT_TRUE(std::equal(tail.begin(), tail.end(), bytes.begin() + 4));
+}
+
+TEST(HpPoolLocks, LockOfAnUnreadableHandleFails) {
+  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 100));
+  EXPECT_EQ(pool->Lock(0), nullptr);
+  EXPECT_EQ(pool->Lock(77), nullptr);
+  EXPECT_NE(pool->GetError(), nullptr);
+  EXPECT_EQ(pool->LockedCount(), 0u);
+}
+
+class RefusingPtrPool : public CPtrPool {
+ public:
+  void* Alloc(u32) override { return nullptr; }
+  void* Realloc(void*, u32) override { return nullptr; }
+  void Free(void*) override {}
+};
+
+TEST(HpPoolLocks, NoMemoryForTheCopyGivesLockFail) {
+  RefusingPtrPool nodes;
+  CBFHP pool(&nodes, 0);
+  ASSERT_EQ(pool.Attach(new MemoryFile(EmptyHpfsBytes(kBlock, 32, 100))), nullptr);
+  PoolHandle handle = pool.Alloc(10);
+  EXPECT_EQ(pool.Lock(handle), nullptr);
+  EXPECT_EQ(pool.GetError(), ERR_LOCKFAIL);
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#include "support/hpfs_store.h"
+
+#include <gtest/gtest.h>
+
+std::vector<u8> EmptyHpfsBytes(u32 blockSize, u32 rootHeaderSize, u32 maxBlocks) {
+  std::vector<u8> bytes(blockSize, 0);
+  HpfsHeader header = {kHpfsMagic, blockSize, 1, maxBlocks, 0, 0, rootHeaderSize, 0};
+  EncodeHpfsHeader(header, bytes.data());
+  return bytes;
+}
+
+std::unique_ptr<CBFHP> AttachHpfs(std::vector<u8> bytes, MemoryFile** file) {
+  auto* memory = new MemoryFile(std::move(bytes));
+  std::unique_ptr<CBFHP> pool(new CBFHP());
+  ErrorCode error = pool->Attach(memory);
+  EXPECT_EQ(error, nullptr) << ErrorText(error);
+  if (error) {
+    delete memory;
+    return nullptr;
+  }
+  if (file) *file = memory;
+  return pool;
+}
+
+u32 LoadLe32(const std::vector<u8>& bytes, size_t at) {
+  return static_cast<u32>(bytes[at]) | static_cast<u32>(bytes[at + 1]) << 8 |
+         static_cast<u32>(bytes[at + 2]) << 16 | static_cast<u32>(bytes[at + 3]) << 24;
+}
+
+void StoreLe32(std::vector<u8>& bytes, size_t at, u32 value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<u8>(value >> (8 * i));
+}
+
+u8 PatternByte(u32 seed, u32 i) {
+  u32 x = (i + 1) * 2654435761u ^ (seed * 40503u + 17);
+  return static_cast<u8>(x >> 13);
+}
+
+std::vector<u8> Pattern(u32 seed, u32 size) {
+  std::vector<u8> bytes(size);
+  for (u32 i = 0; i < size; ++i) bytes[i] = PatternByte(seed, i);
+  return bytes;
+}
