@@ -44,8 +44,8 @@ struct Import {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Appends "\name" (or "name" to an empty path or one ending in a separator).
-bool AppendName(char* path, u32 length, const char* name) {
+// Appends separator and name (just the name to an empty path or one ending in a separator).
+bool AppendName(char* path, u32 length, const char* name, char separatorChar = '\\') {
   u32 nameLength = static_cast<u32>(std::strlen(name));
   bool separator = length > 0 && !IsSeparator(path[length - 1]);
   if (length + separator + nameLength + 1 > kPathCapacity) return false;
