@@ -7,9 +7,10 @@
 // An operating-system file handle: a HANDLE on Windows, a descriptor on POSIX.
 typedef uintptr_t OsHandle;
 
+// A file on disk. It reports the class name "CFile": it has no name of its own.
 class CDiskFile : public CFile {
  public:
-  // Takes ownership of the handle; closes it when destroyed.
+  // Takes ownership of the handle; closes it when destroyed. openFlags keeps the low 16 bits.
   CDiskFile(OsHandle handle, u32 flags);
   ~CDiskFile() override;
 
@@ -20,11 +21,14 @@ class CDiskFile : public CFile {
   u32 GetPosition() override;
   ErrorCode Flush() override;
   ErrorCode Truncate() override;
+  // PROP_OSHANDLE stores the handle into the OsHandle that value points to (a 32-bit word in
+  // the 32-bit build); every other id answers ERR_UNKNOWNPID.
   ErrorCode GetProperty(u32 id, void* value, u32 extra) override;
 
   OsHandle handle;
 };
 
+// The disk service. It has no state and reports the class name "CFileService".
 class CDiskFS : public CFileService {
  public:
   ~CDiskFS() override;
@@ -41,6 +45,8 @@ class CDiskFS : public CFileService {
   ErrorCode QueryInfo(const char* path, u32 id, void* buffer) override;
 };
 
-// Installs one CDiskFS under the empty prefix (start) and removes and destroys it (exit).
+// Start: raises the handle count to 64 and mounts one CDiskFS under the empty prefix; when the
+// service cannot be made or mounted it returns the error and mounts nothing. Exit: unmounts
+// the empty prefix and destroys what was mounted there.
 ErrorCode StartDiskService();
 ErrorCode ExitDiskService();

@@ -1,0 +1,205 @@
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "file/disk_file.h"
+#include "file/disk_os.h"
+#include "file/disk_test_support.h"
+
+using namespace disk_test;
+
+namespace {
+
+// Restores the working directory that a test changes.
+class ScopedCurrentDir {
+ public:
+  explicit ScopedCurrentDir(const fs::path& path) : saved_(fs::current_path()) {
+    fs::current_path(path);
+  }
+  ~ScopedCurrentDir() { fs::current_path(saved_); }
+
+ private:
+  fs::path saved_;
+};
+
+// Lists a directory through the service: name -> attributes.
+std::map<std::string, u32> List(CDiskFS& disk, const std::string& directory, ErrorCode* end) {
+  std::map<std::string, u32> entries;
+  FindRecord record;
+  ErrorCode error = disk.FindFirst(&record, directory.c_str());
+  while (!error) {
+    entries[record.name] = record.attributes;
+    error = disk.FindNext(&record);
+  }
+  *end = error;
+  if (record.data) {
+    EXPECT_EQ(disk.FindClose(&record), nullptr);
+  }
+  return entries;
+}
+
+TEST(DiskFS, CreateDirAndRemoveDirJoinParentAndName) {
+  TempDir dir;
+  CDiskFS disk;
+  EXPECT_EQ(disk.CreateDir(dir.Path().c_str(), "plain"), nullptr);
+  EXPECT_EQ(disk.CreateDir((dir.Path() + "\\").c_str(), "slashed"), nullptr);
+  EXPECT_TRUE(fs::is_directory(dir.Native("plain")));
+  EXPECT_TRUE(fs::is_directory(dir.Native("slashed")));
+  EXPECT_EQ(disk.CreateDir(dir.Path().c_str(), "plain"), ERR_ALREADYEXISTS);
+  EXPECT_EQ(disk.CreateDir(dir.Path("none").c_str(), "x"), ERR_PATHNOTFOUND);
+
+  dir.Write("slashed/f", "x");
+  EXPECT_EQ(disk.RemoveDir(dir.Path().c_str(), "slashed"), ERR_FILE) << "not empty";
+  EXPECT_EQ(disk.RemoveDir((dir.Path() + "\\").c_str(), "plain"), nullptr);
+  EXPECT_FALSE(fs::exists(dir.Native("plain")));
+  EXPECT_EQ(disk.RemoveDir(dir.Path().c_str(), "plain"), ERR_FILENOTFOUND);
+
+  ScopedCurrentDir inside(dir.Root());
+  EXPECT_EQ(disk.CreateDir("", "relative"), nullptr);
+  EXPECT_TRUE(fs::is_directory(dir.Native("relative")));
+}
+
+TEST(DiskFS, BadNamesAreRefusedBeforeAnySystemCall) {
+  CDiskFS disk;
+  ScopedOsFaults os;
+  for (const char* name : {"a\\b", "c:", ":", "\\"}) {
+    EXPECT_EQ(disk.CreateDir("somewhere", name), ERR_BADPARAMS) << name;
+    EXPECT_EQ(disk.RemoveDir("somewhere", name), ERR_BADPARAMS) << name;
+  }
+  EXPECT_EQ(disk.CreateDir(nullptr, "x"), ERR_BADPARAMS);
+  EXPECT_EQ(disk.RemoveDir("x", nullptr), ERR_BADPARAMS);
+  FindRecord record = {};
+  EXPECT_EQ(disk.FindFirst(&record, nullptr), ERR_BADPARAMS);
+  EXPECT_EQ(os.TotalCalls(), 0u);
+}
+
+TEST(DiskFS, EnumerationListsEntriesWithoutDotsAndAttributes) {
+  TempDir dir;
+  dir.Write("a.txt", "1");
+  dir.Write("noext", "22");
+  fs::create_directories(dir.Native("sub/deeper"));
+  dir.Write("sub/inner.dat", "333");
+  dir.Write("locked", "");
+  fs::permissions(dir.Native("locked"),
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  CDiskFS disk;
+  ErrorCode end = nullptr;
+  auto top = List(disk, dir.Path(), &end);
+  EXPECT_EQ(end, ERR_NOMOREFILES);
+  ASSERT_EQ(top.size(), 4u);
+  EXPECT_TRUE(top.count("a.txt") && top.count("noext") && top.count("sub") && top.count("locked"));
+  EXPECT_EQ(top["sub"] & ATTR_DIRECTORY, ATTR_DIRECTORY);
+  EXPECT_EQ(top["a.txt"] & (ATTR_DIRECTORY | ATTR_READONLY), 0u);
+  EXPECT_EQ(top["locked"] & (ATTR_DIRECTORY | ATTR_READONLY), ATTR_READONLY);
+  for (const auto& entry : top) EXPECT_EQ(entry.second & ~0x9B7u, 0u) << entry.first;
+
+  auto inner = List(disk, dir.Path("sub") + "\\", &end);
+  EXPECT_EQ(end, ERR_NOMOREFILES);
+  ASSERT_EQ(inner.size(), 2u);
+  EXPECT_EQ(inner["deeper"], ATTR_DIRECTORY);
+  EXPECT_EQ(inner.count("inner.dat"), 1u);
+}
+
+TEST(DiskFS, EmptyDirectoryKeepsTheRecordOpenUntilClosed) {
+  TempDir dir;
+  CDiskFS disk;
+  FindRecord record;
+  EXPECT_EQ(disk.FindFirst(&record, dir.Path().c_str()), ERR_NOMOREFILES);
+  EXPECT_EQ(record.service, &disk);
+  EXPECT_NE(record.data, nullptr);
+  EXPECT_EQ(disk.FindNext(&record), ERR_NOMOREFILES);
+  EXPECT_EQ(disk.FindClose(&record), nullptr);
+  EXPECT_TRUE(RecordIsEmpty(record));
+  EXPECT_EQ(disk.FindClose(&record), ERR_BADPARAMS);
+  EXPECT_EQ(disk.FindNext(&record), ERR_BADPARAMS);
+}
+
+TEST(DiskFS, MissingDirectoryLeavesTheRecordEmpty) {
+  TempDir dir;
+  CDiskFS disk;
+  FindRecord record;
+  std::memset(&record, 0x5A, sizeof(record));
+  ErrorCode error = disk.FindFirst(&record, dir.Path("missing").c_str());
+  EXPECT_TRUE(error == ERR_PATHNOTFOUND || error == ERR_FILENOTFOUND) << ErrorText(error);
+  EXPECT_TRUE(RecordIsEmpty(record));
+}
+
+TEST(DiskFS, DeleteRenameAndExists) {
+  TempDir dir;
+  dir.Write("one", "first");
+  dir.Write("two", "second");
+  fs::create_directories(dir.Native("folder"));
+  CDiskFS disk;
+  EXPECT_EQ(disk.Exists(dir.Path("one").c_str()), 1u);
+  EXPECT_EQ(disk.Exists(dir.Path("zero").c_str()), 0u);
+  EXPECT_EQ(disk.Exists(dir.Path("folder").c_str()), 0u) << "a directory is not a file";
+
+  EXPECT_EQ(disk.Rename(dir.Path("one").c_str(), dir.Path("two").c_str()), ERR_ALREADYEXISTS);
+  EXPECT_EQ(dir.Read("two"), "second");
+  EXPECT_EQ(disk.Rename(dir.Path("one").c_str(), dir.Path("three").c_str()), nullptr);
+  EXPECT_EQ(dir.Read("three"), "first");
+  EXPECT_FALSE(fs::exists(dir.Native("one")));
+  EXPECT_EQ(disk.Rename(dir.Path("one").c_str(), dir.Path("four").c_str()), ERR_FILENOTFOUND);
+
+  EXPECT_EQ(disk.Delete(dir.Path("two").c_str()), nullptr);
+  EXPECT_FALSE(fs::exists(dir.Native("two")));
+  EXPECT_EQ(disk.Delete(dir.Path("two").c_str()), ERR_FILENOTFOUND);
+  EXPECT_EQ(disk.Delete(dir.Path("gone\\two").c_str()), ERR_PATHNOTFOUND);
+  EXPECT_EQ(disk.Delete(dir.Path("folder").c_str()), ERR_ACCESSDENIED);
+}
+
+TEST(DiskFS, ExistsAnswersNoForPathsBeyond127Characters) {
+  TempDir dir;
+  std::string prefix = dir.Path("");
+  ASSERT_LT(prefix.size(), 120u);
+  std::string name127(127 - prefix.size() - 1, 'n');
+  std::string name128 = name127 + "m";
+  dir.Write(name127, "");
+  dir.Write(name128, "");
+  CDiskFS disk;
+  EXPECT_EQ(disk.Exists(dir.Path(name127).c_str()), 1u);
+  EXPECT_EQ(disk.Exists(dir.Path(name128).c_str()), 0u);
+}
+
+TEST(DiskFS, QueryInfoGivesTheFullPath) {
+  TempDir dir;
+  fs::create_directories(dir.Native("sub"));
+  CDiskFS disk;
+  char buffer[256];
+  ScopedCurrentDir inside(dir.Native("sub"));
+  ASSERT_EQ(disk.QueryInfo("..\\x.bin", INFO_FULLPATH, buffer), nullptr);
+  std::string expected = Backslashed(fs::current_path().parent_path() / "x.bin");
+  EXPECT_EQ(Backslashed(buffer), expected);
+  EXPECT_EQ(disk.QueryInfo("x", INFO_FULLPATH + 1, buffer), ERR_NOTIMPLEMENTED);
+  std::string tooLong(300, 'q');
+  EXPECT_EQ(disk.QueryInfo(tooLong.c_str(), INFO_FULLPATH, buffer), ERR_UNKNOWN);
+}
+
+TEST(DiskService, StartMountsUnderTheEmptyPrefixAndExitRemovesIt) {
+  TempDir dir;
+  dir.Write("f", "x");
+  ASSERT_EQ(InitMountTable(8), nullptr);
+  {
+    ScopedOsFaults os;
+    ASSERT_EQ(StartDiskService(), nullptr);
+    EXPECT_EQ(faults.handleCount, 64u);
+  }
+  EXPECT_EQ(FileServiceTable.Exists(dir.Path("f").c_str()), 1u);
+  std::unique_ptr<CFile> file(FileServiceTable.Open(dir.Path("f").c_str(), OPEN_READ, nullptr));
+  EXPECT_TRUE(file);
+  EXPECT_EQ(ExitDiskService(), nullptr);
+  EXPECT_EQ(FileServiceTable.Exists(dir.Path("f").c_str()), 0u);
+  EXPECT_EQ(UnmountService(""), nullptr);
+  EXPECT_EQ(ShutdownMountTable(), nullptr);
+}
+
+// A full table used to leave the new service unowned.
+TEST(DiskService, StartIntoAFullTableReportsItAndMountsNothing) {
+  ASSERT_EQ(InitMountTable(0), nullptr);
+  EXPECT_EQ(StartDiskService(), ERR_OUTOFRANGE);
+  EXPECT_EQ(UnmountService(""), nullptr);
+  EXPECT_EQ(ShutdownMountTable(), nullptr);
+}
+
+}  // namespace
