@@ -173,7 +173,7 @@ CFile* CDiskFS::Open(const char* path, u16 flags, ErrorCode* error) {
     }
     return nullptr;
   }
-  CDiskFile* file = new (std::nothrow) CDiskFile(handle, flags & 0xFF);
+  CDiskFile* file = new (std::nothrow) CDiskFile(handle, flags);
   if (!file) {
     // Without an object nobody would ever close the handle.
     g_diskOs.Close(handle);

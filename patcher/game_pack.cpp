@@ -3,16 +3,42 @@
 #include <cstring>
 #include <new>
 
-#if __has_include("archive/pack_fs.h") && __has_include("archive/lzss_file.h")
+#include "archive/hpfs.h"
 #include "archive/lzss_file.h"
 #include "archive/pack_fs.h"
-#define VORN_HAVE_PACK 1
-#endif
-#if __has_include("file/bfhp.h") && __has_include("archive/hpfs.h")
-#include "archive/hpfs.h"
 #include "file/bfhp.h"
-#define VORN_HAVE_HPFS 1
-#endif
+
+namespace {
+
+// An HPFS block file as a file system; null (the file still the caller's) when it is none.
+CFileService* OpenStore(CFile* file) {
+  CBFHP* store = new (std::nothrow) CBFHP();
+  if (!store) return nullptr;
+  if (store->Attach(file)) {
+    delete store;
+    return nullptr;
+  }
+  // From here the store owns the file, and the file system the store.
+  CHPFS* files = new (std::nothrow) CHPFS(store);
+  if (!files) delete store;
+  return files;
+}
+
+// A pack as a file system; the file is the pack's (or gone) afterwards, either way.
+CFileService* OpenPack(CFile* file) {
+  CPackFS* pack = new (std::nothrow) CPackFS();
+  if (!pack) {
+    delete file;
+    return nullptr;
+  }
+  if (pack->Mount(file)) {
+    delete pack;
+    return nullptr;
+  }
+  return pack;
+}
+
+}  // namespace
 
 CFileService* MountGamePack(const char* path) {
   ErrorCode error = nullptr;
@@ -26,7 +52,6 @@ CFileService* MountGamePack(const char* path) {
     delete file;
     return nullptr;
   }
-#if VORN_HAVE_PACK
   if (std::memcmp(magic, "LZSS", 4) == 0) {
     CFile* stream = new (std::nothrow) CLzssFile(file, 1);
     if (!stream) {
@@ -35,7 +60,6 @@ CFileService* MountGamePack(const char* path) {
     }
     file = stream;
   }
-#endif
-  delete file;
-  return nullptr;
+  if (CFileService* store = OpenStore(file)) return store;
+  return OpenPack(file);
 }

@@ -1,17 +1,12 @@
 #include <cstring>
 #include <new>
 
-#include "archive/payload_scan.h"
-#include "file/file_service.h"
-#include "patcher/patcher_state.h"
-
-#if __has_include("archive/pack_fs.h") && __has_include("archive/lzss_file.h") && \
-                                                        __has_include("archive/file_window.h")
 #include "archive/file_window.h"
 #include "archive/lzss_file.h"
 #include "archive/pack_fs.h"
-#define VORN_HAVE_PACK 1
-#endif
+#include "archive/payload_scan.h"
+#include "file/file_service.h"
+#include "patcher/patcher_state.h"
 
 namespace {
 
@@ -58,7 +53,6 @@ u32 OpenPayload() {
     PatchFileIsBroken();
   }
   OwnFile = own;
-#if VORN_HAVE_PACK
   CFileWindow* window = new (std::nothrow) CFileWindow(own, offset, 0xFFFFFFFFu, 0);
   if (!window) return 1;
   CLzssFile* stream = new (std::nothrow) CLzssFile(window, 1);
@@ -66,7 +60,6 @@ u32 OpenPayload() {
     delete window;
     return 1;
   }
-  MountPack(stream, "DATA");
-#endif
+  MountPack(stream, "DATA");  // on failure nothing is mounted, and the disk answers "DATA\\"
   return 1;
 }

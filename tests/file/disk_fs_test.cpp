@@ -1,3 +1,9 @@
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include <cstring>
 #include <map>
 #include <memory>
@@ -147,6 +153,35 @@ TEST(DiskFS, DeleteRenameAndExists) {
   EXPECT_EQ(disk.Delete(dir.Path("two").c_str()), ERR_FILENOTFOUND);
   EXPECT_EQ(disk.Delete(dir.Path("gone\\two").c_str()), ERR_PATHNOTFOUND);
   EXPECT_EQ(disk.Delete(dir.Path("folder").c_str()), ERR_ACCESSDENIED);
+}
+
+// Errors the POSIX backend works out from errno must match what Windows reports.
+TEST(DiskFS, SystemErrorsMatchWhatWindowsReports) {
+  TempDir dir;
+  dir.Write("file", "x");
+  CDiskFS disk;
+  ErrorCode error = nullptr;
+  EXPECT_FALSE(disk.Open(dir.Path("file\\below").c_str(), OPEN_READ, &error));
+  EXPECT_EQ(error, ERR_PATHNOTFOUND) << ErrorText(error);
+  EXPECT_EQ(disk.RemoveDir(dir.Path().c_str(), "file"), ERR_FILE);
+  EXPECT_TRUE(fs::exists(dir.Native("file")));
+#ifndef _WIN32
+  EXPECT_FALSE(disk.Open("C:\\x", OPEN_READ, &error));
+  EXPECT_EQ(error, ERR_VOLUMENOTFOUND);
+  // The lowest free descriptor becomes the limit, so the next open runs out.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  int probe = open("/dev/null", O_RDONLY);
+  ASSERT_GE(probe, 0);
+  close(probe);
+  struct rlimit low = saved;
+  low.rlim_cur = static_cast<rlim_t>(probe);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::unique_ptr<CFile> file(disk.Open(dir.Path("file").c_str(), OPEN_READ, &error));
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_FALSE(file);
+  EXPECT_EQ(error, ERR_TOOMANYOPENFILES);
+#endif
 }
 
 TEST(DiskFS, ExistsAnswersNoForPathsBeyond127Characters) {
