@@ -439,6 +439,34 @@ def test_smoke(tool, work, args):
     check("cut short" in err, "truncation is reported as %r" % err)
 
 
+def test_coders(tool, work, args):
+    """The optimal coder (default) never codes larger than --fast; --method auto picks the
+    smallest method for a one-block input; every choice decompresses to the input."""
+    rng = random.Random(11)
+    words = [b"vorn ", b"patch ", b"the ", b"file ", b"block ", b"\r\n", b"data "]
+    text = b"".join(rng.choice(words) for _ in range(9000))
+    binary = bytes(rng.choice((0, 0, 0xFF, 0x8B, rng.randrange(256))) for _ in range(40000))
+    for name, data in (("mixed", text + binary + text[:5000]), ("block", (text + binary)[:32768])):
+        src = os.path.join(work, name + ".bin")
+        write(src, data)
+        sizes = {}
+        for label, extra in (("default", []), ("fast", ["--fast"]), ("auto", ["--method", "auto"])):
+            lz = os.path.join(work, "%s-%s.lz" % (name, label))
+            tool.ok("lzss", "compress", src, lz, *extra)
+            back = os.path.join(work, "%s-%s.back" % (name, label))
+            tool.ok("lzss", "decompress", lz, back)
+            check(open(back, "rb").read() == data, "%s %s does not decompress to the input" % (name, label))
+            sizes[label] = os.path.getsize(lz)
+        check(sizes["default"] <= sizes["fast"],
+              "%s: the default coder gives %d bytes, --fast %d" % (name, sizes["default"], sizes["fast"]))
+    fixed = []
+    for method in [0xA1 + 16 * b + l for b in range(3) for l in range(5)]:
+        lz = os.path.join(work, "block-%02X.lz" % method)
+        tool.ok("lzss", "compress", os.path.join(work, "block.bin"), lz, "--method", "0x%02X" % method)
+        fixed.append(os.path.getsize(lz))
+    check(sizes["auto"] == min(fixed), "auto gives %d bytes, the best method %d" % (sizes["auto"], min(fixed)))
+
+
 GROUPS = {
     "smoke": test_smoke,
     "roundtrip": test_roundtrip,
@@ -448,6 +476,7 @@ GROUPS = {
     "refusals": test_build_refusals,
     "limits": test_limits,
     "progress": test_progress,
+    "coders": test_coders,
 }
 
 
