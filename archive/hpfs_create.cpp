@@ -39,16 +39,17 @@ struct Import {
   char* sourcePath;
   char* targetPath;
   u8* chunk;
+  char sourceSeparator;
 };
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Appends "\name" (or "name" to an empty path or one ending in a separator).
-bool AppendName(char* path, u32 length, const char* name) {
+// Appends separator and name (just the name to an empty path or one ending in a separator).
+bool AppendName(char* path, u32 length, const char* name, char separatorChar = '\\') {
   u32 nameLength = static_cast<u32>(std::strlen(name));
   bool separator = length > 0 && !IsSeparator(path[length - 1]);
   if (length + separator + nameLength + 1 > kPathCapacity) return false;
-  if (separator) path[length++] = '\\';
+  if (separator) path[length++] = separatorChar;
   std::memcpy(path + length, name, nameLength + 1);
   return true;
 }
@@ -123,7 +124,7 @@ ErrorCode Walk(Import& run, u32 depth) {
   for (; !listing && !error; listing = run.source->FindNext(&record)) {
     const char* name = record.name;
     if (!std::strcmp(name, ".") || !std::strcmp(name, "..")) continue;
-    if (!AppendName(run.sourcePath, sourceLength, name) ||
+    if (!AppendName(run.sourcePath, sourceLength, name, run.sourceSeparator) ||
         !AppendName(run.targetPath, targetLength, name)) {
       error = ERR_BADPARAMS;
       break;
@@ -149,13 +150,14 @@ ErrorCode Walk(Import& run, u32 depth) {
 }  // namespace
 
 ErrorCode ImportTree(CFileService* source, const char* sourceDir, CHPFS* target,
-                     const char* targetDir, HpfsImportProgress progress, void* context) {
+                     const char* targetDir, HpfsImportProgress progress, void* context,
+                     char sourceSeparator) {
   if (!source || !sourceDir || !target || !targetDir) return ERR_BADPARAMS;
   if (std::strlen(sourceDir) >= kPathCapacity || std::strlen(targetDir) >= kPathCapacity)
     return ERR_BADPARAMS;
   ErrorCode error = EnsureDirectory(target, targetDir);
   if (error) return error;
-  Import run = {source, target, progress, context, nullptr, nullptr, nullptr};
+  Import run = {source, target, progress, context, nullptr, nullptr, nullptr, sourceSeparator};
   run.sourcePath = static_cast<char*>(g_ptrPool->Alloc(kPathCapacity));
   run.targetPath = static_cast<char*>(g_ptrPool->Alloc(kPathCapacity));
   run.chunk = static_cast<u8*>(g_ptrPool->Alloc(kChunkSize));

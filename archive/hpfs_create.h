@@ -20,6 +20,7 @@ typedef void (*HpfsImportProgress)(void* context, const char* path, u32 size);
 // Copies the tree below sourceDir of any file service into targetDir of the store (created
 // when missing; "" is the root). Files are streamed in chunks, so memory use does not depend on
 // their size. Existing directories are merged; existing files are replaced.
+// sourceSeparator joins the source service's paths ('/' for the disk service on POSIX hosts).
 ErrorCode ImportTree(CFileService* source, const char* sourceDir, CHPFS* target,
                      const char* targetDir, HpfsImportProgress progress = nullptr,
-                     void* context = nullptr);
+                     void* context = nullptr, char sourceSeparator = '\\');

@@ -1,4 +1,5 @@
 #include <cassert>
+#include <cstring>
 
 #include "archive/lzss_codec.h"
 
@@ -25,16 +26,31 @@ inline u32 FetchWord(const u8* source, u32 length, u32 index) {
   return word;
 }
 
-// One loop per method byte, the field widths and the window as constants.
+inline u64 LoadBigEndian64(const u8* p) {
+  u64 v;
+  std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+
+inline void Copy8(u8* to, const u8* from) {
+  u64 v;
+  std::memcpy(&v, from, 8);
+  std::memcpy(to, &v, 8);
+}
+
+// The plain decoder: one token at a time from bit position `bit` with `out` bytes produced, every
+// write exact. It finishes blocks that the fast loop leaves near their ends, and decodes layouts
+// the fast loop does not take.
 template <unsigned kOffsetBits, unsigned kLengthBits>
-ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 capacity,
-                      u32* produced) {
+ErrorCode DecodeTokens(const u8* source, u32 sourceLength, u8* destination, u32 capacity, u64 bit,
+                       u32 out, u32* produced) {
   constexpr u32 kWindow = 1u << kOffsetBits;
   constexpr unsigned kMatchBits = 1 + kOffsetBits + kLengthBits;
   static_assert(kMatchBits + 7 <= 32, "a token must fit the fetch window after the bit offset");
 
-  u32 out = 0;
-  u64 bit = 0;  // 64-bit: 8 * sourceLength does not fit 32 bits for the largest sources
   const u64 lastByte = sourceLength - 1;
   for (;;) {
     u32 index = static_cast<u32>(bit >> 3);
@@ -61,6 +77,120 @@ ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 c
   }
   *produced = out;
   return nullptr;
+}
+
+// The fast loop: a 64-bit big-endian bit buffer refilled once per group of tokens, literals and
+// matches handled by the same branch-free steps, and every token written with whole 8-byte words
+// that may run past its end ("wild" writes). Those writes never reach the capacity, nor the byte
+// that holds the next unread bit, so in-place decoding reads exactly what the plain decoder would.
+// The bytes a wild write spoils are backed up first (a ring of the positions just ahead of the
+// output, filled a segment at a time) and put back wherever they could be seen: before a skip,
+// before the plain decoder takes over, at the end and on failure.
+template <unsigned kOffsetBits, unsigned kLengthBits>
+ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 capacity,
+                      u32* produced) {
+  constexpr u32 kWindow = 1u << kOffsetBits;
+  constexpr unsigned kMatchBits = 1 + kOffsetBits + kLengthBits;
+  constexpr u32 kLongest = (1u << kLengthBits) + 1;
+  constexpr u32 kReach = (kLongest + 7) / 8 * 8;  // bytes one token may write
+  constexpr u32 kGroup = 56 / kMatchBits;         // tokens per refill of at least 56 bits
+  constexpr u32 kGroupReach = kGroup * kReach;
+  constexpr u32 kSegment = 512;  // bytes backed up at a time
+  constexpr u32 kRing = 1024;
+  static_assert(kGroup >= 3 && kSegment + kGroupReach <= kRing, "ring too small");
+
+  // Where the source lies in the destination's range (in-place decoding), writes must stay below
+  // the next unread source byte. A source that starts before the destination and reaches into it
+  // is left to the plain decoder.
+  const uintptr_t sourceAt = reinterpret_cast<uintptr_t>(source);
+  const uintptr_t destinationAt = reinterpret_cast<uintptr_t>(destination);
+  u64 sourceOffset = ~u64{0} >> 1;
+  if (sourceAt >= destinationAt && sourceAt - destinationAt < capacity) {
+    sourceOffset = sourceAt - destinationAt;
+  } else if (sourceAt < destinationAt && destinationAt - sourceAt < sourceLength) {
+    return DecodeTokens<kOffsetBits, kLengthBits>(source, sourceLength, destination, capacity, 0, 0,
+                                                  produced);
+  }
+
+  // The fast loop stops while at least 9 source bytes lie ahead of its next load: its loads stay
+  // inside the source, and the stop rule (the next unread bit in the last byte) cannot trigger
+  // inside it. The plain decoder takes the rest.
+  const u8* in = source;
+  const u8* const lastLoad = sourceLength >= 9 ? source + sourceLength - 9 : nullptr;
+  u64 bits = 0;           // unread bits, the next one at the top
+  unsigned buffered = 0;  // how many; (in - source) * 8 - buffered is the next unread bit
+  u32 out = 0;
+  u32 backedUp = 0;  // [out, backedUp) have their original bytes in ring; the rest are untouched
+  u8 ring[kRing];
+
+  auto restore = [&]() {
+    for (u32 i = out; i < backedUp; ++i) destination[i] = ring[i % kRing];
+  };
+
+  while (lastLoad && in <= lastLoad) {
+    bits |= LoadBigEndian64(in) >> buffered;
+    in += (63 - buffered) >> 3;
+    buffered |= 56;
+    if (out + kGroupReach > backedUp) {
+      const u64 nextByte = (u64{static_cast<u32>(in - source)} * 8 - buffered) >> 3;
+      u64 limit = sourceOffset + nextByte < capacity ? sourceOffset + nextByte : capacity;
+      if (limit > u64{out} + kSegment) limit = out + kSegment;
+      if (out + kGroupReach > limit) break;
+      if (backedUp < out) backedUp = out;
+      while (backedUp < limit) {
+        const u32 at = backedUp % kRing;
+        const u32 piece = static_cast<u32>(limit - backedUp) < kRing - at
+                              ? static_cast<u32>(limit - backedUp)
+                              : kRing - at;
+        std::memcpy(ring + at, destination + backedUp, piece);
+        backedUp += piece;
+      }
+    }
+#pragma GCC unroll 8
+    for (u32 t = 0; t < kGroup; ++t) {
+      const u32 literal = static_cast<u32>(bits >> 63);
+      const u32 code = static_cast<u32>(bits >> (63 - kOffsetBits)) & (kWindow - 1);
+      const u32 length =
+          (static_cast<u32>(bits >> (63 - kOffsetBits - kLengthBits)) & ((1u << kLengthBits) - 1)) +
+          2;
+      const u32 distance = kWindow - code;
+      u8* to = destination + out;
+      // A skip (code 0), an overlapping copy (distance below 8) or a copy from before the block.
+      if ((literal ^ 1) & ((code - 1 >= kWindow - 8) | (distance > out))) {
+        bits <<= kMatchBits;
+        buffered -= kMatchBits;
+        if (code == 0) {
+          restore();
+        } else if (distance <= out) {
+          const u8* from = to - distance;
+          for (u32 i = 0; i < length; ++i) to[i] = from[i];
+        } else {
+          restore();
+          return ERR_INVALIDFORMAT;
+        }
+        out += length;
+        continue;
+      }
+      // Branch-free: a literal copies junk from the front of the block and puts its byte first;
+      // select masks keep the compiler from turning the choice back into a branch.
+      const u32 match = literal - 1;  // all ones for a match, zero for a literal
+      const u64 match64 = u64{0} - (literal ^ 1);
+      const u8* from = destination + ((out - distance) & match);
+      u64 first;
+      std::memcpy(&first, from, 8);
+      first = (first & match64) | ((bits >> 55 & 0xFF) & ~match64);
+      std::memcpy(to, &first, 8);
+      for (u32 i = 8; i < kReach; i += 8) Copy8(to + i, from + i);
+      const unsigned used = 9 + ((kMatchBits - 9) & match);
+      out += 1 + ((length - 1) & match);
+      bits <<= used;
+      buffered -= used;
+    }
+  }
+  restore();
+  return DecodeTokens<kOffsetBits, kLengthBits>(source, sourceLength, destination, capacity,
+                                                u64{static_cast<u32>(in - source)} * 8 - buffered,
+                                                out, produced);
 }
 
 typedef ErrorCode (*BlockDecoder)(const u8*, u32, u8*, u32, u32*);

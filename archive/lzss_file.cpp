@@ -170,7 +170,7 @@ ErrorCode CLzssFile::Flush() {
 
 ErrorCode CLzssFile::WriteHeaderAndTable() {
   const u32 tableStart = kHeaderSize + 4 * blockCount;
-  if (table[0] > table[blockCount]) return ERR_INVALIDFORMAT;
+  if (!TableIsOrdered()) return ERR_INVALIDFORMAT;
   if (table[0] != tableStart) {
     // The table changed size: the stored blocks move to sit right behind it.
     ErrorCode error =
@@ -189,6 +189,17 @@ ErrorCode CLzssFile::WriteHeaderAndTable() {
   if (error) return error;
   headerDirty = 0;
   return nullptr;
+}
+
+// Moving the blocks behind a rewritten one, or cutting the file behind the last block, is only
+// sound when the blocks lie in order behind the header: in a corrupt table that overlaps them,
+// it would overwrite or cut off other blocks' bytes. Reading needs no such check.
+bool CLzssFile::TableIsOrdered() const {
+  if (table[0] < kHeaderSize) return false;
+  for (u32 i = 0; i < blockCount; ++i) {
+    if (table[i] > table[i + 1]) return false;
+  }
+  return true;
 }
 
 ErrorCode CLzssFile::SetBlockCount(u32 count) {
@@ -231,6 +242,7 @@ ErrorCode CLzssFile::SetLength(u32 newLength) {
   if (newLength == length) return nullptr;
   const u32 newCount = BlockCountFor(newLength);
   const bool growing = newLength > length;
+  if (!growing && !TableIsOrdered()) return ERR_INVALIDFORMAT;
   // Growing: the old last block's zero tail becomes data. Shrinking: the block that becomes the
   // last one is loaded so that it is stored again with its shorter length.
   ErrorCode error = SelectBlock(growing ? blockCount - 1 : newCount - 1, 1);
@@ -267,8 +279,7 @@ ErrorCode CLzssFile::StoreCurrentBlock() {
   const u32 rawLength = RawLength(currentBlock);
   const u32 start = table[currentBlock];
   const u32 next = table[currentBlock + 1];
-  // A corrupt table would have the block written over the header or far past the data.
-  if (start < kHeaderSize || start > next || next > table[blockCount]) return ERR_INVALIDFORMAT;
+  if (!TableIsOrdered()) return ERR_INVALIDFORMAT;
   u8* coded = static_cast<u8*>(g_ptrPool->Alloc(workSize));
   if (!coded) return ERR_NOTENOUGHMEM;
   u32 codedLength = workSize;

@@ -60,6 +60,7 @@ class CLzssFile : public CFile {
   ErrorCode StoreCurrentBlock();
   ErrorCode LoadBlockData(u32 index);
   ErrorCode WriteHeaderAndTable();
+  bool TableIsOrdered() const;
   // Grows or shrinks the table to count entries without marking the header dirty.
   ErrorCode ResizeTable(u32 count);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/hpfs_create.h"
+#include "archive/hpfs_verify.h"
 #include "support/hpfs_store.h"
 
 namespace {
@@ -401,6 +402,9 @@ TEST(HpfsMalformed, AnyDamagedWordOfAStoreIsSurvived) {
         delete pool;
         continue;
       }
+      char message[200];
+      MemoryFile copy(bytes);
+      VerifyHpfsStore(&copy, message, sizeof message);
       CHPFS fs(pool);
       u32 visited = 0;
       WalkAll(&fs, "", 0, &visited);
@@ -412,6 +416,56 @@ TEST(HpfsMalformed, AnyDamagedWordOfAStoreIsSurvived) {
     }
   }
   EXPECT_GT(visitedTotal, 0u);
+}
+
+TEST(HpfsVerify, SoundStoresPassAndEachKindOfDamageIsNamed) {
+  Store store;
+  ASSERT_EQ(store.fs->CreateDir("", "a"), nullptr);
+  ASSERT_EQ(store.fs->CreateDir("a", "b"), nullptr);
+  ASSERT_EQ(WriteFile(store.fs, "a\\b\\big", std::string(20000, 'b')), nullptr);
+  ASSERT_EQ(WriteFile(store.fs, "a\\small", "s"), nullptr);
+  ASSERT_EQ(WriteFile(store.fs, "gone", std::string(3000, 'g')), nullptr);
+  ASSERT_EQ(WriteFile(store.fs, "last", "l"), nullptr);
+  ASSERT_EQ(store.fs->Delete("gone"), nullptr);  // leaves a free list
+  std::vector<u8> good = store.Close();
+  ASSERT_GT(LoadLe32(good, 16), 10u);
+
+  char message[200] = "unset";
+  u32 files = 0, directories = 0;
+  u64 bytes = 0;
+  MemoryFile sound(good);
+  ASSERT_EQ(VerifyHpfsStore(&sound, message, sizeof message, &files, &directories, &bytes),
+            nullptr)
+      << message;
+  EXPECT_EQ(files, 3u);
+  EXPECT_EQ(directories, 2u);
+  EXPECT_EQ(bytes, 20002u);
+
+  auto fault = [&](std::vector<u8> image) {
+    MemoryFile file(image);
+    message[0] = 0;
+    EXPECT_EQ(VerifyHpfsStore(&file, message, sizeof message), ERR_INVALIDFORMAT);
+    return std::string(message);
+  };
+  // The free list's current block listed again as a free block of its own.
+  std::vector<u8> damaged = good;
+  u32 list = LoadLe32(good, 20);
+  StoreLe32(damaged, size_t{list} * kBlock + 4, list);
+  EXPECT_NE(fault(damaged).find("listed twice"), std::string::npos) << message;
+  // One block more than the blocks in use and free: nothing accounts for it.
+  damaged = good;
+  damaged.resize(good.size() + kBlock);
+  StoreLe32(damaged, 8, LoadLe32(good, 8) + 1);
+  EXPECT_NE(fault(damaged).find("neither used nor free"), std::string::npos) << message;
+  // The root directory's first entry names the root itself.
+  damaged = good;
+  u32 root = LoadLe32(good, 28);
+  u32 firstData = LoadLe32(good, size_t{root} * kBlock + 32);
+  StoreLe32(damaged, size_t{firstData} * kBlock, root);
+  EXPECT_NE(fault(damaged).find("used twice"), std::string::npos) << message;
+  damaged = good;
+  StoreLe32(damaged, 0, 0);
+  EXPECT_EQ(fault(damaged), "no HPFS magic");
 }
 
 TEST(HpfsCreate, RefusesUnusableGeometry) {

@@ -612,3 +612,55 @@ TEST(LzssFileAllocation, LaterFailuresReportNotEnoughMemoryAndLoseNothing) {
   EXPECT_GT(runs, 5u);
   EXPECT_GT(reported, 3u);
 }
+
+TEST(LzssFile, SkippedBytesReadAsZerosWhicheverBlockWasHeldBefore) {
+  // Block 1 is 'q', a skip of 5 bytes, 'z'. Without clearing, the skipped bytes would show
+  // whatever block 0 left in the work buffer.
+  std::vector<u8> first = RandomBytes(64, 12);
+  std::vector<u8> container =
+      BuildContainer(Concat({first, std::vector<u8>(64, 0)}), 64, 0xC4, {Form::kRaw, Form::kEmpty});
+  container.insert(container.end(), {0xB8, 0x80, 0x00, 0xEF, 0x40});
+  MemoryFile base(container);
+  CLzssFile file(&base, 0);
+  std::vector<u8> expected(64, 0);
+  expected[0] = 'q';
+  expected[6] = 'z';
+  EXPECT_EQ(ReadAll(file), Concat({first, expected}));
+}
+
+TEST(LzssFile, WriteBackWithACorruptTableLeavesTheHeaderAlone) {
+  // Block 1's entry points into the header: storing the block there would destroy it.
+  std::vector<u8> data = RandomBytes(128, 13);
+  std::vector<u8> container = BuildContainer(data, 64, 0xC4, {Form::kRaw, Form::kRaw});
+  PutLe32(&container, 14 + 4, 4);
+  MemoryFile base(container);
+  {
+    CLzssFile file(&base, 0);
+    ASSERT_EQ(file.isOpen, 1u);
+    std::vector<u8> block(64, 0x33);
+    ASSERT_EQ(file.WriteAt(block.data(), 64, 64, nullptr), nullptr);
+    EXPECT_EQ(file.Flush(), ERR_INVALIDFORMAT);
+  }
+  EXPECT_EQ(base.bytes, container);
+}
+
+TEST(LzssFile, OverlappingBlocksInACorruptTableAreNotOverwrittenOrCut) {
+  // Block 2's entry lies past block 3's: the two overlap. Moving the blocks behind a rewritten
+  // block 1, or cutting the file behind a shorter stream, would destroy block 3's first bytes.
+  std::vector<u8> data = RandomBytes(256, 14);
+  std::vector<u8> container =
+      BuildContainer(data, 64, 0xC4, {Form::kRaw, Form::kRaw, Form::kRaw, Form::kRaw});
+  PutLe32(&container, 14 + 8, GetLe32(container, 14 + 12) + 3);
+  MemoryFile base(container);
+  {
+    CLzssFile file(&base, 0);
+    std::vector<u8> buffer(64);
+    ASSERT_EQ(file.ReadAt(buffer.data(), 192, 64, nullptr), nullptr);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin() + 192));
+    std::vector<u8> zeros(64, 0);
+    ASSERT_EQ(file.WriteAt(zeros.data(), 64, 64, nullptr), nullptr);
+    EXPECT_EQ(file.Flush(), ERR_INVALIDFORMAT);
+    EXPECT_EQ(file.SetLength(100), ERR_INVALIDFORMAT);
+  }
+  EXPECT_EQ(base.bytes, container);
+}

@@ -7,6 +7,7 @@ messages. Groups are selected with --group; each ctest entry runs one group.
 """
 
 import argparse
+import binascii
 import os
 import random
 import shutil
@@ -439,7 +440,140 @@ def test_smoke(tool, work, args):
     check("cut short" in err, "truncation is reported as %r" % err)
 
 
+def load_reference(args, name):
+    sys.path.insert(0, args.reference)
+    try:
+        return __import__(name)
+    finally:
+        sys.path.pop(0)
+
+
+def reference_sample(seed):
+    """Data that exercises literals, short and long matches and incompressible stretches."""
+    rng = random.Random(seed)
+    text = b"".join(rng.choice([b"vorn ", b"patch ", b"level ", b"\r\n", b"aaaaaaaaaaaaaaaa"])
+                    for _ in range(1500))
+    return text[:6000] + bytes(rng.getrandbits(8) for _ in range(3000)) + bytes(2000) + text[6000:9000]
+
+
+def test_reference(tool, work, args):
+    """The tool and the independent Python codecs read each other's containers and packs."""
+    lzss = load_reference(args, "lzss_reference")
+    data = reference_sample(11)
+    source = os.path.join(work, "sample.bin")
+    write(source, data)
+    for method in VALID_METHODS:
+        ours = os.path.join(work, "ours_%02X.lz" % method)
+        tool.ok("lzss", "compress", source, ours, "--method", "0x%02X" % method, "--block-size", "4096")
+        coded = open(ours, "rb").read()
+        check(coded[12] == method, "method byte 0x%02X stored as 0x%02X" % (method, coded[12]))
+        check(lzss.decode_container(coded) == data, "method 0x%02X: the reference decodes "
+              "the tool's container differently" % method)
+        theirs = os.path.join(work, "theirs_%02X.lz" % method)
+        write(theirs, lzss.encode_container(data, block_size=4096, method=method, spare=0x61))
+        back = os.path.join(work, "back_%02X.bin" % method)
+        tool.ok("lzss", "decompress", theirs, back)
+        check(open(back, "rb").read() == data, "method 0x%02X: the tool decodes the reference's "
+              "container differently" % method)
+        out, _ = tool.ok("verify", theirs)
+        check("not a pack" in out, "verify of a container of plain data says %r" % out)
+
+    # A pack inside a reference container, and the tool's pack inside one.
+    src = os.path.join(work, "src")
+    files = make_tree(src, odd_names=False)
+    pak = os.path.join(work, "f.pak")
+    tool.ok("pack", os.path.join(src, "Files"), "-o", pak)
+    wrapped = os.path.join(work, "f.lz")
+    write(wrapped, lzss.encode_container(open(pak, "rb").read(), method=0xC4))
+    tool.ok("verify", wrapped)
+    dest = os.path.join(work, "out")
+    tool.ok("extract", wrapped, "-C", dest)
+    check(read_tree(dest) == expected_members(files, ""), "a reference container's pack extracts differently")
+
+    # Packs: the reference reads the tool's, the tool reads the reference's.
+    pack_ref = load_reference(args, "pack_reference")
+    entries = pack_ref.verify_pack(open(pak, "rb").read())
+    check({n.decode("latin-1"): size for n, _, size, _ in entries} == listed(tool, pak),
+          "the reference lists the tool's pack differently")
+    theirs = os.path.join(work, "theirs.pak")
+    write(theirs, pack_ref.build_pack([(n.encode("utf-8"), d) for n, d in files.items()]))
+    tool.ok("verify", theirs)
+    dest = os.path.join(work, "out_theirs")
+    tool.ok("extract", theirs, "-C", dest)
+    check(read_tree(dest) == expected_members(files, ""), "the reference's pack extracts differently")
+    check(open(theirs, "rb").read() == open(pak, "rb").read(),
+          "the tool and the reference pack one tree into different bytes")
+
+
+def crafted_pack(pack_ref, members):
+    """A pack with names the writers refuse, laid out with the reference's own entry coder."""
+    members = sorted(members)
+    directory, previous = b"", b""
+    offset = pack_ref.HEADER_SIZE + sum(2 + len(n) - pack_ref.shared_length(p, n) + 8
+                                        for p, n in zip([b""] + [m[0] for m in members], [m[0] for m in members]))
+    offset += 4 * len(members)
+    for name, data in members:
+        directory += pack_ref.encode_entry(name, previous, offset, len(data))
+        offset += len(data)
+        previous = name
+    header = pack_ref.MAGIC + bytes(32 - len(pack_ref.MAGIC)) + struct.pack("<II", len(members), len(directory))
+    crcs = b"".join(struct.pack("<I", binascii.crc32(d) & 0xFFFFFFFF) for _, d in members)
+    return header + directory + crcs + b"".join(d for _, d in members)
+
+
+def test_escape(tool, work, args):
+    """extract writes nothing, anywhere, for a pack holding a name that would leave its folder;
+    verify names such members."""
+    pack_ref = load_reference(args, "pack_reference")
+    safe = (b"SAFE\\FILE.TXT", b"harmless")
+    for i, bad in enumerate([b"..\\EVIL.TXT", b"A\\..\\..\\EVIL.TXT", b"\\EVIL.TXT",
+                             b"C:EVIL.TXT", b"A\\.\\EVIL.TXT", b"A/../../EVIL.TXT",
+                             b"A\\\\EVIL.TXT", b"A\\EV\x01IL.TXT"]):
+        case = os.path.join(work, "case%d" % i)
+        os.makedirs(case)
+        pak = os.path.join(case, "evil.pak")
+        write(pak, crafted_pack(pack_ref, [safe, (bad, b"escaped")]))
+        dest = os.path.join(case, "a", "b", "dest")
+        os.makedirs(os.path.dirname(dest))
+        err = tool.fails(FAILURE, "extract", pak, "-C", dest)
+        check("refusing" in err, "%r: extract says %r" % (bad, err))
+        written = [os.path.join(r, f) for r, _, fs in os.walk(case) for f in fs]
+        check(written == [pak], "%r: extract wrote %r" % (bad, written))
+        err = tool.fails(FAILURE, "verify", pak)
+        check("EV" in err, "%r: verify does not name the member: %r" % (bad, err))
+
+
+def test_coders(tool, work, args):
+    """The optimal coder (default) never codes larger than --fast; --method auto picks the
+    smallest method for a one-block input; every choice decompresses to the input."""
+    rng = random.Random(11)
+    words = [b"vorn ", b"patch ", b"the ", b"file ", b"block ", b"\r\n", b"data "]
+    text = b"".join(rng.choice(words) for _ in range(9000))
+    binary = bytes(rng.choice((0, 0, 0xFF, 0x8B, rng.randrange(256))) for _ in range(40000))
+    for name, data in (("mixed", text + binary + text[:5000]), ("block", (text + binary)[:32768])):
+        src = os.path.join(work, name + ".bin")
+        write(src, data)
+        sizes = {}
+        for label, extra in (("default", []), ("fast", ["--fast"]), ("auto", ["--method", "auto"])):
+            lz = os.path.join(work, "%s-%s.lz" % (name, label))
+            tool.ok("lzss", "compress", src, lz, *extra)
+            back = os.path.join(work, "%s-%s.back" % (name, label))
+            tool.ok("lzss", "decompress", lz, back)
+            check(open(back, "rb").read() == data, "%s %s does not decompress to the input" % (name, label))
+            sizes[label] = os.path.getsize(lz)
+        check(sizes["default"] <= sizes["fast"],
+              "%s: the default coder gives %d bytes, --fast %d" % (name, sizes["default"], sizes["fast"]))
+    fixed = []
+    for method in [0xA1 + 16 * b + l for b in range(3) for l in range(5)]:
+        lz = os.path.join(work, "block-%02X.lz" % method)
+        tool.ok("lzss", "compress", os.path.join(work, "block.bin"), lz, "--method", "0x%02X" % method)
+        fixed.append(os.path.getsize(lz))
+    check(sizes["auto"] == min(fixed), "auto gives %d bytes, the best method %d" % (sizes["auto"], min(fixed)))
+
+
 GROUPS = {
+    "escape": test_escape,
+    "reference": test_reference,
     "smoke": test_smoke,
     "roundtrip": test_roundtrip,
     "reproducible": test_reproducible,
@@ -448,6 +582,7 @@ GROUPS = {
     "refusals": test_build_refusals,
     "limits": test_limits,
     "progress": test_progress,
+    "coders": test_coders,
 }
 
 

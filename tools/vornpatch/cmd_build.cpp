@@ -1,4 +1,4 @@
-// vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M]
+// vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast]
 #include <cstring>
 
 #include "archive/payload_scan.h"
@@ -15,8 +15,11 @@
 
 namespace {
 
-const OptionSpec kOptions[] = {
-    {"output", 'o', true}, {"stub", 0, true}, {"method", 0, true}, {nullptr, 0, false}};
+const OptionSpec kOptions[] = {{"output", 'o', true},
+                               {"stub", 0, true},
+                               {"method", 0, true},
+                               {"fast", 0, false},
+                               {nullptr, 0, false}};
 
 // The patcher finds its payload by this block size, so patches always use it.
 constexpr u32 kPatchBlockSize = kPayloadBlockSize;
@@ -129,6 +132,11 @@ int RunBuild(const Args& args) {
   if (int status = AddSourceTree(&set, files, "FILES\\")) return status;
   if (set.files.size() == before) Warn(files, "holds no files: the patch installs nothing");
   if (int status = FinishSourceSet(&set)) return status;
+  if (coding.autoMethod) {
+    std::vector<SampleInput> samples;
+    for (const SourceFile& file : set.files) samples.push_back({file.diskPath, file.size});
+    if (int status = PickMethodFromSamples(&coding, samples)) return status;
+  }
 
   OutputFile out(output);
   if (int status = out.Create()) return status;
@@ -180,7 +188,7 @@ int RunBuild(const Args& args) {
 
 std::string HelpText() {
   return std::string(
-             "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M]\n"
+             "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast]\n"
              "\n"
              "Builds a patch: the patcher executable (the stub) followed by its payload, an\n"
              "LZSS container with blocks of 32768 bytes holding a pack with the members\n"

@@ -13,7 +13,8 @@
 
 namespace {
 
-const OptionSpec kOptions[] = {{"method", 0, true}, {"block-size", 0, true}, {nullptr, 0, false}};
+const OptionSpec kOptions[] = {
+    {"method", 0, true}, {"block-size", 0, true}, {"fast", 0, false}, {nullptr, 0, false}};
 
 constexpr u32 kDefaultBlockSize = 32768;
 // Every block is held decoded in memory, with room for its coded form: keep blocks modest.
@@ -43,6 +44,12 @@ int Compress(const Args& args, const std::string& in, const std::string& out) {
     return ReportFault(in, "the file is too large: " + TooLargeText(size));
   }
 
+  if (coding.autoMethod) {
+    if (int status = PickMethodFromSamples(&coding, {{in, size}})) {
+      delete source;
+      return status;
+    }
+  }
   OutputFile output(out);
   int status = output.Create();
   CLzssFile* container = nullptr;
@@ -124,8 +131,8 @@ int RunLzss(const Args& args) {
   if (args.positional.size() != 3) return UsageError("lzss", "expected MODE IN OUT");
   if (mode == "compress") return Compress(args, args.positional[1], args.positional[2]);
   if (mode == "decompress") {
-    if (args.Has("method") || args.Has("block-size")) {
-      return UsageError("lzss", "--method and --block-size apply to compress only");
+    if (args.Has("method") || args.Has("block-size") || args.Has("fast")) {
+      return UsageError("lzss", "--method, --fast and --block-size apply to compress only");
     }
     return Decompress(args.positional[1], args.positional[2]);
   }
@@ -134,7 +141,7 @@ int RunLzss(const Args& args) {
 
 std::string HelpText() {
   return std::string(
-             "Usage: vornpatch lzss compress IN OUT [--method M] [--block-size N]\n"
+             "Usage: vornpatch lzss compress IN OUT [--method M|auto] [--fast] [--block-size N]\n"
              "       vornpatch lzss decompress IN OUT\n"
              "\n"
              "Codes a file as an LZSS container of independently coded blocks, or decodes a\n"
