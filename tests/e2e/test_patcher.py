@@ -190,6 +190,24 @@ def other_pack_language_is_refused_in_every_pack_form(ctx):
 
 
 @case
+def other_language_in_an_lzss_wrapped_hpfs_pack_is_refused(ctx):
+    refused(ctx, "wronglang", install=dict(pack="hpfs-lzss", pack_language="Deutsch"))
+
+
+@case
+def unreadable_or_incomplete_game_packs_pass_the_language_checks(ctx):
+    world = ctx.world
+    for install in (dict(pack="damaged"), dict(pack=None),
+                    dict(pack="lzss", pack_language=None, peon=None)):
+        world.install_game(**install)
+        result = ctx.run(world.make_patch(texts()), [WELCOME, DONE])
+        try:
+            expect_boxes(result, [T["welcome"], T["done"]])
+        except Failed as failure:
+            raise Failed("%r: %s" % (install, failure))
+
+
+@case
 def other_unit_name_is_refused(ctx):
     refused(ctx, "wronglang", install=dict(pack="hpfs", peon="footman"))
 
@@ -231,6 +249,20 @@ def patch_without_settings_ends_silently(ctx):
     world.install_game()
     # The tool refuses to build a patch without Patch.ini, so this one is put together by hand.
     patch = ctx.patch_from_pack(crafted_pack([("FILES\\README.TXT", b"text")]))
+    result = ctx.run(patch, [])
+    expect_boxes(result, [])
+    expect_equal(result.exit_code, -1, "exit code")
+
+
+@case
+def unusable_payload_ends_silently(ctx):
+    world = ctx.world
+    world.install_game()
+    import struct
+    header = b"LZSS" + struct.pack("<II", 1000, 0x8000) + bytes([0xC4, 0])
+    with open(ctx.stub, "rb") as f:
+        data = f.read() + header + struct.pack("<I", 0xFFFFFF00) + b"\x55" * 700
+    patch = world.place_file("C:\\patches\\unusable-payload.exe", data)
     result = ctx.run(patch, [])
     expect_boxes(result, [])
     expect_equal(result.exit_code, -1, "exit code")
@@ -333,6 +365,21 @@ def abort_ends_at_once_with_minus_one(ctx):
     expect_boxes(result, [T["welcome"], error_text, T["errnotcomplete"]])
     expect_equal(result.exit_code, -1, "exit code")
     expect_equal(world.game_version(), 0x10000, "GameVersion after an abort")
+
+
+@case
+def folder_blocked_by_a_file_is_a_failed_copy(ctx):
+    world = ctx.world
+    game = world.install_game()
+    with open(os.path.join(game, "maps"), "wb") as f:
+        f.write(b"a file where the patch needs a folder")
+    final = ("^" + T["errnotcomplete"] + "$", "Return")
+    result = ctx.run(world.make_patch(texts()), [WELCOME, ("CAVE", "i"), ("GLACIER", "i"),
+                                                  final])
+    expect_boxes(result, [T["welcome"], "Error while trying to copy MAPS\\NORTH\\DEEP\\CAVE.MAP",
+                          "Error while trying to copy MAPS\\NORTH\\GLACIER.MAP",
+                          T["errnotcomplete"]])
+    expect_equal(result.exit_code, 0, "exit code")
 
 
 @case
@@ -450,6 +497,17 @@ def installer_is_started_when_the_user_says_yes_also_from_a_folder_with_spaces(c
         expect(not os.path.exists(decoy_started), "C:\\Program.exe was started instead")
     finally:
         os.unlink(decoy)
+
+
+@case
+def missing_installer_still_ends_with_done(ctx):
+    world = ctx.world
+    world.install_game()
+    question = "Install GameSpy Arcade now?"
+    result = ctx.run(world.make_patch(texts(gamespy=question)),
+                     [WELCOME, ("^Install GameSpy", "y"), DONE])
+    expect_boxes(result, [T["welcome"], question, T["done"]])
+    expect_equal(result.exit_code, 0, "exit code")
 
 
 @case

@@ -102,7 +102,7 @@ class World:
     def local_pack(self, form, language="English", peon="peasant"):
         """Makes the game's localisation pack in the given form: plain, lzss or hpfs."""
         tree = self._fresh_dir("local")
-        files = {}
+        files = {"LOCAL/units.txt": b"peasant footman knight\r\n"}
         if language is not None:
             files["LOCAL/strings3.ini"] = ("[system]\r\nlanguage=%s\r\n" % language).encode()
         if peon is not None:
@@ -116,6 +116,10 @@ class World:
             self.vornpatch("lzss", "compress", out + ".pak", out)
         elif form == "hpfs":
             self.vornpatch("hpfs", "create", tree, "-o", out)
+        elif form == "hpfs-lzss":
+            self.vornpatch("hpfs", "create", tree, "-o", out, "--lzss")
+        elif form == "damaged":
+            return bytes((i * 131 + 7) % 251 for i in range(5000))
         else:
             raise ValueError(form)
         with open(out, "rb") as f:
