@@ -193,15 +193,35 @@ ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 c
                                                 out, produced);
 }
 
+// The patcher is built for size (VORN_SMALL_CODE): fifteen copies of the fast loop would not fit
+// its image, so there every method byte gets only its plain loop.
+#if defined(VORN_SMALL_CODE)
+constexpr bool kFastLoops = false;
+#else
+constexpr bool kFastLoops = true;
+#endif
+
+template <unsigned kOffsetBits, unsigned kLengthBits>
+ErrorCode DecodeMethod(const u8* source, u32 sourceLength, u8* destination, u32 capacity,
+                       u32* produced) {
+  if constexpr (kFastLoops) {
+    return DecodeBlock<kOffsetBits, kLengthBits>(source, sourceLength, destination, capacity,
+                                                 produced);
+  } else {
+    return DecodeTokens<kOffsetBits, kLengthBits>(source, sourceLength, destination, capacity, 0, 0,
+                                                  produced);
+  }
+}
+
 typedef ErrorCode (*BlockDecoder)(const u8*, u32, u8*, u32, u32*);
 
 template <unsigned kOffsetBits>
 constexpr BlockDecoder DecoderFor(u8 lengthBits) {
-  return lengthBits == 1   ? DecodeBlock<kOffsetBits, 1>
-         : lengthBits == 2 ? DecodeBlock<kOffsetBits, 2>
-         : lengthBits == 3 ? DecodeBlock<kOffsetBits, 3>
-         : lengthBits == 4 ? DecodeBlock<kOffsetBits, 4>
-                           : DecodeBlock<kOffsetBits, 5>;
+  return lengthBits == 1   ? DecodeMethod<kOffsetBits, 1>
+         : lengthBits == 2 ? DecodeMethod<kOffsetBits, 2>
+         : lengthBits == 3 ? DecodeMethod<kOffsetBits, 3>
+         : lengthBits == 4 ? DecodeMethod<kOffsetBits, 4>
+                           : DecodeMethod<kOffsetBits, 5>;
 }
 
 BlockDecoder SelectDecoder(u8 method) {
