@@ -21,7 +21,7 @@ done
 
 echo "== Building"
 jobs=$(nproc)
-cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --no-warn-unused-cli -S . -B build/native -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/native -j"$jobs" >/dev/null
 cmake -S . -B build/win-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null

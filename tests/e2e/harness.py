@@ -97,11 +97,13 @@ BOX_LINE = re.compile(r'MSGBOX_OnInit L"(.*)"\s*$')
 
 
 class Box:
-    def __init__(self, text, caption, answer, screenshot):
+    def __init__(self, text, caption, answer, screenshot, shown_at, answered_at):
         self.text = text
         self.caption = caption
         self.answer = answer
         self.screenshot = screenshot
+        self.shown_at = shown_at  # time.time() when the box was up
+        self.answered_at = answered_at
 
     def __repr__(self):
         return "Box(%r, caption=%r, answer=%r)" % (self.text, self.caption, self.answer)
@@ -228,6 +230,7 @@ class Wine:
                     index = seen
                     seen += 1
                     window = self._wait_for_box(known)
+                    shown_at = time.time()
                     caption = self.desktop.xdotool("getwindowname", window) if window else None
                     shot = None
                     if shots_dir:
@@ -242,8 +245,8 @@ class Wine:
                         result.unexpected.append(text)
                     if on_box:
                         on_box(index, text)
-                    result.boxes.append(Box(text, caption, key, shot))
                     self._press(window, key)
+                    result.boxes.append(Box(text, caption, key, shot, shown_at, time.time()))
                     time.sleep(0.2)
                     continue
                 if process.poll() is not None:
