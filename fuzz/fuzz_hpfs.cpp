@@ -7,53 +7,12 @@
 
 #include "archive/hpfs.h"
 #include "file/bfhp.h"
+#include "fuzz_memory_file.h"
 
 namespace {
 
 constexpr u32 kMaxEntries = 256;
 constexpr int kMaxDepth = 16;
-
-// A fixed-size file in memory: writes inside the input's bytes only, like a disk that is full.
-class FuzzFile : public CFile {
- public:
-  FuzzFile(const u8* data, size_t size) : CFile(nullptr, 0), bytes(data, data + size) {
-    isOpen = 1;
-  }
-  ErrorCode Read(void* buffer, u32 size, u32* done) override {
-    u32 available = position < bytes.size() ? static_cast<u32>(bytes.size()) - position : 0;
-    u32 count = size < available ? size : available;
-    if (count) std::memcpy(buffer, bytes.data() + position, count);
-    position += count;
-    if (done) *done = count;
-    return count == size ? nullptr : ERR_EOF;
-  }
-  ErrorCode Write(const void* buffer, u32 size, u32* done) override {
-    u64 end = static_cast<u64>(position) + size;
-    if (end > bytes.size() + 65536) return ERR_DISKFULL;
-    if (end > bytes.size()) bytes.resize(static_cast<size_t>(end));
-    if (size) std::memcpy(bytes.data() + position, buffer, size);
-    position += size;
-    if (done) *done = size;
-    return nullptr;
-  }
-  ErrorCode Seek(i32 offset, u16 origin) override {
-    i64 base = origin == 0 ? 0 : origin == 1 ? position : static_cast<i64>(bytes.size());
-    i64 target = base + offset;
-    if (target < 0 || target > 0xFFFFFFFFll) return ERR_SEEKFAIL;
-    position = static_cast<u32>(target);
-    return nullptr;
-  }
-  u32 GetSize() override { return static_cast<u32>(bytes.size()); }
-  u32 GetPosition() override { return position; }
-  ErrorCode Truncate() override {
-    if (position < bytes.size()) bytes.resize(position);
-    return nullptr;
-  }
-
- private:
-  std::vector<u8> bytes;
-  u32 position = 0;
-};
 
 void Walk(CHPFS* fs, const std::string& directory, int depth, u32* visited) {
   if (depth > kMaxDepth) return;
@@ -82,7 +41,8 @@ void Walk(CHPFS* fs, const std::string& directory, int depth, u32* visited) {
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   if (size > (1u << 20)) return 0;
-  FuzzFile* file = new FuzzFile(data, size);
+  // Room for a little growth beyond the input, like a disk that is nearly full.
+  FuzzMemoryFile* file = new FuzzMemoryFile(data, size, size + 65536);
   CBFHP* pool = new CBFHP();
   if (pool->Attach(file)) {
     delete file;

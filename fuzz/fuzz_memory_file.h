@@ -10,9 +10,10 @@
 
 class FuzzMemoryFile : public CFile {
  public:
-  static constexpr u32 kCap = 4u << 20;
+  static constexpr u32 kDefaultCap = 4u << 20;
 
-  FuzzMemoryFile(const u8* data, size_t size) : CFile(nullptr, 0), bytes(data, data + size) {
+  FuzzMemoryFile(const u8* data, size_t size, u64 capBytes = kDefaultCap)
+      : CFile(nullptr, 0), bytes(data, data + size), cap(capBytes) {
     isOpen = 1;
   }
 
@@ -26,7 +27,7 @@ class FuzzMemoryFile : public CFile {
   }
   ErrorCode Write(const void* buffer, u32 size, u32* done) override {
     if (done) *done = 0;
-    if (static_cast<u64>(position) + size > kCap) return ERR_DISKFULL;
+    if (static_cast<u64>(position) + size > cap) return ERR_DISKFULL;
     if (size) {
       if (bytes.size() < static_cast<size_t>(position) + size) bytes.resize(position + size);
       std::memcpy(bytes.data() + position, buffer, size);
@@ -49,11 +50,12 @@ class FuzzMemoryFile : public CFile {
   u32 GetSize() override { return static_cast<u32>(bytes.size()); }
   u32 GetPosition() override { return position; }
   ErrorCode Truncate() override {
-    if (position > kCap) return ERR_DISKFULL;
+    if (position > cap) return ERR_DISKFULL;
     bytes.resize(position);
     return nullptr;
   }
 
   std::vector<u8> bytes;
   u32 position = 0;
+  u64 cap;
 };
