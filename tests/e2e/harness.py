@@ -245,7 +245,7 @@ class Wine:
                         result.unexpected.append(text)
                     if on_box:
                         on_box(index, text)
-                    self._press(window, key)
+                    self._press(window, key, known)
                     result.boxes.append(Box(text, caption, key, shot, shown_at, time.time()))
                     time.sleep(0.2)
                     continue
@@ -256,6 +256,11 @@ class Wine:
                 if time.time() > deadline:
                     result.timed_out = True
                     process.kill()
+                    # The program under test lives on inside Wine; end everything in the prefix
+                    # so that what it holds (the game's mutex, open files) cannot spoil later runs.
+                    subprocess.run([os.environ["WINESERVER"], "-k"], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    self.start_server()
                     break
                 time.sleep(0.1)
             process.wait(timeout=30)
@@ -287,11 +292,29 @@ class Wine:
             time.sleep(0.1)
         return None
 
-    def _press(self, window, key):
+    def _press(self, window, key, known):
         # Real key events (XTEST) to the focused box: Wine does not take synthetic events sent
-        # to a window for keyboard input.
-        if window:
-            self.desktop.xdotool("windowactivate", "--sync", window)
-            self.desktop.xdotool("windowfocus", "--sync", window)
+        # to a window for keyboard input. When the window does not go away, it was not the box
+        # (a progress dialog that came up together with the box looks new too) or the key was
+        # lost while it took focus: look again among the new windows and press again.
+        stayed = set()
+        for _ in range(4):
+            if window:
+                self.desktop.xdotool("windowactivate", "--sync", window)
+                self.desktop.xdotool("windowfocus", "--sync", window)
+                time.sleep(0.1)
+            self.desktop.xdotool("key", key)
+            if not window or self._gone(window, 2.0):
+                return
+            stayed.add(window)
+            others = self._visible_windows() - known - stayed
+            if others:
+                window = max(others, key=int)
+
+    def _gone(self, window, seconds):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            if window not in self._visible_windows():
+                return True
             time.sleep(0.1)
-        self.desktop.xdotool("key", key)
+        return False
