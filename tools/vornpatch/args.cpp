@@ -41,7 +41,7 @@ bool ParseArgs(int argc, char** argv, const OptionSpec* specs, Args* args, std::
       optionsEnded = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     std::string value;
     bool hasInlineValue = false;
     if (word[1] == '-') {
@@ -52,19 +52,19 @@ bool ParseArgs(int argc, char** argv, const OptionSpec* specs, Args* args, std::
         name.resize(equals);
         hasInlineValue = true;
       }
-      spec = FindLong(specs, name);
-      if (!spec) {
+      option = FindLong(specs, name);
+      if (!option) {
         *error = "unknown option '--" + name + "'";
         return false;
       }
     } else {
-      spec = FindShort(specs, word[1]);
-      if (!spec) {
+      option = FindShort(specs, word[1]);
+      if (!option) {
         *error = std::string("unknown option '-") + word[1] + "'";
         return false;
       }
       if (word.size() > 2) {
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
           *error = "option '" + word.substr(0, 2) + "' takes no value";
           return false;
         }
@@ -72,17 +72,17 @@ bool ParseArgs(int argc, char** argv, const OptionSpec* specs, Args* args, std::
         hasInlineValue = true;
       }
     }
-    if (spec->takesValue && !hasInlineValue) {
+    if (option->takesValue && !hasInlineValue) {
       if (i + 1 >= argc) {
-        *error = std::string("option '--") + spec->longName + "' needs a value";
+        *error = std::string("option '--") + option->longName + "' needs a value";
         return false;
       }
       value = argv[++i];
-    } else if (!spec->takesValue && hasInlineValue) {
-      *error = std::string("option '--") + spec->longName + "' takes no value";
+    } else if (!option->takesValue && hasInlineValue) {
+      *error = std::string("option '--") + option->longName + "' takes no value";
       return false;
     }
-    args->options.emplace_back(spec->longName, value);
+    args->options.emplace_back(option->longName, value);
   }
   return true;
 }
