@@ -1,5 +1,6 @@
 #include <cassert>
 #include <cstring>
+#include <type_traits>
 
 #include "archive/lzss_codec.h"
 
@@ -41,6 +42,50 @@ inline void Copy8(u8* to, const u8* from) {
   std::memcpy(to, &v, 8);
 }
 
+// A match from 1 to 7 bytes back repeats a pattern that a word copy would miss. The first word
+// goes four bytes at a time from where the pattern already stands; the rest, as wild word writes
+// up to kReach, from a whole number of patterns back that is at least a word.
+template <u32 kReach>
+inline void CopyOverlapping(u8* to, u32 distance) {
+  static const u8 kSecondHalf[8] = {0, 1, 2, 1, 4, 4, 4, 4};  // where bytes 4..7 come from
+  static const u8 kRepeat[8] = {0, 9, 8, 9, 8, 10, 12, 14};   // the back distance for the rest
+  assert(distance >= 1 && distance < 8);
+  const u8* from = to - distance;
+  to[0] = from[0];
+  to[1] = from[1];
+  to[2] = from[2];
+  to[3] = from[3];
+  u32 word;
+  std::memcpy(&word, from + kSecondHalf[distance], 4);
+  std::memcpy(to + 4, &word, 4);
+  for (u32 i = 8; i < kReach; i += 8) Copy8(to + i, to + i - kRepeat[distance]);
+}
+
+// Calls step kCount times, unrolled, while it succeeds.
+template <u32 kCount, typename Step>
+inline __attribute__((always_inline)) bool Repeat(Step& step) {
+  if constexpr (kCount == 0) {
+    return true;
+  } else {
+    if (!step()) return false;
+    return Repeat<kCount - 1>(step);
+  }
+}
+
+// The matches the fast loop leaves out of its straight path, kept out of line so that path stays
+// short: a skip and a copy from before the block put the spoiled bytes back first (the second then
+// fails: false), a copy from less than a word back repeats its pattern.
+template <u32 kReach, u32 kRing>
+__attribute__((noinline)) bool TakeRareMatch(u8* destination, u32 out, u32 backedUp, const u8* ring,
+                                             u32 distance, bool skip) {
+  if (skip || distance > out) {
+    for (u32 i = out; i < backedUp; ++i) destination[i] = ring[i % kRing];
+    return skip;
+  }
+  CopyOverlapping<kReach>(destination + out, distance);
+  return true;
+}
+
 // The plain decoder: one token at a time from bit position `bit` with `out` bytes produced, every
 // write exact. It finishes blocks that the fast loop leaves near their ends, and decodes layouts
 // the fast loop does not take.
@@ -79,13 +124,14 @@ ErrorCode DecodeTokens(const u8* source, u32 sourceLength, u8* destination, u32 
   return nullptr;
 }
 
-// The fast loop: a 64-bit big-endian bit buffer refilled once per group of tokens, literals and
-// matches handled by the same branch-free steps, and every token written with whole 8-byte words
-// that may run past its end ("wild" writes). Those writes never reach the capacity, nor the byte
-// that holds the next unread bit, so in-place decoding reads exactly what the plain decoder would.
-// The bytes a wild write spoils are backed up first (a ring of the positions just ahead of the
-// output, filled a segment at a time) and put back wherever they could be seen: before a skip,
-// before the plain decoder takes over, at the end and on failure.
+// The fast loop: a 64-bit big-endian bit buffer refilled once per group of tokens (unrolled),
+// literals and matches handled by the same branch-free steps, and every token written with whole
+// words or a fixed number of bytes that may run past its end ("wild" writes, at most kReach bytes
+// from where it starts). Those writes never reach the capacity, nor the byte that holds the next
+// unread bit, so in-place decoding reads exactly what the plain decoder would. The bytes a wild
+// write spoils are backed up first (a ring of the positions just ahead of the output, filled a
+// segment at a time) and put back wherever they could be seen: before a skip, before the plain
+// decoder takes over, at the end and on failure.
 template <unsigned kOffsetBits, unsigned kLengthBits>
 ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 capacity,
                       u32* produced) {
@@ -93,7 +139,10 @@ ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 c
   constexpr unsigned kMatchBits = 1 + kOffsetBits + kLengthBits;
   constexpr u32 kLongest = (1u << kLengthBits) + 1;
   constexpr u32 kReach = (kLongest + 7) / 8 * 8;  // bytes one token may write
-  constexpr u32 kGroup = 56 / kMatchBits;         // tokens per refill of at least 56 bits
+  // Matches of at most 5 bytes copy byte by byte, which is right for any overlap and cheaper than
+  // leaving the straight path for the many short repeats these methods code.
+  constexpr bool kByteCopy = kLongest <= 5;
+  constexpr u32 kGroup = 56 / kMatchBits;  // tokens per refill of at least 56 bits
   constexpr u32 kGroupReach = kGroup * kReach;
   constexpr u32 kSegment = 512;  // bytes backed up at a time
   constexpr u32 kRing = 1024;
@@ -146,45 +195,51 @@ ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 c
         backedUp += piece;
       }
     }
-#pragma GCC unroll 8
-    for (u32 t = 0; t < kGroup; ++t) {
+    // Before the output holds a whole window, a match may also reach back before the block.
+    const bool near = out < kWindow;
+    auto token = [&](auto nearPhase) __attribute__((always_inline))->bool {
+      constexpr bool kNear = decltype(nearPhase)::value;
       const u32 literal = static_cast<u32>(bits >> 63);
+      const u32 match = literal - 1;  // all ones for a match, zero for a literal
       const u32 code = static_cast<u32>(bits >> (63 - kOffsetBits)) & (kWindow - 1);
       const u32 length =
           (static_cast<u32>(bits >> (63 - kOffsetBits - kLengthBits)) & ((1u << kLengthBits) - 1)) +
           2;
-      const u32 distance = kWindow - code;
-      u8* to = destination + out;
-      // A skip (code 0), an overlapping copy (distance below 8) or a copy from before the block.
-      if ((literal ^ 1) & ((code - 1 >= kWindow - 8) | (distance > out))) {
+      // Out of the straight path: a skip (code 0) and, for word copies, a copy from less than a
+      // word back; near the start also a copy from before the block.
+      bool rare = ((code - 1) & match) >= (kByteCopy ? kWindow - 1 : kWindow - 8);
+      if constexpr (kNear) rare |= (literal ^ 1) & (kWindow - code > out);
+      if (__builtin_expect(rare, 0)) {
+        if (!TakeRareMatch<kReach, kRing>(destination, out, backedUp, ring, kWindow - code,
+                                          code == 0))
+          return false;
         bits <<= kMatchBits;
         buffered -= kMatchBits;
-        if (code == 0) {
-          restore();
-        } else if (distance <= out) {
-          const u8* from = to - distance;
-          for (u32 i = 0; i < length; ++i) to[i] = from[i];
-        } else {
-          restore();
-          return ERR_INVALIDFORMAT;
-        }
         out += length;
-        continue;
+        return true;
       }
-      // Branch-free: a literal copies junk from the front of the block and puts its byte first;
-      // select masks keep the compiler from turning the choice back into a branch.
-      const u32 match = literal - 1;  // all ones for a match, zero for a literal
-      const u64 match64 = u64{0} - (literal ^ 1);
-      const u8* from = destination + ((out - distance) & match);
-      u64 first;
-      std::memcpy(&first, from, 8);
-      first = (first & match64) | ((bits >> 55 & 0xFF) & ~match64);
-      std::memcpy(to, &first, 8);
-      for (u32 i = 8; i < kReach; i += 8) Copy8(to + i, from + i);
+      // Branch-free: a literal copies junk from the front of the block, then its byte goes
+      // first; a match puts that byte where its own junk lies, past its end.
+      u8* to = destination + out;
+      const u8* from = destination + ((out + code - kWindow) & match);
+      if constexpr (kByteCopy) {
+        for (u32 i = 0; i < kLongest; ++i) to[i] = from[i];
+      } else {
+        for (u32 i = 0; i < kReach; i += 8) Copy8(to + i, from + i);
+      }
+      to[(kReach - 1) & match] = static_cast<u8>(bits >> 55);
       const unsigned used = 9 + ((kMatchBits - 9) & match);
       out += 1 + ((length - 1) & match);
       bits <<= used;
       buffered -= used;
+      return true;
+    };
+    if (near) {
+      auto step = [&]() __attribute__((always_inline)) { return token(std::true_type{}); };
+      if (!Repeat<kGroup>(step)) return ERR_INVALIDFORMAT;
+    } else {
+      auto step = [&]() __attribute__((always_inline)) { return token(std::false_type{}); };
+      if (!Repeat<kGroup>(step)) return ERR_INVALIDFORMAT;
     }
   }
   restore();
