@@ -74,6 +74,7 @@ CLzssFile::~CLzssFile() {
   if (isOpen) Flush();
   if (table) g_ptrPool->Free(table);
   if (work) g_ptrPool->Free(work);
+  if (ahead) g_ptrPool->Free(ahead);
 }
 
 u32 CLzssFile::BlockCountFor(u32 streamLength) const {
@@ -169,6 +170,7 @@ ErrorCode CLzssFile::Flush() {
 }
 
 ErrorCode CLzssFile::WriteHeaderAndTable() {
+  DropReadAhead();
   const u32 tableStart = kHeaderSize + 4 * blockCount;
   if (!TableIsOrdered()) return ERR_INVALIDFORMAT;
   if (table[0] != tableStart) {
@@ -253,6 +255,7 @@ ErrorCode CLzssFile::SetLength(u32 newLength) {
   blockDirty = 1;
   headerDirty = 1;
   if (growing) return nullptr;
+  DropReadAhead();
   error = baseFile->Seek(static_cast<i32>(table[blockCount]), SEEK_FROM_START);
   if (!error) error = baseFile->Truncate();
   return error;
@@ -276,6 +279,7 @@ ErrorCode CLzssFile::SelectBlock(u32 index, u32 load) {
 }
 
 ErrorCode CLzssFile::StoreCurrentBlock() {
+  DropReadAhead();
   const u32 rawLength = RawLength(currentBlock);
   const u32 start = table[currentBlock];
   const u32 next = table[currentBlock + 1];
@@ -310,6 +314,29 @@ ErrorCode CLzssFile::StoreCurrentBlock() {
   return nullptr;
 }
 
+const u8* CLzssFile::ReadAhead(u32 index, u32 start, u32 size) {
+  const u64 end = u64{start} + size;
+  const bool held = aheadLength && start >= aheadStart && end <= u64{aheadStart} + aheadLength;
+  const bool follows = lastLoaded != kNoBlock && index == lastLoaded + 1;
+  lastLoaded = index;
+  if (held) return ahead + (start - aheadStart);
+  // Random access reads only what it needs, straight into the work buffer.
+  if (!follows || size > kReadAheadSize) return nullptr;
+  if (!ahead) {
+    ahead = static_cast<u8*>(g_ptrPool->Alloc(kReadAheadSize));
+    if (!ahead) return nullptr;
+  }
+  // Up to the end of the stored blocks, and never less than this block's bytes.
+  const u32 dataEnd = table[blockCount];
+  u32 fill = dataEnd > start && dataEnd - start < kReadAheadSize ? dataEnd - start : kReadAheadSize;
+  if (fill < size) fill = size;
+  aheadLength = 0;
+  if (baseFile->ReadAt(ahead, start, fill, nullptr)) return nullptr;
+  aheadStart = start;
+  aheadLength = fill;
+  return ahead;
+}
+
 ErrorCode CLzssFile::LoadBlockData(u32 index) {
   const u32 start = table[index];
   const u32 stored = table[index + 1] - start;
@@ -319,17 +346,28 @@ ErrorCode CLzssFile::LoadBlockData(u32 index) {
     // Entries that decrease, or a container cut before its last block, land here too.
     if (stored > blockSize) return ERR_INVALIDFORMAT;
     if (rawLength) {
-      ErrorCode error = baseFile->ReadAt(work, start, rawLength, nullptr);
-      if (error) return error;
+      if (const u8* bytes = ReadAhead(index, start, rawLength)) {
+        std::memcpy(work, bytes, rawLength);
+      } else {
+        ErrorCode error = baseFile->ReadAt(work, start, rawLength, nullptr);
+        if (error) return error;
+      }
     }
     loaded = rawLength;
   } else if (stored) {
-    // Decoded in place: coded bytes at the back, output growing from the front. The front is
-    // cleared first so that skipped bytes read the same whichever block was held before.
-    u8* coded = work + workSize - stored;
-    std::memset(work, 0, workSize - stored);
-    ErrorCode error = baseFile->ReadAt(coded, start, stored, nullptr);
-    if (!error) error = LzssDecodeBlock(coded, stored, work, blockSize, &loaded, method);
+    // The front is cleared first so that skipped bytes read the same whichever block was held
+    // before.
+    ErrorCode error = nullptr;
+    if (const u8* coded = ReadAhead(index, start, stored)) {
+      std::memset(work, 0, blockSize);
+      error = LzssDecodeBlock(coded, stored, work, blockSize, &loaded, method);
+    } else {
+      // Decoded in place: coded bytes at the back, output growing from the front.
+      u8* back = work + workSize - stored;
+      std::memset(work, 0, workSize - stored);
+      error = baseFile->ReadAt(back, start, stored, nullptr);
+      if (!error) error = LzssDecodeBlock(back, stored, work, blockSize, &loaded, method);
+    }
     if (error) return error;
     // Output past the raw length lies beyond the stream and must read as zeros if it grows.
     if (loaded > rawLength) loaded = rawLength;

@@ -6,7 +6,8 @@
 // The last block's stored bytes run to the end of the base file. A block whose stored length S is
 // at least its raw length R is stored raw; S < R means coded, and S = 0 a block of zeros.
 // Exactly one decoded block is held at a time; a changed block is coded again when another block
-// is selected or on Flush, and the stored blocks behind it move to fit.
+// is selected or on Flush, and the stored blocks behind it move to fit. Blocks loaded one after
+// the other are read from the base file kReadAheadSize bytes at a time.
 #pragma once
 
 #include "archive/lzss_codec.h"
@@ -19,6 +20,7 @@ class CLzssFile : public CFile {
   static constexpr u32 kMagic = 0x53535A4Cu;  // "LZSS" read as a little-endian word
   static constexpr u32 kHeaderSize = 14;
   static constexpr u32 kNoBlock = 0xFFFFFFFFu;
+  static constexpr u32 kReadAheadSize = 0x40000;
 
   // Opens the container; isOpen tells whether the stream is usable. Every operation of an
   // unusable stream but destruction answers INVALIDFORMAT.
@@ -59,6 +61,10 @@ class CLzssFile : public CFile {
   u32 RawLength(u32 index) const;
   ErrorCode StoreCurrentBlock();
   ErrorCode LoadBlockData(u32 index);
+  // The stored bytes [start, start + size) from the read-ahead buffer, refilled from start when
+  // block index follows the one loaded last; nullptr when they must be read in place.
+  const u8* ReadAhead(u32 index, u32 start, u32 size);
+  void DropReadAhead() { aheadLength = 0; }
   ErrorCode WriteHeaderAndTable();
   bool TableIsOrdered() const;
   // Grows or shrinks the table to count entries without marking the header dirty.
@@ -77,5 +83,9 @@ class CLzssFile : public CFile {
   u32 workSize = 0;
   u8* work = nullptr;
   u32 position = 0;
+  u32 lastLoaded = kNoBlock;
+  u8* ahead = nullptr;  // base file bytes [aheadStart, aheadStart + aheadLength)
+  u32 aheadStart = 0;
+  u32 aheadLength = 0;
   LzssBlockEncoder encoder = LzssEncodeBlock;
 };

@@ -664,3 +664,49 @@ TEST(LzssFile, OverlappingBlocksInACorruptTableAreNotOverwrittenOrCut) {
   }
   EXPECT_EQ(base.bytes, container);
 }
+
+TEST(LzssFile, SequentialLoadsReadTheBaseFileInLargePieces) {
+  std::vector<u8> data = SampleBlocks(1024 * 64)[0].bytes;
+  MemoryFile base(BuildContainer(data, 1024, 0xC4));
+  CLzssFile file(&base, 0);
+  ASSERT_EQ(file.isOpen, 1u);
+  const u32 readsAtOpen = base.reads;
+  std::vector<u8> got(data.size());
+  for (u32 at = 0; at < data.size(); at += 256) {
+    ASSERT_EQ(file.Read(&got[at], 256, nullptr), nullptr);
+  }
+  EXPECT_EQ(got, data);
+  // The first block on its own, then the rest in one piece: the container is far below the
+  // read-ahead size.
+  EXPECT_LE(base.reads - readsAtOpen, 2u);
+
+  // Backwards on a fresh stream, every block is read on its own.
+  CLzssFile backwards(&base, 0);
+  const u32 readsBefore = base.reads;
+  got.assign(data.size(), 0);
+  for (u32 block = 64; block-- > 0;) {
+    ASSERT_EQ(backwards.ReadAt(&got[block * 1024], block * 1024, 1024, nullptr), nullptr);
+  }
+  EXPECT_EQ(got, data);
+  EXPECT_EQ(base.reads - readsBefore, 64u);
+}
+
+TEST(LzssFile, ReadAheadBytesAreNotServedAfterARewriteMovedTheBlocks) {
+  auto base = NewContainer(1000);
+  std::vector<u8> data = SampleBlocks(6000)[0].bytes;
+  {
+    CLzssFile file(base.get(), 0);
+    ASSERT_EQ(file.Write(data.data(), 6000, nullptr), nullptr);
+  }
+  CLzssFile file(base.get(), 0);
+  std::vector<u8> got(6000);
+  // Blocks 0 and 1 in order: the read-ahead holds the stored blocks behind them.
+  ASSERT_EQ(file.ReadAt(got.data(), 0, 2000, nullptr), nullptr);
+  // Block 1 becomes random, is stored raw when block 2 is selected, and blocks 2.. move back.
+  std::vector<u8> noise = RandomBytes(1000, 9);
+  ASSERT_EQ(file.WriteAt(noise.data(), 1000, 1000, nullptr), nullptr);
+  std::copy(noise.begin(), noise.end(), data.begin() + 1000);
+  ASSERT_EQ(file.ReadAt(got.data() + 2000, 2000, 4000, nullptr), nullptr);
+  EXPECT_TRUE(std::equal(got.begin() + 2000, got.end(), data.begin() + 2000));
+  EXPECT_EQ(ReadAll(file), data);
+}
