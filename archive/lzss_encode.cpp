@@ -8,19 +8,23 @@ namespace {
 
 constexpr u16 kNil = 0xFFFF;
 
-// Writes tokens most significant bit first; refuses to pass the capacity.
+// Writes tokens most significant bit first into a zeroed destination; refuses to pass the
+// capacity.
 class BitWriter {
  public:
   BitWriter(u8* destination, u32 limit) : out(destination), capacity(limit) {}
 
   // value holds count (at most 25) bits, right-aligned.
   bool Put(u32 value, unsigned count) {
-    u64 end = bit + count;
-    if ((end + 7) / 8 > capacity) return false;
-    for (unsigned i = count; i-- > 0;) {
-      if ((value >> i) & 1) out[bit >> 3] |= static_cast<u8>(0x80u >> (bit & 7));
-      ++bit;
-    }
+    assert(count >= 1 && count <= 25);
+    const u64 end = bit + count;
+    const u64 endByte = (end + 7) / 8;
+    if (endByte > capacity) return false;
+    const u32 at = static_cast<u32>(bit >> 3);
+    const u32 bits = value << (32 - count) >> (bit & 7);  // the token's bits from the byte at
+    out[at] |= static_cast<u8>(bits >> 24);
+    for (u32 i = 1; at + i < endByte; ++i) out[at + i] = static_cast<u8>(bits >> (24 - 8 * i));
+    bit = end;
     return true;
   }
   u32 BytesTouched() const { return static_cast<u32>((bit + 7) / 8); }
@@ -31,122 +35,196 @@ class BitWriter {
   u64 bit = 0;
 };
 
-// Binary search tree over the most recent positions of the block, ordered by the bytes that start
-// at each position. The nodes form a ring of kWindow - 1 entries: inserting a position reuses the
-// node of the position kWindow - 1 places back, which is unlinked first.
+// Keeps the compiler from knowing what value holds, so that selections made with it stay
+// branch-free.
+inline void OpaqueToCompiler(u32& value) {
+#if defined(__GNUC__)
+  __asm__("" : "+r"(value));
+#else
+  (void)value;
+#endif
+}
+
+struct Comparison {
+  u32 common;
+  u32 after;
+};
+
+inline u64 LoadWordBigEndian(const u8* p) {
+  u64 v;
+  std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+
+// How far key and other agree from index `from` on, at most limit, and whether key orders after
+// other (meaningful below limit). key has `room` bytes readable; other lies before it in the same
+// block.
+inline Comparison Compare(const u8* key, const u8* other, u32 from, u32 limit, u32 room) {
+  u32 n = from;
+  while (n < limit && room - n >= 8) {
+    // Read most significant byte first, the words order as their bytes do.
+    const u64 x = LoadWordBigEndian(key + n);
+    const u64 y = LoadWordBigEndian(other + n);
+    if (x != y) {
+      n += static_cast<u32>(__builtin_clzll(x ^ y)) >> 3;
+      return n < limit ? Comparison{n, x > y} : Comparison{limit, 0};
+    }
+    n += 8;
+  }
+  while (n < limit && key[n] == other[n]) ++n;
+  if (n >= limit) return Comparison{limit, 0};
+  return Comparison{n, key[n] > other[n]};
+}
+
+// Binary search trees over the most recent positions of the block, ordered by the bytes that
+// start at each position. Positions are spread over kRoots trees by a hash of their first two
+// bytes: every candidate for a match of two bytes or more lies in the key's own tree, where its
+// nearest neighbours with such matches are those of one tree over all positions. So the matches
+// found are those of one tree, with far shorter descents; only in a block's last bytes, where
+// several nodes can match over the whole usable length, may another of them be taken. The nodes
+// form a ring of kWindow - 1 entries: inserting a position reuses the node of the position
+// kWindow - 1 places back, which is unlinked first.
 class MatchTree {
  public:
+  static constexpr u32 kRoots = 16384;
+
+  // A node's position is not stored: node i holds the latest position before p that leaves
+  // remainder i when divided by the node count, so its distance from p follows from i.
   struct Node {
-    u16 parent, left, right;
-    u32 position;
+    u16 parent;
+    u16 child[2];  // [0] orders before the node, [1] after
+    u16 root;      // the tree it belongs to
   };
 
-  MatchTree(Node* storage, u16 nodeCount, const u8* block)
-      : nodes(storage), count(nodeCount), data(block) {
-    for (u32 i = 0; i < count; ++i) nodes[i] = Node{kNil, kNil, kNil, 0};
+  // rootStorage holds kRoots entries; block has `length` bytes.
+  MatchTree(Node* storage, u16 nodeCount, u16* rootStorage, const u8* block, u32 length)
+      : nodes(storage), count(nodeCount), roots(rootStorage), data(block), size(length) {
+    for (u32 i = 0; i < count; ++i) nodes[i] = Node{kNil, {kNil, kNil}, 0};
+    for (u32 i = 0; i < kRoots; ++i) roots[i] = kNil;
   }
 
-  // Inserts position p (usable length limit) and returns the best earlier match, as length and
-  // distance. A node that matches over the whole limit is replaced by p: the nearer copy serves
-  // every later position at least as well.
-  void Insert(u32 p, u32 limit, u32* bestLength, u32* bestDistance) {
-    u16 self = static_cast<u16>(p % count);
+  // Inserts position p (usable length limit, at least 2) and returns the best earlier match, as
+  // length and distance. A node that matches over the whole limit is replaced by p: the nearer copy
+  // serves every later position at least as well.
+  // self is p's node, p % count (positions come in order, so the caller counts it round).
+  void Insert(u32 p, u16 self, u32 limit, u32* bestLength, u32* bestDistance) {
+    assert(limit >= 2 && p + limit <= size && self == p % count);
     if (p >= count) Unlink(self);
-    nodes[self] = Node{kNil, kNil, kNil, p};
+    const u16 root = RootOf(p);
+    nodes[self] = Node{kNil, {kNil, kNil}, root};
     *bestLength = 0;
     *bestDistance = 0;
-    if (root == kNil) {
-      root = self;
+    if (roots[root] == kNil) {
+      roots[root] = self;
       return;
     }
+    // The last nodes passed that order before (smaller) and after (larger) the key. Every node
+    // below them shares with the key at least the shorter of their two common lengths.
     u16 smaller = kNil, larger = kNil;
     u32 smallerLength = 0, largerLength = 0;
-    u16 node = root;
+    u16 node = roots[root];
     const u8* key = data + p;
+    const u32 room = size - p;
     for (;;) {
-      const u8* other = data + nodes[node].position;
-      u32 common = 0;
-      while (common < limit && key[common] == other[common]) ++common;
-      if (common == limit) {
-        Replace(node, self);
+      const Node& at = nodes[node];
+      const u16 before = at.child[0], behind = at.child[1];
+      const u32 known = smallerLength < largerLength ? smallerLength : largerLength;
+      const u32 distance = Distance(self, node);
+      const Comparison c = Compare(key, key - distance, known, limit, room);
+      if (c.common == limit) {
         *bestLength = limit;
-        *bestDistance = p - nodes[node].position;
+        *bestDistance = distance;
+        Replace(node, self);
         return;
       }
-      u16* next;
-      if (key[common] < other[common]) {
-        larger = node;
-        largerLength = common;
-        next = &nodes[node].left;
-      } else {
-        smaller = node;
-        smallerLength = common;
-        next = &nodes[node].right;
-      }
-      if (*next == kNil) {
-        *next = self;
+      // Chosen by masks, not branches: which side a node falls on is a coin toss.
+      u32 after = 0u - c.after;
+      OpaqueToCompiler(after);
+      smaller = static_cast<u16>((node & after) | (smaller & ~after));
+      smallerLength = (c.common & after) | (smallerLength & ~after);
+      larger = static_cast<u16>((larger & after) | (node & ~after));
+      largerLength = (largerLength & after) | (c.common & ~after);
+      const u16 next = static_cast<u16>((behind & after) | (before & ~after));
+      if (next == kNil) {
+        nodes[node].child[c.after] = self;
         nodes[self].parent = node;
         break;
       }
-      node = *next;
+      node = next;
     }
     u16 best = largerLength >= smallerLength ? larger : smaller;
     if (best == kNil) best = larger != kNil ? larger : smaller;
     *bestLength = largerLength >= smallerLength ? largerLength : smallerLength;
-    *bestDistance = p - nodes[best].position;
+    *bestDistance = Distance(self, best);
   }
 
  private:
-  u16* LinkTo(u16 node) {
-    u16 parent = nodes[node].parent;
-    if (parent == kNil) return &root;
-    return nodes[parent].left == node ? &nodes[parent].left : &nodes[parent].right;
+  // How far back from the position of node self lies the position of node other.
+  u32 Distance(u16 self, u16 other) const {
+    return static_cast<u32>(self) - other + (other > self ? count : 0u);
   }
 
-  bool InTree(u16 node) const { return node == root || nodes[node].parent != kNil; }
+  u16 RootOf(u32 position) const {
+    return static_cast<u16>((static_cast<u32>(data[position]) << 6 ^ data[position + 1]) &
+                            (kRoots - 1));
+  }
+
+  u16* LinkTo(u16 node) {
+    const u16 parent = nodes[node].parent;
+    if (parent == kNil) return &roots[nodes[node].root];
+    return &nodes[parent].child[nodes[parent].child[0] == node ? 0 : 1];
+  }
+
+  bool InTree(u16 node) const {
+    return nodes[node].parent != kNil || roots[nodes[node].root] == node;
+  }
 
   void Replace(u16 old, u16 with) {
     Node& o = nodes[old];
     nodes[with].parent = o.parent;
-    nodes[with].left = o.left;
-    nodes[with].right = o.right;
+    nodes[with].child[0] = o.child[0];
+    nodes[with].child[1] = o.child[1];
     *LinkTo(old) = with;
-    if (o.left != kNil) nodes[o.left].parent = with;
-    if (o.right != kNil) nodes[o.right].parent = with;
-    o.parent = o.left = o.right = kNil;
+    if (o.child[0] != kNil) nodes[o.child[0]].parent = with;
+    if (o.child[1] != kNil) nodes[o.child[1]].parent = with;
+    o.parent = o.child[0] = o.child[1] = kNil;
   }
 
   void Unlink(u16 node) {
     if (!InTree(node)) return;
     Node& n = nodes[node];
     u16 with;
-    if (n.left == kNil) {
-      with = n.right;
-    } else if (n.right == kNil) {
-      with = n.left;
+    if (n.child[0] == kNil) {
+      with = n.child[1];
+    } else if (n.child[1] == kNil) {
+      with = n.child[0];
     } else {
       // The in-order predecessor (rightmost of the left subtree) takes the node's place.
-      with = n.left;
-      if (nodes[with].right != kNil) {
-        while (nodes[with].right != kNil) with = nodes[with].right;
-        u16 withParent = nodes[with].parent;
-        nodes[withParent].right = nodes[with].left;
-        if (nodes[with].left != kNil) nodes[nodes[with].left].parent = withParent;
-        nodes[with].left = n.left;
-        nodes[n.left].parent = with;
+      with = n.child[0];
+      if (nodes[with].child[1] != kNil) {
+        while (nodes[with].child[1] != kNil) with = nodes[with].child[1];
+        const u16 withParent = nodes[with].parent;
+        nodes[withParent].child[1] = nodes[with].child[0];
+        if (nodes[with].child[0] != kNil) nodes[nodes[with].child[0]].parent = withParent;
+        nodes[with].child[0] = n.child[0];
+        nodes[n.child[0]].parent = with;
       }
-      nodes[with].right = n.right;
-      nodes[n.right].parent = with;
+      nodes[with].child[1] = n.child[1];
+      nodes[n.child[1]].parent = with;
     }
     *LinkTo(node) = with;
     if (with != kNil) nodes[with].parent = n.parent;
-    n.parent = n.left = n.right = kNil;
+    n.parent = n.child[0] = n.child[1] = kNil;
   }
 
   Node* nodes;
   u16 count;
+  u16* roots;
   const u8* data;
-  u16 root = kNil;
+  u32 size;
 };
 
 u32 RunLength(const u8* a, const u8* b, u32 limit) {
@@ -172,23 +250,32 @@ ErrorCode LzssEncodeBlock(const u8* source, u32 sourceLength, u8* destination,
     return nullptr;
   }
   const u16 nodeCount = static_cast<u16>(window - 1);
-  auto* nodes =
-      static_cast<MatchTree::Node*>(g_ptrPool->Alloc(nodeCount * sizeof(MatchTree::Node)));
+  auto* nodes = static_cast<MatchTree::Node*>(
+      g_ptrPool->Alloc(nodeCount * sizeof(MatchTree::Node) + MatchTree::kRoots * sizeof(u16)));
   if (!nodes) return ERR_NOTENOUGHMEM;
-  MatchTree tree(nodes, nodeCount, source);
+  MatchTree tree(nodes, nodeCount, reinterpret_cast<u16*>(nodes + nodeCount), source, sourceLength);
   BitWriter writer(destination, capacity);
 
+  // A position with fewer than two bytes left can start no match, neither now nor later.
+  u16 slot = 0;  // the node of the next position to insert
+  auto insert = [&](u32 q, u32* length, u32* distance) {
+    const u32 limit = sourceLength - q < longest ? sourceLength - q : longest;
+    *length = 0;
+    *distance = 0;
+    if (limit >= 2) tree.Insert(q, slot, limit, length, distance);
+    slot = static_cast<u16>(slot + 1 == nodeCount ? 0 : slot + 1);
+    return limit;
+  };
   u32 ignoredLength, ignoredDistance;
-  tree.Insert(0, 0, &ignoredLength, &ignoredDistance);
+  insert(0, &ignoredLength, &ignoredDistance);
   bool fits = writer.Put(0x100u | source[0], 9);
   u32 p = 1;
   while (fits && p < sourceLength) {
-    u32 limit = sourceLength - p < longest ? sourceLength - p : longest;
     u32 length, distance;
-    tree.Insert(p, limit, &length, &distance);
+    const u32 limit = insert(p, &length, &distance);
     u32 code = window - distance;
     if (reference) {
-      u32 run = RunLength(source + p, reference + p, limit);
+      const u32 run = RunLength(source + p, reference + p, limit);
       if (run > length) {
         length = run;
         code = 0;
@@ -196,11 +283,7 @@ ErrorCode LzssEncodeBlock(const u8* source, u32 sourceLength, u8* destination,
     }
     if (length >= 2) {
       fits = writer.Put((code << lengthBits) | (length - 2), 1 + offsetBits + lengthBits);
-      for (u32 i = 1; i < length; ++i) {
-        u32 q = p + i;
-        u32 qLimit = sourceLength - q < longest ? sourceLength - q : longest;
-        tree.Insert(q, qLimit, &ignoredLength, &ignoredDistance);
-      }
+      for (u32 i = 1; i < length; ++i) insert(p + i, &ignoredLength, &ignoredDistance);
       p += length;
     } else {
       fits = writer.Put(0x100u | source[p], 9);

@@ -275,3 +275,54 @@ TEST(LzssCodec, CoderReportsBufferTooSmallAndKeepsTheCapacity) {
   expected[0] = 0xB0, expected[1] = 0xBF, expected[2] = 0xF0;
   EXPECT_EQ(wide, expected);
 }
+
+// The coder is greedy: at every token the longest match that the window holds, over the usable
+// length (bytes left, at most 2^L + 1), and a literal only when no match of two bytes exists.
+// Blocks with few distinct byte pairs crowd many positions into the same search tree.
+TEST(LzssCodec, CoderTakesTheLongestMatchTheWindowHoldsAtEveryToken) {
+  std::vector<std::vector<u8>> blocks;
+  std::vector<u8> pairs(12000), text(9000), mixed;
+  for (size_t i = 0; i < pairs.size(); ++i) pairs[i] = "ab"[(i * 7 + i / 13 + i / 251) % 3 % 2];
+  for (size_t i = 0; i < text.size(); ++i) text[i] = "etaoin shrdlu"[(i * i / 7 + i / 5) % 13];
+  for (const SampleBlock& sample : SampleBlocks(4000)) {
+    mixed.insert(mixed.end(), sample.bytes.begin(), sample.bytes.end());
+  }
+  blocks = {pairs, text, mixed};
+  for (u8 method : {0xA1, 0xB3, 0xC4, 0xC5}) {
+    const u32 offsetBits = method >> 4, lengthBits = method & 15;
+    const u32 window = 1u << offsetBits, longest = (1u << lengthBits) + 1;
+    for (const std::vector<u8>& block : blocks) {
+      const std::vector<u8> coded = Encode(block, method);
+      const u32 size = static_cast<u32>(block.size());
+      u64 bit = 0;
+      auto take = [&](u32 count) {
+        u32 value = 0;
+        for (u32 i = 0; i < count; ++i, ++bit)
+          value = value << 1 | (coded[bit / 8] >> (7 - bit % 8) & 1);
+        return value;
+      };
+      u32 p = 0;
+      while (p < size) {
+        const u32 limit = size - p < longest ? size - p : longest;
+        u32 best = 0;
+        for (u32 d = 1; d < window && d <= p; ++d) {
+          u32 n = 0;
+          while (n < limit && block[p + n] == block[p - d + n]) ++n;
+          if (n > best) best = n;
+        }
+        if (take(1)) {
+          ASSERT_EQ(take(8), block[p]);
+          ASSERT_LT(p == 0 ? 0 : best, 2u) << "literal where a match was, at " << p;
+          ++p;
+        } else {
+          const u32 distance = window - take(offsetBits), length = take(lengthBits) + 2;
+          ASSERT_EQ(length, best) << "method " << std::hex << int(method) << std::dec << " at "
+                                  << p;
+          ASSERT_LT(distance, window);
+          ASSERT_EQ(std::memcmp(&block[p], &block[p - distance], length), 0);
+          p += length;
+        }
+      }
+    }
+  }
+}
