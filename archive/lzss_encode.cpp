@@ -111,57 +111,107 @@ class MatchTree {
   // serves every later position at least as well.
   // self is p's node, p % count (positions come in order, so the caller counts it round).
   void Insert(u32 p, u16 self, u32 limit, u32* bestLength, u32* bestDistance) {
+    Descent d{};
+    if (!Begin(&d, p, self, limit)) {
+      *bestLength = 0;
+      *bestDistance = 0;
+      return;
+    }
+    while (!Step(&d)) {
+    }
+    *bestLength = d.bestLength;
+    *bestDistance = d.bestDistance;
+  }
+
+  // Inserts p and p + 1 (nodes self and the next), whose best matches nobody asks for. When the
+  // two insertions touch different trees their descents run side by side, one's memory waits
+  // hidden behind the other's work; the trees end as one insertion after the other leaves them.
+  void InsertTwo(u32 p, u16 self, u32 limit, u16 nextSelf, u32 nextLimit) {
+    const u16 root = RootOf(p);
+    // The second insertion first unlinks its ring node: that must not change the first one's tree.
+    const bool apart = root != RootOf(p + 1) &&
+                       !(p + 1 >= count && InTree(nextSelf) && nodes[nextSelf].root == root);
+    if (!apart) {
+      u32 ignoredLength, ignoredDistance;
+      Insert(p, self, limit, &ignoredLength, &ignoredDistance);
+      Insert(p + 1, nextSelf, nextLimit, &ignoredLength, &ignoredDistance);
+      return;
+    }
+    Descent a{}, b{};
+    bool aDone = !Begin(&a, p, self, limit);
+    bool bDone = !Begin(&b, p + 1, nextSelf, nextLimit);
+    while (!aDone && !bDone) {
+      aDone = Step(&a);
+      bDone = Step(&b);
+    }
+    while (!aDone) aDone = Step(&a);
+    while (!bDone) bDone = Step(&b);
+  }
+
+ private:
+  // One insertion's walk down its tree.
+  struct Descent {
+    const u8* key;
+    u32 limit, room;
+    u16 self, node;
+    // The last nodes passed that order before (smaller) and after (larger) the key. Every node
+    // below them shares with the key at least the shorter of their two common lengths.
+    u16 smaller, larger;
+    u32 smallerLength, largerLength;
+    u32 bestLength, bestDistance;
+  };
+
+  // Unlinks self's earlier position and puts p in self; false when p starts an empty tree (no
+  // descent then).
+  bool Begin(Descent* d, u32 p, u16 self, u32 limit) {
     assert(limit >= 2 && p + limit <= size && self == p % count);
     if (p >= count) Unlink(self);
     const u16 root = RootOf(p);
     nodes[self] = Node{kNil, {kNil, kNil}, root};
-    *bestLength = 0;
-    *bestDistance = 0;
     if (roots[root] == kNil) {
       roots[root] = self;
-      return;
+      return false;
     }
-    // The last nodes passed that order before (smaller) and after (larger) the key. Every node
-    // below them shares with the key at least the shorter of their two common lengths.
-    u16 smaller = kNil, larger = kNil;
-    u32 smallerLength = 0, largerLength = 0;
-    u16 node = roots[root];
-    const u8* key = data + p;
-    const u32 room = size - p;
-    for (;;) {
-      const Node& at = nodes[node];
-      const u16 before = at.child[0], behind = at.child[1];
-      const u32 known = smallerLength < largerLength ? smallerLength : largerLength;
-      const u32 distance = Distance(self, node);
-      const Comparison c = Compare(key, key - distance, known, limit, room);
-      if (c.common == limit) {
-        *bestLength = limit;
-        *bestDistance = distance;
-        Replace(node, self);
-        return;
-      }
-      // Chosen by masks, not branches: which side a node falls on is a coin toss.
-      u32 after = 0u - c.after;
-      OpaqueToCompiler(after);
-      smaller = static_cast<u16>((node & after) | (smaller & ~after));
-      smallerLength = (c.common & after) | (smallerLength & ~after);
-      larger = static_cast<u16>((larger & after) | (node & ~after));
-      largerLength = (largerLength & after) | (c.common & ~after);
-      const u16 next = static_cast<u16>((behind & after) | (before & ~after));
-      if (next == kNil) {
-        nodes[node].child[c.after] = self;
-        nodes[self].parent = node;
-        break;
-      }
-      node = next;
-    }
-    u16 best = largerLength >= smallerLength ? larger : smaller;
-    if (best == kNil) best = larger != kNil ? larger : smaller;
-    *bestLength = largerLength >= smallerLength ? largerLength : smallerLength;
-    *bestDistance = Distance(self, best);
+    *d = Descent{data + p, limit, size - p, self, roots[root], kNil, kNil, 0, 0, 0, 0};
+    return true;
   }
 
- private:
+  // Compares the key with one node and moves on; true when the descent has ended.
+  bool Step(Descent* d) {
+    const u16 node = d->node;
+    const Node& at = nodes[node];
+    const u16 before = at.child[0], behind = at.child[1];
+    const u32 known = d->smallerLength < d->largerLength ? d->smallerLength : d->largerLength;
+    const u32 distance = Distance(d->self, node);
+    const Comparison c = Compare(d->key, d->key - distance, known, d->limit, d->room);
+    if (c.common == d->limit) {
+      d->bestLength = d->limit;
+      d->bestDistance = distance;
+      Replace(node, d->self);
+      return true;
+    }
+    // Chosen by masks, not branches: which side a node falls on is a coin toss.
+    u32 after = 0u - c.after;
+    OpaqueToCompiler(after);
+    d->smaller = static_cast<u16>((node & after) | (d->smaller & ~after));
+    d->smallerLength = (c.common & after) | (d->smallerLength & ~after);
+    d->larger = static_cast<u16>((d->larger & after) | (node & ~after));
+    d->largerLength = (d->largerLength & after) | (c.common & ~after);
+    const u16 next = static_cast<u16>((behind & after) | (before & ~after));
+    if (next != kNil) {
+      d->node = next;
+      return false;
+    }
+    nodes[node].child[c.after] = d->self;
+    nodes[d->self].parent = node;
+    const bool largerWins = d->largerLength >= d->smallerLength;
+    u16 best = largerWins ? d->larger : d->smaller;
+    if (best == kNil) best = d->larger != kNil ? d->larger : d->smaller;
+    d->bestLength = largerWins ? d->largerLength : d->smallerLength;
+    d->bestDistance = Distance(d->self, best);
+    return true;
+  }
+
   // How far back from the position of node self lies the position of node other.
   u32 Distance(u16 self, u16 other) const {
     return static_cast<u32>(self) - other + (other > self ? count : 0u);
@@ -258,8 +308,9 @@ ErrorCode LzssEncodeBlock(const u8* source, u32 sourceLength, u8* destination,
 
   // A position with fewer than two bytes left can start no match, neither now nor later.
   u16 slot = 0;  // the node of the next position to insert
+  auto limitAt = [&](u32 q) { return sourceLength - q < longest ? sourceLength - q : longest; };
   auto insert = [&](u32 q, u32* length, u32* distance) {
-    const u32 limit = sourceLength - q < longest ? sourceLength - q : longest;
+    const u32 limit = limitAt(q);
     *length = 0;
     *distance = 0;
     if (limit >= 2) tree.Insert(q, slot, limit, length, distance);
@@ -283,7 +334,15 @@ ErrorCode LzssEncodeBlock(const u8* source, u32 sourceLength, u8* destination,
     }
     if (length >= 2) {
       fits = writer.Put((code << lengthBits) | (length - 2), 1 + offsetBits + lengthBits);
-      for (u32 i = 1; i < length; ++i) insert(p + i, &ignoredLength, &ignoredDistance);
+      // The positions the match covers go in two at a time; their own matches are not needed.
+      u32 i = 1;
+      for (; i + 1 < length && sourceLength - (p + i + 1) >= 2; i += 2) {
+        const u32 q = p + i;
+        const u16 next = static_cast<u16>(slot + 1 == nodeCount ? 0 : slot + 1);
+        tree.InsertTwo(q, slot, limitAt(q), next, limitAt(q + 1));
+        slot = static_cast<u16>(next + 1 == nodeCount ? 0 : next + 1);
+      }
+      for (; i < length; ++i) insert(p + i, &ignoredLength, &ignoredDistance);
       p += length;
     } else {
       fits = writer.Put(0x100u | source[p], 9);
