@@ -35,14 +35,6 @@ u32 CommonLength(const u8* a, const u8* b, u32 limit) {
   return i;
 }
 
-// Byte-wise order where a name sorts before every longer name that it begins.
-int CompareNames(const u8* a, u32 aLength, const u8* b, u32 bLength) {
-  u32 shorter = aLength < bLength ? aLength : bLength;
-  int byBytes = shorter ? std::memcmp(a, b, shorter) : 0;
-  if (byBytes != 0) return byBytes;
-  return aLength < bLength ? -1 : (aLength > bLength ? 1 : 0);
-}
-
 u32 ReadLittle32(const u8* p) {
   return static_cast<u32>(p[0]) | (static_cast<u32>(p[1]) << 8) | (static_cast<u32>(p[2]) << 16) |
          (static_cast<u32>(p[3]) << 24);
@@ -256,18 +248,29 @@ u32 CNameIndex::ChooseCheckpoint(const u8* key, u32 keyLength) {
   if (!table) return 0;
   u32 lo = 0;
   u32 hi = checkpointCount_;
+  // Every name between two checkpoints shares with the key at least as many leading bytes as the
+  // nearer of the two does, so a comparison starts after those (lcp-aware string binary search).
+  u32 loCommon = 0, hiCommon = 0;
   while (hi - lo > 1) {
-    u32 mid = lo + (hi - lo) / 2;
-    int order = CompareNames(key, keyLength, reinterpret_cast<const u8*>(table[mid].name),
-                             table[mid].length);
-    if (order == 0) {
+    const u32 mid = lo + (hi - lo) / 2;
+    const u8* name = reinterpret_cast<const u8*>(table[mid].name);
+    const u32 nameLength = table[mid].length;
+    const u32 shorter = keyLength < nameLength ? keyLength : nameLength;
+    u32 common = loCommon < hiCommon ? loCommon : hiCommon;
+    while (common < shorter && key[common] == name[common]) ++common;
+    // A name sorts before every longer name that it begins.
+    const bool keySmaller = common == shorter ? keyLength < nameLength : key[common] < name[common];
+    if (common == shorter && keyLength == nameLength) {
       lo = mid;
       break;
     }
-    if (order < 0)
+    if (keySmaller) {
       hi = mid;
-    else
+      hiCommon = common;
+    } else {
       lo = mid;
+      loCommon = common;
+    }
   }
   UnlockCheckpoints();
   return lo;
