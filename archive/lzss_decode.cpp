@@ -72,6 +72,12 @@ inline __attribute__((always_inline)) bool Repeat(Step& step) {
   }
 }
 
+// Puts back the original bytes of [out, backedUp) that wild writes may have spoiled.
+template <u32 kRing>
+void PutBackSpoiled(u8* destination, u32 out, u32 backedUp, const u8* ring) {
+  for (u32 i = out; i < backedUp; ++i) destination[i] = ring[i % kRing];
+}
+
 // The matches the fast loop leaves out of its straight path, kept out of line so that path stays
 // short: a skip and a copy from before the block put the spoiled bytes back first (the second then
 // fails: false), a copy from less than a word back repeats its pattern.
@@ -79,7 +85,7 @@ template <u32 kReach, u32 kRing>
 __attribute__((noinline)) bool TakeRareMatch(u8* destination, u32 out, u32 backedUp, const u8* ring,
                                              u32 distance, bool skip) {
   if (skip || distance > out) {
-    for (u32 i = out; i < backedUp; ++i) destination[i] = ring[i % kRing];
+    PutBackSpoiled<kRing>(destination, out, backedUp, ring);
     return skip;
   }
   CopyOverlapping<kReach>(destination + out, distance);
@@ -172,10 +178,6 @@ ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 c
   u32 backedUp = 0;  // [out, backedUp) have their original bytes in ring; the rest are untouched
   u8 ring[kRing];
 
-  auto restore = [&]() {
-    for (u32 i = out; i < backedUp; ++i) destination[i] = ring[i % kRing];
-  };
-
   while (lastLoad && in <= lastLoad) {
     bits |= LoadBigEndian64(in) >> buffered;
     in += (63 - buffered) >> 3;
@@ -242,7 +244,7 @@ ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 c
       if (!Repeat<kGroup>(step)) return ERR_INVALIDFORMAT;
     }
   }
-  restore();
+  PutBackSpoiled<kRing>(destination, out, backedUp, ring);
   return DecodeTokens<kOffsetBits, kLengthBits>(source, sourceLength, destination, capacity,
                                                 u64{static_cast<u32>(in - source)} * 8 - buffered,
                                                 out, produced);
