@@ -64,7 +64,12 @@ class CLzssFile : public CFile {
   // The stored bytes [start, start + size) from the read-ahead buffer, refilled from start when
   // block index follows the one loaded last; nullptr when they must be read in place.
   const u8* ReadAhead(u32 index, u32 start, u32 size);
-  void DropReadAhead() { aheadLength = 0; }
+  // After a write the next load reads only its own block: a stream being rewritten block by
+  // block would otherwise read ahead for every block and drop it at the next store.
+  void DropReadAhead() {
+    aheadLength = 0;
+    lastLoaded = kNoBlock;
+  }
   ErrorCode WriteHeaderAndTable();
   bool TableIsOrdered() const;
   // Grows or shrinks the table to count entries without marking the header dirty.
