@@ -163,9 +163,15 @@ class Wine:
         windows_path = "C:\\e2e-import.reg"
         with open(self.host_path(windows_path), "w", encoding="utf-8") as f:
             f.write("REGEDIT4\n\n" + text + "\n")
-        result = self.run(["regedit", "/S", windows_path], timeout=60)
-        if result.returncode != 0:
-            raise RuntimeError("regedit failed: %s" % result.stderr)
+        # regedit now and then exits non-zero without a word right after another program of the
+        # prefix has ended; a second try goes through.
+        for attempt in range(3):
+            result = self.run(["regedit", "/S", windows_path], timeout=60)
+            if result.returncode == 0:
+                return
+            time.sleep(0.5 * (attempt + 1))
+        raise RuntimeError("regedit failed (exit %d): %s%s" % (result.returncode, result.stdout,
+                                                               result.stderr))
 
     def query_registry(self, key, value):
         result = self.run(["reg", "query", key, "/v", value])
