@@ -3,6 +3,7 @@
 #include <type_traits>
 
 #include "archive/lzss_codec.h"
+#include "core/byte_order.h"
 
 bool LzssMethodValid(u8 method) {
   u8 offsetBits = method >> 4;
@@ -25,15 +26,6 @@ inline u32 FetchWord(const u8* source, u32 length, u32 index) {
     if (index + i < length) word |= source[index + i];
   }
   return word;
-}
-
-inline u64 LoadBigEndian64(const u8* p) {
-  u64 v;
-  std::memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
 }
 
 inline void Copy8(u8* to, const u8* from) {

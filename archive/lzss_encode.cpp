@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "archive/lzss_codec.h"
+#include "core/byte_order.h"
 #include "core/pools.h"
 
 namespace {
@@ -50,15 +51,6 @@ struct Comparison {
   u32 after;
 };
 
-inline u64 LoadWordBigEndian(const u8* p) {
-  u64 v;
-  std::memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
-}
-
 // How far key and other agree from index `from` on, at most limit, and whether key orders after
 // other (meaningful below limit). key has `room` bytes readable; other lies before it in the same
 // block.
@@ -66,8 +58,8 @@ inline Comparison Compare(const u8* key, const u8* other, u32 from, u32 limit, u
   u32 n = from;
   while (n < limit && room - n >= 8) {
     // Read most significant byte first, the words order as their bytes do.
-    const u64 x = LoadWordBigEndian(key + n);
-    const u64 y = LoadWordBigEndian(other + n);
+    const u64 x = LoadBigEndian64(key + n);
+    const u64 y = LoadBigEndian64(other + n);
     if (x != y) {
       n += static_cast<u32>(__builtin_clzll(x ^ y)) >> 3;
       return n < limit ? Comparison{n, x > y} : Comparison{limit, 0};
