@@ -196,13 +196,7 @@ int RunHpfs(const Args& args) {
       status = ReportError(out, "cannot code the store", copy.error ? copy.error : ERR_READFAIL);
     }
   }
-  if (container) {
-    if (status) {
-      delete container;
-    } else {
-      status = FinishContainer(container, output.File(), 0, out);
-    }
-  }
+  status = EndContainer(status, container, output.File(), 0, out);
   if (!status) status = output.Commit();
   return status;
 }

@@ -73,13 +73,7 @@ int Compress(const Args& args, const std::string& in, const std::string& out) {
     }
   }
   delete source;
-  if (container) {
-    if (status) {
-      delete container;
-    } else {
-      status = FinishContainer(container, output.File(), 0, out);
-    }
-  }
+  status = EndContainer(status, container, output.File(), 0, out);
   if (!status) status = output.Commit();
   return status;
 }

@@ -51,3 +51,13 @@ int FinishContainer(CLzssFile* container, CFile* disk, u32 offset, const std::st
   if (error) return ReportError(name, "cannot set the end of the file", error);
   return kExitOk;
 }
+
+int EndContainer(int status, CLzssFile* container, CFile* disk, u32 offset,
+                 const std::string& name) {
+  if (!container) return status;
+  if (status) {
+    delete container;
+    return status;
+  }
+  return FinishContainer(container, disk, offset, name);
+}

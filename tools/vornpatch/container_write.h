@@ -19,3 +19,8 @@ ErrorCode Presize(CLzssFile* container, u32 length);
 // container is written through cannot shorten the file). Reports and returns kExitFailure on
 // failure; the container is destroyed in any case.
 int FinishContainer(CLzssFile* container, CFile* disk, u32 offset, const std::string& name);
+
+// Ends a command's container: with status 0 it is finished as above, otherwise (an earlier
+// failure) only destroyed. container may be null. Returns status, or FinishContainer's result.
+int EndContainer(int status, CLzssFile* container, CFile* disk, u32 offset,
+                 const std::string& name);
