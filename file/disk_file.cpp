@@ -198,6 +198,11 @@ ErrorCode CDiskFS::Rename(const char* oldPath, const char* newPath) {
   return g_diskOs.Rename(oldPath, newPath) ? nullptr : FailureCode(ERR_FILE);
 }
 
+ErrorCode CDiskFS::Replace(const char* oldPath, const char* newPath) {
+  if (!oldPath || !newPath) return ERR_BADPARAMS;
+  return g_diskOs.Replace(oldPath, newPath) ? nullptr : FailureCode(ERR_FILE);
+}
+
 ErrorCode CDiskFS::CreateDir(const char* parent, const char* name) {
   char joined[kJoinedPathBuffer];
   if (ErrorCode error = JoinParentAndName(joined, parent, name)) return error;

@@ -4,6 +4,11 @@
 
 #include "file/file_service.h"
 
+// A file that is being written to replace another has the other's name followed by this, in
+// the same folder, until it takes the other's place; one found later was left by a run that
+// was stopped. Pack members never have such a name.
+inline constexpr char kReplacementSuffix[] = ".vp~";
+
 // An operating-system file handle: a HANDLE on Windows, a descriptor on POSIX.
 typedef uintptr_t OsHandle;
 
@@ -43,6 +48,8 @@ class CDiskFS : public CFileService {
   ErrorCode FindNext(FindRecord* record) override;
   ErrorCode FindClose(FindRecord* record) override;
   ErrorCode QueryInfo(const char* path, u32 id, void* buffer) override;
+  // Written through: the new name is on the disk when it returns.
+  ErrorCode Replace(const char* oldPath, const char* newPath) override;
 };
 
 // Start: raises the handle count to 64 and mounts one CDiskFS under the empty prefix; when the

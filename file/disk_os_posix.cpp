@@ -43,6 +43,10 @@
 //   ATTR_SYSTEM; without the owner's write permission ATTR_READONLY is added.
 // - Rename refuses an existing target as MoveFileA does (checked just before the rename; a
 //   target made in between is replaced).
+// - Replace is rename(2), which takes the target's place in one step, followed by an fsync of
+//   the folder so that the new name is on the disk when it returns (MOVEFILE_WRITE_THROUGH).
+//   A file system that cannot sync a folder (EINVAL) is taken at its word. A target that
+//   another program holds open is replaced all the same: POSIX has no mandatory sharing.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -332,6 +336,35 @@ bool PosixRename(const char* from, const char* to) {
   return std::rename(nativeFrom, nativeTo) == 0 || Fail(errno, Call::kRename, nativeTo);
 }
 
+// The fsync of the folder that holds `native`, which makes a rename in it durable.
+bool SyncFolderOf(const char* native) {
+  char folder[kNativePathSize];
+  std::strcpy(folder, native);
+  char* slash = std::strrchr(folder, '/');
+  if (!slash) {
+    std::strcpy(folder, ".");
+  } else {
+    slash[slash == folder ? 1 : 0] = '\0';
+  }
+  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail(errno, Call::kIo, nullptr);
+  bool synced = fsync(fd) == 0 || errno == EINVAL;
+  int error = errno;
+  close(fd);
+  return synced || Fail(error, Call::kIo, nullptr);
+}
+
+bool PosixReplace(const char* from, const char* to) {
+  char nativeFrom[kNativePathSize];
+  char nativeTo[kNativePathSize];
+  if (!ToNative(from, nativeFrom) || !ToNative(to, nativeTo)) return false;
+  if (std::rename(nativeFrom, nativeTo) != 0) {
+    struct stat info;
+    return Fail(errno, Call::kRename, lstat(nativeFrom, &info) != 0 ? nativeFrom : nativeTo);
+  }
+  return SyncFolderOf(nativeTo);
+}
+
 bool PosixMakeDir(const char* path) {
   char native[kNativePathSize];
   if (!ToNative(path, native)) return false;
@@ -523,7 +556,7 @@ const DiskOsTable kPosixTable = {
     PosixOpen,    PosixRead,      PosixWrite,          PosixSeek,      PosixSize,
     PosixFlush,   PosixSetEnd,    PosixClose,          PosixRemove,    PosixRename,
     PosixMakeDir, PosixRemoveDir, PosixFindFirst,      PosixFindNext,  PosixFindEnd,
-    PosixExists,  PosixFullPath,  PosixSetHandleCount, PosixLastError,
+    PosixExists,  PosixFullPath,  PosixSetHandleCount, PosixLastError, PosixReplace,
 };
 
 }  // namespace

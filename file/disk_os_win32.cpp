@@ -73,11 +73,15 @@ u32 Win32FullPath(const char* path, u32 capacity, char* buffer) {
 u32 Win32SetHandleCount(u32 count) { return SetHandleCount(count); }
 u32 Win32LastError() { return GetLastError(); }
 
+bool Win32Replace(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 const DiskOsTable kWin32Table = {
     Win32Open,    Win32Read,      Win32Write,          Win32Seek,      Win32Size,
     Win32Flush,   Win32SetEnd,    Win32Close,          Win32Remove,    Win32Rename,
     Win32MakeDir, Win32RemoveDir, Win32FindFirst,      Win32FindNext,  Win32FindEnd,
-    Win32Exists,  Win32FullPath,  Win32SetHandleCount, Win32LastError,
+    Win32Exists,  Win32FullPath,  Win32SetHandleCount, Win32LastError, Win32Replace,
 };
 
 }  // namespace

@@ -45,6 +45,9 @@ class CFileService : public CObject {
   virtual ErrorCode QueryInfo(const char* path, u32 id, void* buffer);
   virtual ErrorCode Reserved13(const char* path, u32 a, u32 b);
   virtual u32 GetFileOffset(const char* path, ErrorCode* error);
+  // Puts the file at oldPath in the place of newPath in one step, replacing a file there: a
+  // reader sees the old file or the new one, never a mix. Both paths lie in one folder.
+  virtual ErrorCode Replace(const char* oldPath, const char* newPath);
 
   CFileService(const CFileService&) = delete;
   CFileService& operator=(const CFileService&) = delete;
@@ -72,6 +75,8 @@ struct FileServiceTableType {
   u32 (*Exists)(const char* path);
   ErrorCode (*QueryInfo)(const char* path, u32 id, void* buffer);
   ErrorCode (*Reserved13)(const char* path, u32 a, u32 b);
+  // As Rename: both paths must reach the same service.
+  ErrorCode (*Replace)(const char* oldPath, const char* newPath);
 };
 
 extern const FileServiceTableType FileServiceTable;

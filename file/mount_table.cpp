@@ -124,11 +124,20 @@ ErrorCode GlobalDelete(const char* path) {
   return service ? service->Delete(path) : ERR_FILE;
 }
 
+// The one service that both paths reach, or null.
+CFileService* ResolveBoth(const char** oldPath, const char** newPath) {
+  CFileService* from = ResolvePath(oldPath);
+  return from && from == ResolvePath(newPath) ? from : nullptr;
+}
+
 ErrorCode GlobalRename(const char* oldPath, const char* newPath) {
-  CFileService* from = ResolvePath(&oldPath);
-  CFileService* to = ResolvePath(&newPath);
-  if (!from || from != to) return ERR_NOTIMPLEMENTED;
-  return from->Rename(oldPath, newPath);
+  CFileService* service = ResolveBoth(&oldPath, &newPath);
+  return service ? service->Rename(oldPath, newPath) : ERR_NOTIMPLEMENTED;
+}
+
+ErrorCode GlobalReplace(const char* oldPath, const char* newPath) {
+  CFileService* service = ResolveBoth(&oldPath, &newPath);
+  return service ? service->Replace(oldPath, newPath) : ERR_NOTIMPLEMENTED;
 }
 
 ErrorCode GlobalFindFirst(FindRecord* record, const char* directory) {
@@ -175,5 +184,5 @@ ErrorCode GlobalReserved13(const char* path, u32 a, u32 b) {
 const FileServiceTableType FileServiceTable = {
     GlobalOpen,     GlobalDelete,    GlobalRename,     GlobalFindFirst,
     GlobalFindNext, GlobalFindClose, GlobalCreateDir,  GlobalRemoveDir,
-    GlobalExists,   GlobalQueryInfo, GlobalReserved13,
+    GlobalExists,   GlobalQueryInfo, GlobalReserved13, GlobalReplace,
 };

@@ -94,6 +94,10 @@ std::vector<Operation> Operations() {
        [](CDiskFS& d, CFile*, const TempDir& dir) {
          return d.Rename(dir.Path("f").c_str(), dir.Path("g").c_str());
        }},
+      {"Replace", kReplace, ERR_FILE,
+       [](CDiskFS& d, CFile*, const TempDir& dir) {
+         return d.Replace(dir.Path("f").c_str(), dir.Path("g").c_str());
+       }},
       {"CreateDir", kMakeDir, ERR_FILE,
        [](CDiskFS& d, CFile*, const TempDir& dir) { return d.CreateDir(dir.Path().c_str(), "n"); }},
       {"RemoveDir", kRemoveDir, ERR_FILE,

@@ -147,6 +147,14 @@ TEST(DiskFS, DeleteRenameAndExists) {
   EXPECT_EQ(dir.Read("three"), "first");
   EXPECT_FALSE(fs::exists(dir.Native("one")));
   EXPECT_EQ(disk.Rename(dir.Path("one").c_str(), dir.Path("four").c_str()), ERR_FILENOTFOUND);
+  // Replace takes the place of a file that exists, or of none.
+  EXPECT_EQ(disk.Replace(dir.Path("three").c_str(), dir.Path("two").c_str()), nullptr);
+  EXPECT_EQ(dir.Read("two"), "first");
+  EXPECT_EQ(disk.Replace(dir.Path("two").c_str(), dir.Path("five").c_str()), nullptr);
+  EXPECT_EQ(disk.Replace(dir.Path("two").c_str(), dir.Path("six").c_str()), ERR_FILENOTFOUND);
+  EXPECT_EQ(disk.Replace(dir.Path("five").c_str(), dir.Path("folder").c_str()), ERR_ACCESSDENIED);
+  EXPECT_EQ(dir.Read("five"), "first");
+  EXPECT_EQ(disk.Rename(dir.Path("five").c_str(), dir.Path("two").c_str()), nullptr);
 
   EXPECT_EQ(disk.Delete(dir.Path("two").c_str()), nullptr);
   EXPECT_FALSE(fs::exists(dir.Native("two")));

@@ -92,6 +92,7 @@ enum OsCall {
   kExists,
   kFullPath,
   kSetHandleCount,
+  kReplace,
   kOsCallCount
 };
 
@@ -184,6 +185,9 @@ inline u32 FaultSetHandleCount(u32 count) {
   faults.handleCount = count;
   return faults.real.SetHandleCount(count);
 }
+inline bool FaultReplace(const char* from, const char* to) {
+  return !ShouldFail(kReplace) && faults.real.Replace(from, to);
+}
 inline u32 FaultLastError() { return faults.injected ? faults.error : faults.real.LastError(); }
 
 // Installs the wrappers for its lifetime: every call is counted, and one entry can be made to
@@ -194,11 +198,11 @@ class ScopedOsFaults {
     faults = FaultState{};
     faults.real = g_diskOs;
     faults.failCall = -1;
-    g_diskOs =
-        DiskOsTable{FaultOpen,    FaultRead,      FaultWrite,          FaultSeek,     FaultSize,
-                    FaultFlush,   FaultSetEnd,    FaultClose,          FaultRemove,   FaultRename,
-                    FaultMakeDir, FaultRemoveDir, FaultFindFirst,      FaultFindNext, FaultFindEnd,
-                    FaultExists,  FaultFullPath,  FaultSetHandleCount, FaultLastError};
+    g_diskOs = DiskOsTable{FaultOpen,      FaultRead,           FaultWrite,     FaultSeek,
+                           FaultSize,      FaultFlush,          FaultSetEnd,    FaultClose,
+                           FaultRemove,    FaultRename,         FaultMakeDir,   FaultRemoveDir,
+                           FaultFindFirst, FaultFindNext,       FaultFindEnd,   FaultExists,
+                           FaultFullPath,  FaultSetHandleCount, FaultLastError, FaultReplace};
   }
   ~ScopedOsFaults() { DiskOsRestore(); }
   ScopedOsFaults(const ScopedOsFaults&) = delete;
