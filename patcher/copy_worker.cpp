@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "core/pools.h"
+#include "file/disk_file.h"
 #include "file/file_service.h"
 #include "patcher/patch_text_format.h"
 #include "patcher/patcher_state.h"
@@ -46,6 +47,17 @@ bool Transfer(CFile* source, CFile* target, void* buffer) {
   return true;
 }
 
+// Replaces the target with the finished temporary. A read-only target is made writable first,
+// since the system refuses to replace it, and made read-only again when the replacement fails.
+bool PutInPlace(const char* temporary, const char* target) {
+  const u32 attributes = g_platform.GetFileAttributes(target);
+  const bool readOnly = attributes != kInvalidAttributes && (attributes & ATTR_READONLY);
+  if (readOnly) g_platform.SetFileAttributes(target, ATTR_NORMAL);
+  if (!FileServiceTable.Replace(temporary, target)) return true;
+  if (readOnly) g_platform.SetFileAttributes(target, attributes);
+  return false;
+}
+
 }  // namespace
 
 bool IsSafeMemberPath(const char* relative) {
@@ -67,25 +79,28 @@ bool IsSafeMemberPath(const char* relative) {
 
 u32 CopyPackFile(const char* sourcePath) {
   char target[kPathSize];
+  char temporary[kPathSize];
   if (!TargetPath(RelativeMemberPath(sourcePath), target)) return 0;
+  const size_t length = std::strlen(target);
+  if (length + sizeof kReplacementSuffix > kPathSize) return 0;
+  std::memcpy(temporary, target, length);
+  std::memcpy(temporary + length, kReplacementSuffix, sizeof kReplacementSuffix);
 
   void* buffer = g_ptrPool->Alloc(kTransferSize);
   if (!buffer) return 0;
   ErrorCode error = nullptr;
   CFile* source = FileServiceTable.Open(sourcePath, OPEN_READ, &error);
-  if (!source) {
-    g_ptrPool->Free(buffer);
-    return 0;
-  }
-  const u32 attributes = g_platform.GetFileAttributes(target);
-  if (attributes != kInvalidAttributes && (attributes & 1)) {
-    g_platform.SetFileAttributes(target, 128);
-  }
-  CFile* destination = FileServiceTable.Open(target, kTargetFlags, &error);
-  const bool copied = destination && Transfer(source, destination, buffer);
-  delete destination;
+  // The new file goes to its temporary (a stale one left by a stopped run is emptied here), and
+  // takes the target's place only once all its bytes are on the disk: a failure or a crash at
+  // any point leaves the target as it was.
+  CFile* written = source ? FileServiceTable.Open(temporary, kTargetFlags, &error) : nullptr;
+  const bool made = written != nullptr;
+  bool copied = made && Transfer(source, written, buffer) && !written->Flush();
+  delete written;
   delete source;
   g_ptrPool->Free(buffer);
+  if (copied) copied = PutInPlace(temporary, target);
+  if (made && !copied) FileServiceTable.Delete(temporary);
   return copied ? 1 : 0;
 }
 

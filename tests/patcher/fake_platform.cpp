@@ -162,8 +162,11 @@ u32 FakeGetFileAttributes(const char* path) {
 }
 
 u32 FakeSetFileAttributes(const char* path, u32 attributes) {
-  EXPECT_EQ(attributes, 128u);
-  g_fake->disk->readOnly.erase(path);
+  if (attributes & 1) {
+    g_fake->disk->readOnly.insert(path);
+  } else {
+    g_fake->disk->readOnly.erase(path);
+  }
   return 1;
 }
 

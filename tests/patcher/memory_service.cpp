@@ -75,6 +75,14 @@ bool Advance(FindRecord* record) {
   return true;
 }
 
+// Whether another program holds the path open this time.
+bool HeldOpen(MemoryStorage* storage, const std::string& path) {
+  auto failing = storage->failOpens.find(path);
+  if (failing == storage->failOpens.end() || failing->second == 0) return false;
+  --failing->second;
+  return true;
+}
+
 }  // namespace
 
 void MemoryStorage::AddFolder(const std::string& path) {
@@ -113,11 +121,7 @@ CFile* MemoryService::Open(const char* path, u16 flags, ErrorCode* error) {
     if (error) *error = code;
     return nullptr;
   };
-  auto failing = storage->failOpens.find(name);
-  if (failing != storage->failOpens.end() && failing->second > 0) {
-    --failing->second;
-    return fail(ERR_SHARING);
-  }
+  if (HeldOpen(storage.get(), name)) return fail(ERR_SHARING);
   auto it = storage->entries.find(name);
   const bool writing = (flags & (OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE)) != 0;
   if (it != storage->entries.end() && it->second.directory) return fail(ERR_ACCESSDENIED);
@@ -137,6 +141,19 @@ CFile* MemoryService::Open(const char* path, u16 flags, ErrorCode* error) {
 }
 
 u32 MemoryService::Exists(const char* path) { return storage->HasFile(path) ? 1 : 0; }
+
+ErrorCode MemoryService::Delete(const char* path) {
+  return storage->entries.erase(path) ? nullptr : ERR_FILENOTFOUND;
+}
+
+ErrorCode MemoryService::Replace(const char* oldPath, const char* newPath) {
+  if (!storage->HasFile(oldPath)) return ERR_FILENOTFOUND;
+  if (storage->readOnly.count(newPath) || storage->HasFolder(newPath)) return ERR_ACCESSDENIED;
+  if (HeldOpen(storage.get(), newPath)) return ERR_ACCESSDENIED;
+  storage->entries[newPath] = storage->entries[oldPath];
+  storage->entries.erase(oldPath);
+  return nullptr;
+}
 
 ErrorCode MemoryService::CreateDir(const char* parent, const char* name) {
   const std::string base = WithoutTrailingBackslash(parent);

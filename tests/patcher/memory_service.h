@@ -16,8 +16,8 @@ struct MemoryStorage {
     std::shared_ptr<std::vector<u8>> bytes;
   };
   std::map<std::string, Entry> entries;
-  std::set<std::string> readOnly;        // opening these for writing fails
-  std::map<std::string, int> failOpens;  // the next n opens of a path fail
+  std::set<std::string> readOnly;        // opening these for writing, or replacing them, fails
+  std::map<std::string, int> failOpens;  // held open: the next n opens or replaces of it fail
   std::set<std::string> failReads;       // reads of these files fail
   std::vector<std::string> opened;       // every path opened for writing, in order
   int openFiles = 0;                     // files made and not yet destroyed
@@ -34,6 +34,8 @@ class MemoryService : public CFileService {
   explicit MemoryService(std::shared_ptr<MemoryStorage> storage_) : storage(std::move(storage_)) {}
   CFile* Open(const char* path, u16 flags, ErrorCode* error) override;
   u32 Exists(const char* path) override;
+  ErrorCode Delete(const char* path) override;
+  ErrorCode Replace(const char* oldPath, const char* newPath) override;
   ErrorCode CreateDir(const char* parent, const char* name) override;
   ErrorCode FindFirst(FindRecord* record, const char* directory) override;
   ErrorCode FindNext(FindRecord* record) override;
