@@ -1,8 +1,12 @@
 #include "patcher_fixture.h"
 
+#include <cstring>
+
 #include "archive/ini_table.h"
+#include "archive/lzss_file.h"
 #include "file/file_service.h"
 #include "patcher/patcher_state.h"
+#include "support/memory_file.h"
 
 namespace {
 
@@ -25,6 +29,26 @@ const char kShippedTexts[] =
     "done=VORN was updated to version 1.01A successfuly!\n";
 
 }  // namespace
+
+std::string Container(const std::string& content) {
+  MemoryFile base;
+  EXPECT_EQ(CLzssFile::CreateContainer(&base, 32768, 0xA1), nullptr);
+  {
+    CLzssFile stream(&base, 0);
+    EXPECT_TRUE(stream.isOpen);
+    u32 done = 0;
+    EXPECT_EQ(stream.Write(content.data(), static_cast<u32>(content.size()), &done), nullptr);
+    EXPECT_EQ(stream.Flush(), nullptr);
+  }
+  return std::string(base.bytes.begin(), base.bytes.end());
+}
+
+std::string PatchFile(const PackMembers& members) {
+  std::string image(20000, '\x90');
+  std::memcpy(&image[4000], "LZSS", 4);
+  const std::vector<u8> pack = BuildPack(members);
+  return image + Container(std::string(pack.begin(), pack.end()));
+}
 
 PatcherRun::PatcherRun() {
   fake.data = std::make_shared<MemoryStorage>();

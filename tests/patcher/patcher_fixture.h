@@ -7,6 +7,14 @@
 #include <string>
 
 #include "fake_platform.h"
+#include "support/pack_builder.h"
+
+// The LZSS container (blocks of 32768 bytes) around these bytes.
+std::string Container(const std::string& content);
+// A patch file: an image of 20000 bytes that holds the letters of the signature, then the
+// payload, the container of a pack of these members, at an offset that is no multiple of the
+// scan step.
+std::string PatchFile(const PackMembers& members);
 
 class PatcherRun : public ::testing::Test {
  public:

@@ -120,12 +120,10 @@ bool AllocationFailureRun::Injected() const {
   return wasArmed_ && AllocationFailures::Injected() != 0;
 }
 
-namespace {
 int FailedPartsSoFar() {
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   return test ? test->result()->total_part_count() : 0;
 }
-}  // namespace
 
 u32 RunWithAllocationFailures(const std::function<void(AllocationFailureRun&)>& fn,
                               AllocationFailureOptions options) {

@@ -160,6 +160,9 @@ struct AllocationFailureOptions {
   u32 maxRuns = 100000;     // the walk fails the test when it has not ended by then
 };
 
+// Test parts recorded so far in the current test: a walk stops at the first run that adds one.
+int FailedPartsSoFar();
+
 // Runs fn with a failure at N = 1, 2, ... (fresh FailingPoolsGuard each run) and stops after the
 // first run in which no failure was injected. Returns the number of runs, the clean one included.
 u32 RunWithAllocationFailures(const std::function<void(AllocationFailureRun&)>& fn,
