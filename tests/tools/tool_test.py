@@ -346,6 +346,12 @@ def test_build_refusals(tool, work, args):
     os.remove(os.path.join(src, "Files", "README.TXT"))
     check(not os.path.exists(out), "a failed build left its output")
 
+    # The patcher's temporaries end so; a member of that name would be taken for one.
+    write(os.path.join(src, "Files", "readme.txt.VP~"), b"x")
+    err = tool.fails(FAILURE, "build", src, "-o", out, "--stub", stub)
+    check("readme.txt.VP~" in err and ".vp~" in err, "a .vp~ member is reported as %r" % err)
+    os.remove(os.path.join(src, "Files", "readme.txt.VP~"))
+
 
 def sparse(path, size):
     os.makedirs(os.path.dirname(path), exist_ok=True)

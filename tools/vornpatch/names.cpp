@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "file/disk_file.h"
+
 namespace {
 
 bool IsDeviceName(const std::string& component) {
@@ -49,6 +51,12 @@ const char* UnportableComponent(const std::string& component) {
   for (char c : component) {
     if (std::strchr("<>\"|?*", c)) return "has a character Windows does not allow in names";
   }
+  // The patcher writes each file under its name and this suffix before it replaces the file;
+  // Windows compares names without regard to case.
+  const size_t suffix = sizeof kReplacementSuffix - 1;
+  std::string tail = component.substr(component.size() > suffix ? component.size() - suffix : 0);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (tail == kReplacementSuffix) return "ends in .vp~, the suffix of files being replaced";
   return WindowsFault(component);
 }
 
