@@ -65,6 +65,11 @@ def expect_copied(world, files=DEFAULT_FILES, path=GAME_DIR):
         expect(present[name.lower()] == data, "%s differs after the copy" % name)
 
 
+def expect_no_temporaries(world):
+    left = [name for name in world.game_files() if name.lower().endswith(".vp~")]
+    expect(not left, "temporaries left in the game folder: %r" % left)
+
+
 def expect_boxes(result, expected_texts):
     detail = "exit code %s; Wine said: %s" % (
         result.exit_code, " / ".join(result.stderr.strip().splitlines()[-4:]))
@@ -336,6 +341,8 @@ def ignored_copy_error_finishes_with_not_completed(ctx):
     expect_equal(result.exit_code, 0, "exit code")
     others = {k: v for k, v in DEFAULT_FILES.items() if k != "Vorn.dat"}
     expect_copied(world, others)
+    expect_equal(world.read_game_file("Vorn.dat"), b"old contents", "the file that failed")
+    expect_no_temporaries(world)
     expect_equal(world.game_version(), 0x10000, "GameVersion after an ignored error")
     expect_equal(world.shortcuts(), [], "shortcuts after an ignored error")
 
@@ -354,6 +361,7 @@ def retry_after_the_cause_is_removed_completes_the_copy(ctx):
     expect_boxes(result, [T["welcome"], error_text, T["done"]])
     expect_equal(result.exit_code, 0, "exit code")
     expect_copied(world)
+    expect_no_temporaries(world)
     expect_equal(world.game_version(), 0x10001, "GameVersion")
 
 
@@ -364,7 +372,21 @@ def abort_ends_at_once_with_minus_one(ctx):
     result, error_text = locked_copy(ctx, "a", final=final)
     expect_boxes(result, [T["welcome"], error_text, T["errnotcomplete"]])
     expect_equal(result.exit_code, -1, "exit code")
+    expect_equal(world.read_game_file("Vorn.dat"), b"old contents", "the file that failed")
+    expect_no_temporaries(world)
     expect_equal(world.game_version(), 0x10000, "GameVersion after an abort")
+
+
+@case
+def temporaries_left_by_a_stopped_run_are_removed(ctx):
+    world = ctx.world
+    stale = {"Vorn.dat": b"old", "Vorn.dat.vp~": b"half of a new Vorn.dat",
+             "maps/north/glacier.map.vp~": b"half a map"}
+    world.install_game(files=stale)
+    result = ctx.run(world.make_patch(texts()), [WELCOME, DONE])
+    expect_boxes(result, [T["welcome"], T["done"]])
+    expect_copied(world)
+    expect_no_temporaries(world)
 
 
 @case
@@ -390,6 +412,7 @@ def read_only_target_is_replaced(ctx):
     result = ctx.run(world.make_patch(texts()), [WELCOME, DONE])
     expect_boxes(result, [T["welcome"], T["done"]])
     expect_copied(world)
+    expect_no_temporaries(world)
     expect(os.access(os.path.join(game, "Vorn.dat"), os.W_OK), "target is still read-only")
 
 
