@@ -24,6 +24,8 @@ TEST_F(PatcherRun, RetryAfterTheCauseIsGoneCopiesAndFinishes) {
 
 TEST_F(PatcherRun, IgnoreCopiesTheRestAndSkipsTheFinalSteps) {
   const std::string map = std::string(kGame) + "DATA\\MAPS\\ONE.MAP";
+  fake.disk->AddFile(map, "old map");
+  fake.disk->readOnly.insert(map);
   fake.disk->failOpens[map] = 5;
   fake.answers = {ANSWER_YES, ANSWER_RETRY, ANSWER_IGNORE};
   WritePatchIni("pwt_shortcut=1\ngamespy=Install GameSpy?\n");
@@ -36,6 +38,10 @@ TEST_F(PatcherRun, IgnoreCopiesTheRestAndSkipsTheFinalSteps) {
   EXPECT_EQ(fake.messages[3].type, 0u);
   EXPECT_EQ(fake.disk->Content(std::string(kGame) + "DATA\\UNITS.INI"), "[units]\n");
   EXPECT_EQ(fake.disk->Content(kReadme), "read me\r\n");
+  // The file that could not be replaced is as it was, read-only included, without temporary.
+  EXPECT_EQ(fake.disk->Content(map), "old map");
+  EXPECT_EQ(fake.disk->readOnly.count(map), 1u);
+  EXPECT_FALSE(fake.disk->HasFile(map + ".vp~"));
   EXPECT_EQ(fake.regDwords["GameVersion"], 0x10000u);
   EXPECT_TRUE(fake.links.empty());
   EXPECT_TRUE(fake.started.empty());
