@@ -11,6 +11,7 @@
 #include "output.h"
 #include "pack_build.h"
 #include "progress.h"
+#include "stub_locate.h"
 #include "tree.h"
 
 namespace {
@@ -23,7 +24,6 @@ const OptionSpec kOptions[] = {{"output", 'o', true},
 
 // The patcher finds its payload by this block size, so patches always use it.
 constexpr u32 kPatchBlockSize = kPayloadBlockSize;
-constexpr char kDefaultStubName[] = "vornpatch-stub.exe";
 
 bool SameLetters(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
@@ -69,11 +69,6 @@ int FindSourceParts(const std::string& source, std::string* ini, std::string* fi
   return kExitOk;
 }
 
-std::string StubPath(const Args& args) {
-  if (const char* stub = args.Value("stub")) return stub;
-  return ExecutableDirectory() + kDefaultStubName;
-}
-
 int RunBuild(const Args& args) {
   const std::string& source = args.positional[0];
   const char* outputName = args.Value("output");
@@ -84,19 +79,10 @@ int RunBuild(const Args& args) {
   const std::string output = outputName;
 
   // The stub: opened once, refused when it is the output or already holds a payload.
-  const std::string stubPath = StubPath(args);
+  std::string stubPath;
+  CFile* stub = OpenStub(args.Value("stub"), &stubPath);
+  if (!stub) return kExitFailure;
   ErrorCode error = nullptr;
-  CFile* stub = FileServiceTable.Open(stubPath.c_str(), OPEN_READ | OPEN_SHARE_READ, &error);
-  if (!stub) {
-    ReportError(stubPath, "cannot open the patcher stub", error ? error : ERR_OPENFAIL);
-    if (!args.Has("stub")) {
-      std::fprintf(stderr,
-                   "vornpatch: give the patcher executable with --stub, or place it as %s "
-                   "beside vornpatch\n",
-                   kDefaultStubName);
-    }
-    return kExitFailure;
-  }
   struct StubCloser {
     CFile* file;
     ~StubCloser() { delete file; }
@@ -188,7 +174,8 @@ int RunBuild(const Args& args) {
 
 std::string HelpText() {
   return std::string(
-             "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast]\n"
+             "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] "
+             "[--fast]\n"
              "\n"
              "Builds a patch: the patcher executable (the stub) followed by its payload, an\n"
              "LZSS container with blocks of 32768 bytes holding a pack with the members\n"
@@ -198,10 +185,8 @@ std::string HelpText() {
              "source files are never overwritten.\n"
              "\n"
              "Options:\n"
-             "  -o, --output FILE   the patch to write (required)\n"
-             "  --stub FILE         the patcher executable to put in front of the payload;\n"
-             "                      default: ") +
-         kDefaultStubName + " in the folder that holds vornpatch\n" + kCodingHelp;
+             "  -o, --output FILE   the patch to write (required)\n") +
+         kStubHelp + kCodingHelp;
 }
 
 const std::string kHelp = HelpText();
