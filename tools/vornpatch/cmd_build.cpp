@@ -1,7 +1,8 @@
-// vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast]
+// vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast] [-q|--json]
 #include <cstring>
 
 #include "archive/payload_scan.h"
+#include "build_summary.h"
 #include "coding.h"
 #include "commands.h"
 #include "container_write.h"
@@ -16,10 +17,8 @@
 
 namespace {
 
-const OptionSpec kOptions[] = {{"output", 'o', true},
-                               {"stub", 0, true},
-                               {"method", 0, true},
-                               {"fast", 0, false},
+const OptionSpec kOptions[] = {{"output", 'o', true}, {"stub", 0, true},     {"method", 0, true},
+                               {"fast", 0, false},    {"quiet", 'q', false}, {"json", 0, false},
                                {nullptr, 0, false}};
 
 // The patcher finds its payload by this block size, so patches always use it.
@@ -70,6 +69,7 @@ int FindSourceParts(const std::string& source, std::string* ini, std::string* fi
 }
 
 int RunBuild(const Args& args) {
+  const u64 started = MonotonicMilliseconds();
   const std::string& source = args.positional[0];
   const char* outputName = args.Value("output");
   if (!outputName || !*outputName)
@@ -169,24 +169,30 @@ int RunBuild(const Args& args) {
                                    std::to_string(found) + " before the payload at " +
                                    std::to_string(payloadOffset));
   }
-  return out.Commit();
+  u64 patchBytes = out.File()->GetSize();
+  FileSize64(out.File(), &patchBytes);
+  if (int committed = out.Commit()) return committed;
+  PrintBuildSummary(args, {output, stubPath, set.files.size(), set.totalBytes, stubSize, patchBytes,
+                           coding.method, MonotonicMilliseconds() - started});
+  return kExitOk;
 }
 
 std::string HelpText() {
   return std::string(
              "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] "
              "[--fast]\n"
+             "                       [-q | --json]\n"
              "\n"
              "Builds a patch: the patcher executable (the stub) followed by its payload, an\n"
              "LZSS container with blocks of 32768 bytes holding a pack with the members\n"
              "PATCH.INI (from SRC/Patch.ini) and FILES\\... (the tree SRC/Files, names\n"
              "upper-cased). The same inputs always give the same bytes. The result is\n"
              "written to PATCH.exe.partial and renamed when complete; the stub and the\n"
-             "source files are never overwritten.\n"
+             "source files are never overwritten. At the end it prints a summary on stdout.\n"
              "\n"
              "Options:\n"
              "  -o, --output FILE   the patch to write (required)\n") +
-         kStubHelp + kCodingHelp;
+         kStubHelp + kCodingHelp + kSummaryHelp;
 }
 
 const std::string kHelp = HelpText();
