@@ -8,6 +8,7 @@ messages. Groups are selected with --group; each ctest entry runs one group.
 
 import argparse
 import binascii
+import json
 import os
 import random
 import shutil
@@ -38,6 +39,7 @@ class Tool:
     def run(self, *args, env=None, stdin=None):
         merged = dict(os.environ)
         merged.update(env or {})
+        merged = {k: v for k, v in merged.items() if v is not None}  # None unsets
         result = subprocess.run(self.command + [str(a) for a in args], capture_output=True,
                                 env=merged, stdin=stdin, timeout=600)
         return result.returncode, result.stdout.decode("latin-1"), result.stderr.decode("latin-1")
@@ -446,6 +448,74 @@ def test_smoke(tool, work, args):
     check("cut short" in err, "truncation is reported as %r" % err)
 
 
+def test_stubs(tool, work, args):
+    """Where build takes its stub from when --stub is not given: VORNPATCH_STUB, beside the tool,
+    ../share/vornpatch from the tool's folder, and the configured patcher for the tool in its
+    build folder. A stub the user names is never replaced by another one."""
+    src = os.path.join(work, "src")
+    files = make_tree(src, odd_names=False)
+    stubs = {"option": os.path.join(work, "option.exe"), "env": os.path.join(work, "env.exe"),
+             "beside": os.path.join(work, "bin", "vornpatch-stub.exe"),
+             "share": os.path.join(work, "share", "vornpatch", "vornpatch-stub.exe")}
+    missing = os.path.join(work, "missing.exe")
+    copy = os.path.join(work, "bin", "vornpatch")
+    os.makedirs(os.path.dirname(copy))
+    shutil.copy2(args.tool, copy)
+    # present stubs, --stub, VORNPATCH_STUB, the stub used or the text of the failure
+    cases = [
+        ({"option", "env", "beside", "share"}, stubs["option"], stubs["env"], "option"),
+        ({"env", "beside", "share"}, None, stubs["env"], "env"),
+        ({"beside", "share"}, None, None, "beside"),
+        ({"share"}, None, "", "share"),
+        ({"beside", "share"}, None, missing, "missing.exe"),
+        ({"beside"}, missing, None, "missing.exe"),
+        (set(), None, None, stubs["share"]),
+    ]
+    for present, option, env, expected in cases:
+        for i, (name, path) in enumerate(sorted(stubs.items())):
+            if os.path.exists(path):
+                os.remove(path)
+            if name in present:
+                make_stub(path, size=20000 + 512 * i)
+        patch = os.path.join(work, "patch.exe")
+        extra = ["--stub", option] if option else []
+        code, out, err = Tool(copy, "").run("build", src, "-o", patch, "-q", *extra,
+                                            env={"VORNPATCH_STUB": env})
+        case = "stubs %s, --stub %s, VORNPATCH_STUB %r" % (sorted(present), option, env)
+        if expected in stubs:
+            check(code == OK and not out, "%s: exit %d, output %r%s" % (case, code, out, err))
+            with open(patch, "rb") as f, open(stubs[expected], "rb") as stub:
+                check(f.read().startswith(stub.read()), "%s: the patch does not begin with "
+                      "the %s stub" % (case, expected))
+            os.remove(patch)
+        else:
+            check(code == FAILURE and expected in err, "%s: exit %d, says %r" % (case, code, err))
+            check(not os.path.exists(patch), "%s: a failed build left its output" % case)
+
+    # The summary for pipelines: valid JSON whatever bytes the output's name holds, and the
+    # figures of the files written.
+    make_stub(stubs["option"])
+    odd = os.path.join(work, os.fsdecode(b'pa"tch\xff\x01.exe'))
+    out, _ = tool.ok("build", src, "-o", odd, "--stub", stubs["option"], "--json")
+    summary = json.loads(out)
+    figures = {"output": os.fsencode(odd).decode("latin-1"), "members": len(files) + 1,
+               "stub_bytes": os.path.getsize(stubs["option"]), "patch_bytes": os.path.getsize(odd)}
+    check(all(summary[k] == v for k, v in figures.items()) and
+          summary["payload_bytes"] == summary["patch_bytes"] - summary["stub_bytes"],
+          "the summary %r does not match %r" % (summary, figures))
+
+    # The tool in its build folder falls back to the configured patcher.
+    if not args.tree_stub:
+        return
+    code, out, err = tool.run("build", src, "-o", patch, "--json", env={"VORNPATCH_STUB": None})
+    if os.path.exists(args.tree_stub):
+        check(code == OK and json.loads(out)["stub"] == args.tree_stub,
+              "the configured patcher is not used: exit %d, %r%s" % (code, out, err))
+    else:
+        check(code == FAILURE and args.tree_stub in err,
+              "the configured patcher is not among the places looked at: %r" % err)
+
+
 def load_reference(args, name):
     sys.path.insert(0, args.reference)
     try:
@@ -589,6 +659,7 @@ GROUPS = {
     "limits": test_limits,
     "progress": test_progress,
     "coders": test_coders,
+    "stubs": test_stubs,
 }
 
 
@@ -597,6 +668,7 @@ def main():
     parser.add_argument("--tool", required=True)
     parser.add_argument("--runner", default="")
     parser.add_argument("--reference", default="", help="folder of the Python reference codecs")
+    parser.add_argument("--tree-stub", default="", help="the patcher the tool was configured with")
     parser.add_argument("--group", action="append", choices=sorted(GROUPS), required=True)
     args = parser.parse_args()
     tool = Tool(args.tool, args.runner)
