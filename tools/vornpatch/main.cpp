@@ -15,8 +15,8 @@ namespace {
 void PrintTopHelp(FILE* out) {
   std::fprintf(out,
                "Usage: vornpatch COMMAND [ARGS...]\n"
-               "       vornpatch COMMAND --help\n"
-               "       vornpatch --version\n"
+               "  or:  vornpatch COMMAND --help\n"
+               "  or:  vornpatch --version\n"
                "\n"
                "Commands:\n");
   for (const Command& command : Commands()) {
