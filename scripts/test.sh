@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test of the project: the native suite, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the Windows suite under Wine, the fuzz corpora with short fuzzing
-# runs, and the end-to-end suite of the patcher under Wine. Installs what is missing first.
+# UndefinedBehaviorSanitizer, the Windows suite under Wine, the Debian package, the fuzz corpora
+# with short fuzzing runs, and the end-to-end suite of the patcher under Wine. Installs what is
+# missing first.
 # Exits non-zero when any of them fails. Usage: scripts/test.sh [--no-install] [--quick]
 set -uo pipefail
 
@@ -13,7 +14,7 @@ for arg in "$@"; do
   case "$arg" in
     --no-install) install=0 ;;
     --quick) quick=1 ;;
-    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -79,6 +80,11 @@ windows_x86_64() {
     run_ctest build/win-x86_64
 }
 
+# The package needs both builds: the tool and the 32-bit patcher it carries.
+package() {
+  bash tests/package/check.sh
+}
+
 fuzz() {
   if [ "$quick" = 1 ]; then FUZZ_SECONDS=2 bash scripts/fuzz.sh; else bash scripts/fuzz.sh; fi
 }
@@ -91,6 +97,7 @@ suite native native
 suite sanitized sanitized
 suite windows-i686 windows_i686
 if [ "$VORN_WIN_ARCH" = x86_64 ]; then suite windows-x86_64 windows_x86_64; fi
+suite package package
 if [ -f scripts/fuzz.sh ]; then suite fuzz fuzz; fi
 if [ -f tests/e2e/run.sh ]; then suite end-to-end end_to_end; fi
 
