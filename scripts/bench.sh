@@ -1,5 +1,5 @@
 #!/bin/bash
-# Reruns every benchmark and writes bench/RESULTS.md.
+# Reruns every benchmark and writes bench/RESULTS.md with its charts (bench/*.png).
 # Usage: scripts/bench.sh [--big] [--no-e2e]
 #   --big     also builds and extracts a 1 GiB tree for the memory target (slow)
 #   --no-e2e  only the Google Benchmark suite
@@ -23,5 +23,8 @@ build-bench/bench/vorn_bench --benchmark_repetitions=3 --benchmark_report_aggreg
   --benchmark_out=build-bench/bench.json --benchmark_out_format=json
 : >build-bench/e2e.tsv
 [ -z "$e2e" ] || scripts/bench-e2e.sh build-bench/tools/vornpatch/vornpatch build-bench/e2e.tsv $big
-python3 scripts/bench_report.py build-bench/bench.json build-bench/e2e.tsv build/bench-corpus/MANIFEST \
+# Debian's interpreter, which sees Debian's python3-matplotlib for the charts.
+python=python3
+[ -x /usr/bin/python3 ] && python=/usr/bin/python3
+"$python" scripts/bench_report.py build-bench/bench.json build-bench/e2e.tsv build/bench-corpus/MANIFEST \
   "scripts/bench.sh $*" bench/RESULTS.md

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Turns the benchmark output (Google Benchmark JSON, end-to-end TSV) into bench/RESULTS.md:
-the machine, the command, the tables and every target with its figure."""
+the machine, the command, the tables and every target with its figure; then draws the tables as
+charts beside it (scripts/bench_charts.py)."""
 import json
+import os
 import sys
+
+import bench_charts
 
 bench_json, e2e_tsv, corpus_manifest, command, out_path = sys.argv[1:6]
 
@@ -154,3 +158,7 @@ if e2e:
 with open(out_path, "w") as f:
     f.write("\n".join(lines) + "\n")
 print("\n".join(lines[-20:]))
+try:
+    print("charts: " + " ".join(bench_charts.draw("\n".join(lines), os.path.dirname(out_path) or ".")))
+except ImportError:
+    sys.exit("bench_report: no charts: Debian's python3-matplotlib is missing (scripts/install-deps.sh)")
