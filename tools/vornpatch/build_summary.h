@@ -19,9 +19,7 @@ struct BuildFigures {
   u64 milliseconds = 0;
 };
 
-// The options that choose the summary, for the build's option table and help.
-#define VORNPATCH_SUMMARY_OPTIONS \
-  {"quiet", 'q', false}, { "json", 0, false }
+// The --quiet and --json lines of the build's help.
 extern const char kSummaryHelp[];
 
 // Prints the summary that args ask for.
