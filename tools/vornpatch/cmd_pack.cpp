@@ -41,7 +41,7 @@ VORNPATCH_COMMAND(
     "Stores every file below DIR in a pack. Member names are the paths relative\n"
     "to DIR, upper-cased, with '\\' between components, in the pack directory's\n"
     "order; the same tree always gives the same bytes. Empty folders are not\n"
-    "stored. Files must be below 2 GiB, and so must the pack.\n"
+    "stored. Files must be below 4 GiB, and so must the pack.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE   the pack to write (written to FILE.partial, then renamed)\n",

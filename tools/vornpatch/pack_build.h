@@ -26,7 +26,7 @@ struct SourceSet {
 };
 
 // Adds one file under the member name `member` (normalised here). Reports and returns
-// kExitFailure on a file that cannot be opened, is 2 GiB or larger, or is the output.
+// kExitFailure on a file that cannot be opened, is 4 GiB or larger, or is the output.
 int AddSourceFile(SourceSet* set, const std::string& diskPath, const std::string& member);
 
 // Adds every file below `diskRoot`, named `memberPrefix` + its relative path. Empty folders
