@@ -1,4 +1,4 @@
-// vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast]
+// vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast] [...]
 #include <cstring>
 
 #include "archive/payload_scan.h"
@@ -11,15 +11,14 @@
 #include "output.h"
 #include "pack_build.h"
 #include "progress.h"
+#include "source_check.h"
 #include "tree.h"
 
 namespace {
 
-const OptionSpec kOptions[] = {{"output", 'o', true},
-                               {"stub", 0, true},
-                               {"method", 0, true},
-                               {"fast", 0, false},
-                               {nullptr, 0, false}};
+const OptionSpec kOptions[] = {
+    {"output", 'o', true},      {"stub", 0, true},     {"method", 0, true}, {"fast", 0, false},
+    {"follow-links", 0, false}, {"codepage", 0, true}, {nullptr, 0, false}};
 
 // The patcher finds its payload by this block size, so patches always use it.
 constexpr u32 kPatchBlockSize = kPayloadBlockSize;
@@ -81,6 +80,8 @@ int RunBuild(const Args& args) {
     return UsageError("build", "the output file (-o FILE) is missing");
   Coding coding;
   if (int status = ChooseCoding("build", args, &coding)) return status;
+  SourceSet set;
+  if (int status = ReadSourceOptions("build", args, &set)) return status;
   const std::string output = outputName;
 
   // The stub: opened once, refused when it is the output or already holds a payload.
@@ -124,7 +125,7 @@ int RunBuild(const Args& args) {
   // The sources: Patch.ini and the tree under Files, as PATCH.INI and FILES\...
   std::string ini, files;
   if (int status = FindSourceParts(source, &ini, &files)) return status;
-  SourceSet set;
+  if (int status = CheckSourceEntry(files, true, set.followLinks)) return status;
   set.outputName = output;
   if (outputExists) set.output = &existing;
   if (int status = AddSourceFile(&set, ini, "PATCH.INI")) return status;
@@ -188,7 +189,9 @@ int RunBuild(const Args& args) {
 
 std::string HelpText() {
   return std::string(
-             "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast]\n"
+             "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] "
+             "[--fast]\n"
+             "                       [--follow-links] [--codepage N]\n"
              "\n"
              "Builds a patch: the patcher executable (the stub) followed by its payload, an\n"
              "LZSS container with blocks of 32768 bytes holding a pack with the members\n"
@@ -201,7 +204,8 @@ std::string HelpText() {
              "  -o, --output FILE   the patch to write (required)\n"
              "  --stub FILE         the patcher executable to put in front of the payload;\n"
              "                      default: ") +
-         kDefaultStubName + " in the folder that holds vornpatch\n" + kCodingHelp;
+         kDefaultStubName + " in the folder that holds vornpatch\n" + kCodingHelp +
+         SourceOptionsHelp();
 }
 
 const std::string kHelp = HelpText();

@@ -7,7 +7,8 @@
 
 namespace {
 
-const OptionSpec kOptions[] = {{"output", 'o', true}, {nullptr, 0, false}};
+const OptionSpec kOptions[] = {
+    {"output", 'o', true}, {"follow-links", 0, false}, {"codepage", 0, true}, {nullptr, 0, false}};
 
 int RunPack(const Args& args) {
   const std::string& source = args.positional[0];
@@ -17,6 +18,7 @@ int RunPack(const Args& args) {
 
   FileIdentity existing;
   SourceSet set;
+  if (int status = ReadSourceOptions("pack", args, &set)) return status;
   set.outputName = outputName;
   if (IdentifyPath(outputName, &existing)) set.output = &existing;
   if (int status = AddSourceTree(&set, source, std::string())) return status;
@@ -32,17 +34,21 @@ int RunPack(const Args& args) {
   return output.Commit();
 }
 
+const std::string kHelp =
+    std::string(
+        "Usage: vornpatch pack DIR -o FILE.pak [--follow-links] [--codepage N]\n"
+        "\n"
+        "Stores every file below DIR in a pack. Member names are the paths relative\n"
+        "to DIR, upper-cased, with '\\' between components, in the pack directory's\n"
+        "order; the same tree always gives the same bytes. Empty folders are not\n"
+        "stored; only files and folders are (no pipes, devices or, unless followed,\n"
+        "links). Files must be below 4 GiB, and so must the pack.\n"
+        "\n"
+        "Options:\n"
+        "  -o, --output FILE   the pack to write (written to FILE.partial, then renamed)\n") +
+    SourceOptionsHelp();
+
 }  // namespace
 
-VORNPATCH_COMMAND(
-    pack, "store a folder tree in a pack file",
-    "Usage: vornpatch pack DIR -o FILE.pak\n"
-    "\n"
-    "Stores every file below DIR in a pack. Member names are the paths relative\n"
-    "to DIR, upper-cased, with '\\' between components, in the pack directory's\n"
-    "order; the same tree always gives the same bytes. Empty folders are not\n"
-    "stored. Files must be below 4 GiB, and so must the pack.\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output FILE   the pack to write (written to FILE.partial, then renamed)\n",
-    kOptions, 1, 1, RunPack);
+VORNPATCH_COMMAND(pack, "store a folder tree in a pack file", kHelp.c_str(), kOptions, 1, 1,
+                  RunPack);

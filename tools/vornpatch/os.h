@@ -32,6 +32,13 @@ struct FileIdentity {
 };
 bool IdentifyFile(CFile* diskFile, FileIdentity* identity);
 
+// What a path names. Windows knows no pipes, sockets or devices in its folders; its links are
+// reparse points (symbolic links and junctions).
+enum class PathKind { kMissing, kFile, kFolder, kLink, kPipe, kSocket, kDevice };
+// The kind of `path`, of the link itself or (follow) of what it leads to; with follow, also the
+// identity of a file or folder, so that a walk can tell a folder it is already inside.
+PathKind InspectPath(const std::string& path, bool follow, FileIdentity* identity);
+
 // The folder that holds the running tool, with a trailing separator; "" when unknown.
 std::string ExecutableDirectory();
 
