@@ -10,6 +10,7 @@
 #include "os.h"
 #include "output.h"
 #include "pack_build.h"
+#include "patch_ini_check.h"
 #include "progress.h"
 #include "source_check.h"
 #include "tree.h"
@@ -17,8 +18,15 @@
 namespace {
 
 const OptionSpec kOptions[] = {
-    {"output", 'o', true},      {"stub", 0, true},     {"method", 0, true}, {"fast", 0, false},
-    {"follow-links", 0, false}, {"codepage", 0, true}, {nullptr, 0, false}};
+    {"output", 'o', true},
+    {"stub", 0, true},
+    {"method", 0, true},
+    {"fast", 0, false},
+    {"follow-links", 0, false},
+    {"codepage", 0, true},
+    {"allow-missing-keys", 0, false},
+    {nullptr, 0, false},
+};
 
 // The patcher finds its payload by this block size, so patches always use it.
 constexpr u32 kPatchBlockSize = kPayloadBlockSize;
@@ -129,6 +137,7 @@ int RunBuild(const Args& args) {
   set.outputName = output;
   if (outputExists) set.output = &existing;
   if (int status = AddSourceFile(&set, ini, "PATCH.INI")) return status;
+  if (int status = CheckPatchIni(ini, args.Has("allow-missing-keys"))) return status;
   const size_t before = set.files.size();
   if (int status = AddSourceTree(&set, files, "FILES\\")) return status;
   if (set.files.size() == before) Warn(files, "holds no files: the patch installs nothing");
@@ -191,21 +200,22 @@ std::string HelpText() {
   return std::string(
              "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] "
              "[--fast]\n"
-             "                       [--follow-links] [--codepage N]\n"
+             "                       [--follow-links] [--codepage N] [--allow-missing-keys]\n"
              "\n"
              "Builds a patch: the patcher executable (the stub) followed by its payload, an\n"
              "LZSS container with blocks of 32768 bytes holding a pack with the members\n"
              "PATCH.INI (from SRC/Patch.ini) and FILES\\... (the tree SRC/Files, names\n"
              "upper-cased). The same inputs always give the same bytes. The result is\n"
              "written to PATCH.exe.partial and renamed when complete; the stub and the\n"
-             "source files are never overwritten.\n"
+             "source files are never overwritten. Patch.ini must hold the texts and\n"
+             "settings that the patcher looks up in its section [str].\n"
              "\n"
              "Options:\n"
              "  -o, --output FILE   the patch to write (required)\n"
              "  --stub FILE         the patcher executable to put in front of the payload;\n"
              "                      default: ") +
          kDefaultStubName + " in the folder that holds vornpatch\n" + kCodingHelp +
-         SourceOptionsHelp();
+         SourceOptionsHelp() + kAllowMissingKeysHelp;
 }
 
 const std::string kHelp = HelpText();

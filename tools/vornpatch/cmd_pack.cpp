@@ -8,7 +8,11 @@
 namespace {
 
 const OptionSpec kOptions[] = {
-    {"output", 'o', true}, {"follow-links", 0, false}, {"codepage", 0, true}, {nullptr, 0, false}};
+    {"output", 'o', true},
+    {"follow-links", 0, false},
+    {"codepage", 0, true},
+    {nullptr, 0, false},
+};
 
 int RunPack(const Args& args) {
   const std::string& source = args.positional[0];
