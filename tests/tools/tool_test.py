@@ -36,11 +36,11 @@ class Tool:
     def __init__(self, path, runner):
         self.command = ([runner] if runner else []) + [path]
 
-    def run(self, *args, env=None, stdin=None):
+    def run(self, *args, env=None, stdin=None, timeout=600):
         merged = dict(os.environ)
         merged.update(env or {})
         result = subprocess.run(self.command + [str(a) for a in args], capture_output=True,
-                                env=merged, stdin=stdin, timeout=600)
+                                env=merged, stdin=stdin, timeout=timeout)
         return result.returncode, result.stdout.decode("latin-1"), result.stderr.decode("latin-1")
 
     def ok(self, *args):
@@ -62,6 +62,12 @@ def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
+
+
+# Every key that build requires, as the patcher looks them up.
+PATCH_INI = b"[str]\r\nver=10001\r\nlang=English\r\n" + b"".join(
+    b"%s=text of %s\r\n" % (k, k) for k in b"title welcome vornrun notvorn noneed wronglang copy "
+                                         b"errcopy errnotcomplete done".split())
 
 
 def make_tree(root, odd_names, reverse=False, seed=7):
@@ -87,14 +93,13 @@ def make_tree(root, odd_names, reverse=False, seed=7):
         files.update({
             "odd/sp ace & amp;semi,comma'quote.txt": b"odd",
             "odd/tilde~hash#percent%at@.bin": bytes([0xFF, 0x00, 0x80]) * 7,
-            "odd/caf\u00e9.txt": "caf\u00e9".encode("utf-8"),
             "odd/[brackets]{braces}.dat": b"[]{}",
         })
     items = sorted(files.items(), reverse=reverse)
     for name, data in items:
         write(os.path.join(root, "Files", *name.split("/")), data)
     os.makedirs(os.path.join(root, "Files", "empty_folder"), exist_ok=True)
-    write(os.path.join(root, "Patch.ini"), b"[str]\r\nversion=00010002\r\n")
+    write(os.path.join(root, "Patch.ini"), PATCH_INI)
     return files
 
 
@@ -429,6 +434,102 @@ def test_large(tool, work, args):
             check(f.read(1) == bytes([(at >> 24) ^ 0x5A]), "the byte at %d differs" % at)
 
 
+def hostile_rows():
+    """(what, change to a fresh source tree, build options, exit code, message fragment)."""
+    def fifo(src):
+        os.mkfifo(os.path.join(src, "Files", "data", "pipe"))
+
+    def link(target, name="data/link"):
+        return lambda src: os.symlink(target, os.path.join(src, "Files", *name.split("/")))
+
+    def touch(*names):
+        return lambda src: [write(os.path.join(src, "Files", n), b"x") for n in names]
+
+    def ini(data):
+        return lambda src: write(os.path.join(src, "Patch.ini"), data)
+
+    def relink(name):
+        def change(src):
+            moved = os.path.join(os.path.dirname(src), "moved-" + name)
+            os.rename(os.path.join(src, name), moved)
+            os.symlink(moved, os.path.join(src, name))
+        return change
+
+    no_done = PATCH_INI.replace(b"done=", b"dne=")
+    return [
+        ("a named pipe", fifo, [], FAILURE, "named pipe"),
+        ("a link to a file outside", link("/etc/hostname"), [], FAILURE, "symbolic link"),
+        ("a link to a folder outside", link("/usr/share"), [], FAILURE, "symbolic link"),
+        ("Patch.ini as a link", relink("Patch.ini"), [], FAILURE, "symbolic link"),
+        ("Files as a link", relink("Files"), [], FAILURE, "symbolic link"),
+        ("a followed link", link("/etc/hostname"), ["--follow-links"], OK, None),
+        ("a followed loop", link("../..", "data/deep/up"), ["--follow-links"], FAILURE,
+         "deep/up: leads back to"),
+        ("a followed dangling link", link("/no/such/file"), ["--follow-links"], FAILURE, "nowhere"),
+        ("a backslash in a name", touch("back\\slash.txt"), [], FAILURE, "separator"),
+        ("a non-ASCII name", touch("\u00dcn\u00efc\u00f6d\u00e9.txt"), [], FAILURE, "--codepage"),
+        ("a name code page 1252 lacks", touch("\u65e5\u672c.dat"), ["--codepage", "1252"], FAILURE,
+         "lacks"),
+        ("names a Windows folder takes for one", touch("\u00e9.txt", "\u00c9.TXT"),
+         ["--codepage", "1252"], FAILURE, "Windows folder"),
+        ("a two-byte character with a '\\' byte", touch("\u8868.txt"), ["--codepage", "932"],
+         FAILURE, "separator"),
+        ("a two-byte character with a letter byte", touch("\u4e0d.txt"), ["--codepage", "932"],
+         FAILURE, "upper-cases"),
+        ("an unknown code page", None, ["--codepage", "99999"], USAGE, "code page"),
+        ("an empty Patch.ini", ini(b""), [], FAILURE, "no section [str]"),
+        ("a binary Patch.ini", ini(bytes(range(256)) * 8), [], FAILURE, "NUL bytes"),
+        ("a Patch.ini with a byte-order mark", ini(b"\xef\xbb\xbf" + PATCH_INI), [], FAILURE,
+         "byte-order mark"),
+        ("a Patch.ini without done", ini(no_done), [], FAILURE, "looks up: done"),
+        ("the same, allowed", ini(no_done), ["--allow-missing-keys"], OK, "looks up: done"),
+        ("a version without digits", ini(PATCH_INI.replace(b"ver=10001", b"ver=v1.01")), [],
+         FAILURE, "hexadecimal"),
+    ]
+
+
+def test_hostile(tool, work, args):
+    """build refuses hostile and careless source trees with the path and the reason, within
+    seconds, and leaves no output behind."""
+    stub = os.path.join(work, "stub.exe")
+    make_stub(stub)
+    for i, (what, change, options, code, fragment) in enumerate(hostile_rows()):
+        src = os.path.join(work, "case%d" % i, "src")
+        make_tree(src, odd_names=False)
+        if change:
+            change(src)
+        out = os.path.join(work, "case%d" % i, "p.exe")
+        got, _, err = tool.run("build", src, "-o", out, "--stub", stub, *options, timeout=60)
+        check(got == code, "%s: exit %d, expected %d\n%s" % (what, got, code, err))
+        check(fragment is None or fragment in err, "%s is reported as %r" % (what, err))
+        check(os.path.exists(out) == (code == OK) and not os.path.exists(out + ".partial"),
+              "%s: the output is %s" % (what, "missing" if code == OK else "left behind"))
+
+
+def test_codepage(tool, work, args):
+    """Names converted into a code page by build come back through list and extract with the
+    same code page, and as the code page's bytes without it."""
+    stub = os.path.join(work, "stub.exe")
+    make_stub(stub)
+    for page, name, shown in ((1252, "Dossier \u00e9t\u00e9/\u00dcn\u00efc\u00f6d\u00e9.txt",
+                               "DOSSIER \u00e9T\u00e9\\\u00dcN\u00efC\u00f6D\u00e9.TXT"),
+                              (932, "\u65e5\u672c/\u8aac\u660e.dat", "\u65e5\u672c\\\u8aac\u660e.DAT")):
+        src = os.path.join(work, "src%d" % page)
+        make_tree(src, odd_names=False)
+        write(os.path.join(src, "Files", *name.split("/")), b"converted")
+        patch = os.path.join(work, "p%d.exe" % page)
+        tool.ok("build", src, "-o", patch, "--stub", stub, "--codepage", page)
+        out, _ = tool.ok("list", "-n", "--codepage", page, patch)
+        check(host_name("FILES\\" + shown) in out.splitlines(), "%d: list shows %r" % (page, out))
+        out, _ = tool.ok("list", "-n", patch)
+        stored = "FILES\\" + shown.encode("cp%d" % page).decode("latin-1")
+        check(stored in out.splitlines(), "%d: list without the code page shows %r" % (page, out))
+        dest = os.path.join(work, "out%d" % page)
+        tool.ok("extract", "--codepage", page, patch, "-C", dest)
+        with open(os.path.join(dest, "FILES", *shown.split("\\")), "rb") as f:
+            check(f.read() == b"converted", "%d: the extracted file differs" % page)
+
+
 def test_progress(tool, work, args):
     """The progress bar appears on a terminal and never in redirected output."""
     src = os.path.join(work, "src")
@@ -625,6 +726,8 @@ GROUPS = {
     "corruption": test_corruption,
     "refusals": test_build_refusals,
     "limits": test_limits,
+    "hostile": test_hostile,
+    "codepage": test_codepage,
     "large": test_large,
     "progress": test_progress,
     "coders": test_coders,
