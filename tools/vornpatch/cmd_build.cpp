@@ -215,7 +215,7 @@ std::string HelpText() {
              "  --stub FILE         the patcher executable to put in front of the payload;\n"
              "                      default: ") +
          kDefaultStubName + " in the folder that holds vornpatch\n" + kCodingHelp +
-         SourceOptionsHelp() + kAllowMissingKeysHelp;
+         SOURCE_OPTIONS_HELP + kAllowMissingKeysHelp;
 }
 
 const std::string kHelp = HelpText();

@@ -129,23 +129,19 @@ int RunExtract(const Args& args) {
   return status;
 }
 
-const std::string kHelp =
-    std::string(
-        "Usage: vornpatch extract TARGET -C DIR [--codepage N]\n"
-        "\n"
-        "Recreates the tree inside TARGET (a patch executable, an LZSS container\n"
-        "holding a pack, a pack, or another kind named by 'vornpatch --help') below\n"
-        "DIR, which is created when missing. Names are written as stored (packs store\n"
-        "them upper-cased). Nothing is written outside DIR: a target holding a name\n"
-        "with a '.' or '..' component, an empty component, a drive colon, a leading\n"
-        "separator or a control character is refused before any file is written.\n"
-        "Existing files of the same names are overwritten.\n"
-        "\n"
-        "Options:\n"
-        "  -C, --directory DIR the folder to extract into (required)\n") +
-    kNameCodingHelp;
-
 }  // namespace
 
-VORNPATCH_COMMAND(extract, "recreate the files inside a target in a folder", kHelp.c_str(),
+VORNPATCH_COMMAND(extract, "recreate the files inside a target in a folder",
+                  "Usage: vornpatch extract TARGET -C DIR [--codepage N]\n"
+                  "\n"
+                  "Recreates the tree inside TARGET (a patch executable, an LZSS container\n"
+                  "holding a pack, a pack, or another kind named by 'vornpatch --help') below\n"
+                  "DIR, which is created when missing. Names are written as stored (packs store\n"
+                  "them upper-cased). Nothing is written outside DIR: a target holding a name\n"
+                  "with a '.' or '..' component, an empty component, a drive colon, a leading\n"
+                  "separator or a control character is refused before any file is written.\n"
+                  "Existing files of the same names are overwritten.\n"
+                  "\n"
+                  "Options:\n" CODEPAGE_HELP
+                  "  -C, --directory DIR   the folder to extract into (required)\n",
                   kOptions, 1, 1, RunExtract);

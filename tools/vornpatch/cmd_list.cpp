@@ -60,20 +60,16 @@ int RunList(const Args& args) {
   return status;
 }
 
-const std::string kHelp =
-    std::string(
-        "Usage: vornpatch list [-n] [--codepage N] TARGET\n"
-        "\n"
-        "Lists the files inside TARGET with their sizes, in the order the directory\n"
-        "holds them, and a total line. TARGET is a patch executable (its payload is\n"
-        "found the way the patcher finds it), a bare LZSS container holding a pack,\n"
-        "or a pack.\n"
-        "\n"
-        "Options:\n"
-        "  -n, --names         print the names only, one a line, without the total\n") +
-    kNameCodingHelp;
-
 }  // namespace
 
-VORNPATCH_COMMAND(list, "list the files inside a patch, LZSS container or pack", kHelp.c_str(),
+VORNPATCH_COMMAND(list, "list the files inside a patch, LZSS container or pack",
+                  "Usage: vornpatch list [-n] [--codepage N] TARGET\n"
+                  "\n"
+                  "Lists the files inside TARGET with their sizes, in the order the directory\n"
+                  "holds them, and a total line. TARGET is a patch executable (its payload is\n"
+                  "found the way the patcher finds it), a bare LZSS container holding a pack,\n"
+                  "or a pack.\n"
+                  "\n"
+                  "Options:\n" CODEPAGE_HELP
+                  "  -n, --names   print the names only, one a line, without the total\n",
                   kOptions, 1, 1, RunList);

@@ -38,21 +38,18 @@ int RunPack(const Args& args) {
   return output.Commit();
 }
 
-const std::string kHelp =
-    std::string(
-        "Usage: vornpatch pack DIR -o FILE.pak [--follow-links] [--codepage N]\n"
-        "\n"
-        "Stores every file below DIR in a pack. Member names are the paths relative\n"
-        "to DIR, upper-cased, with '\\' between components, in the pack directory's\n"
-        "order; the same tree always gives the same bytes. Empty folders are not\n"
-        "stored; only files and folders are (no pipes, devices or, unless followed,\n"
-        "links). Files must be below 4 GiB, and so must the pack.\n"
-        "\n"
-        "Options:\n"
-        "  -o, --output FILE   the pack to write (written to FILE.partial, then renamed)\n") +
-    SourceOptionsHelp();
-
 }  // namespace
 
-VORNPATCH_COMMAND(pack, "store a folder tree in a pack file", kHelp.c_str(), kOptions, 1, 1,
-                  RunPack);
+VORNPATCH_COMMAND(
+    pack, "store a folder tree in a pack file",
+    "Usage: vornpatch pack DIR -o FILE.pak [--follow-links] [--codepage N]\n"
+    "\n"
+    "Stores every file below DIR in a pack. Member names are the paths relative\n"
+    "to DIR, upper-cased, with '\\' between components, in the pack directory's\n"
+    "order; the same tree always gives the same bytes. Empty folders are not\n"
+    "stored; only files and folders are (no pipes, devices or, unless followed,\n"
+    "links). Files must be below 4 GiB, and so must the pack.\n"
+    "\n"
+    "Options:\n" SOURCE_OPTIONS_HELP
+    "  -o, --output FILE   the pack to write (written to FILE.partial, then renamed)\n",
+    kOptions, 1, 1, RunPack);

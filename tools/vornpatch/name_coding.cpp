@@ -3,12 +3,6 @@
 #include "codepage.h"
 #include "messages.h"
 
-const char kNameCodingHelp[] =
-    "  --codepage N        member names are in Windows code page N (1252 Western, 1250, 1251\n"
-    "                      Cyrillic, 932 Japanese, 936 Chinese, ...), converted from and to\n"
-    "                      this system's names; without it they stay bytes, and build and\n"
-    "                      pack refuse names that are not ASCII\n";
-
 namespace {
 
 bool IsAscii(const std::string& text) {

@@ -13,8 +13,12 @@ struct NameCoding {
   u32 codePage = 0;  // 0: ASCII names only
 };
 
-// The --codepage option's line for a command's help.
-extern const char kNameCodingHelp[];
+// The --codepage option's lines for a command's help (a literal, to join the help's literals).
+#define CODEPAGE_HELP                                                                         \
+  "  --codepage N        member names are in Windows code page N (1252 Western, 1250, 1251\n" \
+  "                      Cyrillic, 932 Japanese, 936 Chinese, ...), converted from and to\n"  \
+  "                      this system's names; without it they stay bytes, and build and\n"    \
+  "                      pack refuse names that are not ASCII\n"
 
 // Reads --codepage; reports a usage error (returning kExitUsage) for a code page that this
 // system cannot convert to.

@@ -84,8 +84,6 @@ int RefuseWindowsCaseClashes(const SourceSet& set) {
 
 }  // namespace
 
-std::string SourceOptionsHelp() { return std::string(kFollowLinksHelp) + kNameCodingHelp; }
-
 int ReadSourceOptions(const char* command, const Args& args, SourceSet* set) {
   set->followLinks = args.Has("follow-links");
   return ChooseNameCoding(command, args, &set->names);

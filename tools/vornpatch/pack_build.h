@@ -9,6 +9,7 @@
 #include "file/file.h"
 #include "name_coding.h"
 #include "os.h"
+#include "source_check.h"
 
 class Progress;
 
@@ -31,7 +32,7 @@ struct SourceSet {
 // The options of build and pack that govern the sources (--follow-links, --codepage), and their
 // help lines. Reports a usage error and returns kExitUsage for a bad value.
 int ReadSourceOptions(const char* command, const Args& args, SourceSet* set);
-std::string SourceOptionsHelp();
+#define SOURCE_OPTIONS_HELP FOLLOW_LINKS_HELP CODEPAGE_HELP
 
 // Adds one file under the member name `member` (normalised here). Reports and returns
 // kExitFailure on anything but a file (source_check.h), a file that cannot be opened, is 4 GiB

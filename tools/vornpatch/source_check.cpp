@@ -3,9 +3,6 @@
 #include "commands.h"
 #include "messages.h"
 
-const char kFollowLinksHelp[] =
-    "  --follow-links      pack what symbolic links in the source lead to (refused otherwise)\n";
-
 namespace {
 
 const char* KindName(PathKind kind) {

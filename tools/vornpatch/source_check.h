@@ -10,7 +10,8 @@
 #include "os.h"
 
 // The --follow-links option's line for a command's help.
-extern const char kFollowLinksHelp[];
+#define FOLLOW_LINKS_HELP \
+  "  --follow-links      pack what symbolic links in the source lead to (refused otherwise)\n"
 
 // Reports and returns kExitFailure unless `path` is a file (or, with `folder`, a folder), with
 // links refused or (follow) followed. `identity` receives what it names when following.
