@@ -465,6 +465,7 @@ def hostile_rows():
         ("a followed link", link("/etc/hostname"), ["--follow-links"], OK, None),
         ("a followed loop", link("../..", "data/deep/up"), ["--follow-links"], FAILURE,
          "deep/up: leads back to"),
+        ("a followed link to itself", link("link"), ["--follow-links"], FAILURE, "loop of links"),
         ("a followed dangling link", link("/no/such/file"), ["--follow-links"], FAILURE, "nowhere"),
         ("a backslash in a name", touch("back\\slash.txt"), [], FAILURE, "separator"),
         ("a non-ASCII name", touch("\u00dcn\u00efc\u00f6d\u00e9.txt"), [], FAILURE, "--codepage"),

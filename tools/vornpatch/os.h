@@ -34,7 +34,8 @@ bool IdentifyFile(CFile* diskFile, FileIdentity* identity);
 
 // What a path names. Windows knows no pipes, sockets or devices in its folders; its links are
 // reparse points (symbolic links and junctions).
-enum class PathKind { kMissing, kFile, kFolder, kLink, kPipe, kSocket, kDevice };
+// kLinkLoop: followed links that lead round to one another and so never to a file or folder.
+enum class PathKind { kMissing, kFile, kFolder, kLink, kLinkLoop, kPipe, kSocket, kDevice };
 // The kind of `path`, of the link itself or (follow) of what it leads to; with follow, also the
 // identity of a file or folder, so that a walk can tell a folder it is already inside.
 PathKind InspectPath(const std::string& path, bool follow, FileIdentity* identity);

@@ -55,7 +55,7 @@ PathKind InspectPath(const std::string& path, bool follow, FileIdentity* identit
   struct stat info {};
   const std::string native = NativePath(path.c_str());
   if ((follow ? stat(native.c_str(), &info) : lstat(native.c_str(), &info)) != 0) {
-    return PathKind::kMissing;
+    return errno == ELOOP ? PathKind::kLinkLoop : PathKind::kMissing;
   }
   if (identity) {
     identity->volume = static_cast<u64>(info.st_dev);

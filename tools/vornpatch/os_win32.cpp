@@ -49,7 +49,10 @@ PathKind InspectPath(const std::string& path, bool follow, FileIdentity* identit
     // Opening resolves the links; a folder needs the backup flag to be opened at all.
     HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return PathKind::kMissing;
+    if (handle == INVALID_HANDLE_VALUE) {
+      return GetLastError() == ERROR_CANT_RESOLVE_FILENAME ? PathKind::kLinkLoop
+                                                           : PathKind::kMissing;
+    }
     BY_HANDLE_FILE_INFORMATION info;
     const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
     CloseHandle(handle);

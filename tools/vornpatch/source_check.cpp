@@ -31,6 +31,9 @@ int CheckSourceEntry(const std::string& path, bool folder, bool follow, FileIden
   }
   if (follow) kind = InspectPath(path, true, identity);
   if (kind == PathKind::kMissing) return ReportFault(path, "leads nowhere (or cannot be read)");
+  if (kind == PathKind::kLinkLoop) {
+    return ReportFault(path, "leads round a loop of links, never to a file or folder");
+  }
   const PathKind wanted = folder ? PathKind::kFolder : PathKind::kFile;
   if (kind == wanted) return kExitOk;
   return ReportFault(path, std::string("is ") + KindName(kind) + ", not " + KindName(wanted) +
