@@ -35,8 +35,10 @@ int RunList(const Args& args) {
       delete member;
       std::string shown;
       const std::string fault = HostName(names, entry.relative, &shown);
-      if (!fault.empty())
+      if (!fault.empty()) {
         Warn(path, "member " + entry.relative + " is shown as stored: it " + fault);
+        shown = entry.relative;
+      }
       if (namesOnly) {
         std::printf("%s\n", shown.c_str());
       } else {
