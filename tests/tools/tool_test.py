@@ -505,6 +505,11 @@ def test_hostile(tool, work, args):
         check(fragment is None or fragment in err, "%s is reported as %r" % (what, err))
         check(os.path.exists(out) == (code == OK) and not os.path.exists(out + ".partial"),
               "%s: the output is %s" % (what, "missing" if code == OK else "left behind"))
+    # A pipe opened without waiting for a writer once compressed as an empty file.
+    os.mkfifo(os.path.join(work, "pipe"))
+    out = os.path.join(work, "pipe.lz")
+    err = tool.fails(FAILURE, "lzss", "compress", os.path.join(work, "pipe"), out)
+    check("named pipe" in err and not os.path.exists(out), "a pipe is compressed: %r" % err)
 
 
 def test_codepage(tool, work, args):

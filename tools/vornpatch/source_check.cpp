@@ -40,6 +40,13 @@ int CheckSourceEntry(const std::string& path, bool folder, bool follow, FileIden
                                ": only files and folders are packed");
 }
 
+int RefuseSpecialFile(const std::string& path) {
+  const PathKind kind = InspectPath(path, true, nullptr);
+  if (kind != PathKind::kPipe && kind != PathKind::kSocket && kind != PathKind::kDevice)
+    return kExitOk;
+  return ReportFault(path, std::string("is ") + KindName(kind) + ", not a file");
+}
+
 FolderTrail::FolderTrail(const std::string& root, const FileIdentity& rootIdentity)
     : levels_{{std::string(), root, rootIdentity}} {}
 

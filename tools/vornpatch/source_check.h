@@ -18,6 +18,10 @@
 int CheckSourceEntry(const std::string& path, bool folder, bool follow,
                      FileIdentity* identity = nullptr);
 
+// Reports and returns kExitFailure when `path` leads to a named pipe, socket or device: such a
+// file has no size, so it would be read as empty (and a pipe's open would wait for a writer).
+int RefuseSpecialFile(const std::string& path);
+
 // The folders a depth-first walk is inside, to catch a followed link that leads back to one.
 class FolderTrail {
  public:
