@@ -10,7 +10,9 @@ static_assert(sizeof(u32) == 4, "table entries are 32-bit");
 
 namespace {
 
-constexpr u32 kMoveEverything = 0x7FFFFFFFu;
+// MoveData cuts the count to the end of the file; a count of 2 GiB - 1 would leave the rest
+// of a larger container unmoved.
+constexpr u32 kMoveEverything = 0xFFFFFFFFu;
 constexpr u32 kMoveChunk = 0x8000u;
 
 u32 LoadLe32(const u8* p) {
@@ -148,7 +150,8 @@ ErrorCode CLzssFile::Seek(i32 distance, u16 origin) {
   if (!isOpen) return ERR_INVALIDFORMAT;
   switch (origin) {
     case SEEK_FROM_START:
-      position = distance > 0 ? static_cast<u32>(distance) : 0;
+      // A position, unsigned like every position: ReadAt and WriteAt reach 2 GiB and beyond.
+      position = static_cast<u32>(distance);
       break;
     case SEEK_FROM_CURRENT:
       position += static_cast<u32>(distance);

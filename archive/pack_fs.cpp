@@ -220,7 +220,12 @@ ErrorCode CPackFSFile::Write(const void*, u32, u32* done) {
 }
 
 ErrorCode CPackFSFile::Seek(i32 offset, u16 origin) {
-  i64 base = origin == SEEK_FROM_CURRENT ? position_ : origin == SEEK_FROM_END ? size_ : 0;
+  // From the start the offset is a position, unsigned, so members of 2 GiB and more are reached.
+  if (origin != SEEK_FROM_CURRENT && origin != SEEK_FROM_END) {
+    position_ = static_cast<u32>(offset);
+    return nullptr;
+  }
+  i64 base = origin == SEEK_FROM_CURRENT ? position_ : size_;
   i64 target = base + offset;
   if (target < 0 || target > 0xFFFFFFFFll) return ERR_UNKNOWN;
   position_ = static_cast<u32>(target);

@@ -117,7 +117,11 @@ ErrorCode CDiskFile::Write(const void* buffer, u32 size, u32* done) {
 }
 
 ErrorCode CDiskFile::Seek(i32 offset, u16 origin) {
-  if (g_diskOs.Seek(handle, offset, origin) != OS_SEEK_FAILED) return nullptr;
+  // From the start the distance is a position, and positions are unsigned: ReadAt and WriteAt
+  // reach 2 GiB and beyond this way.
+  const i64 distance =
+      origin == SEEK_FROM_START ? static_cast<i64>(static_cast<u32>(offset)) : offset;
+  if (g_diskOs.Seek(handle, distance, origin) != OS_SEEK_FAILED) return nullptr;
   // A seek that lands on 0xFFFFFFFF returns that value too; only an error number tells.
   return TranslateOsError(g_diskOs.LastError(), ERR_SEEKFAIL);
 }

@@ -21,7 +21,9 @@ class CDiskFile : public CFile {
 
   ErrorCode Read(void* buffer, u32 size, u32* done) override;
   ErrorCode Write(const void* buffer, u32 size, u32* done) override;
+  // Origin SEEK_FROM_START takes the offset as an unsigned position (up to 4 GiB - 1).
   ErrorCode Seek(i32 offset, u16 origin) override;
+  // 0xFFFFFFFF for a file of 4 GiB or more.
   u32 GetSize() override;
   u32 GetPosition() override;
   ErrorCode Flush() override;

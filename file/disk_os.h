@@ -66,10 +66,12 @@ struct DiskOsTable {
   // with a short count.
   bool (*Read)(OsHandle file, void* buffer, u32 size, u32* done);
   bool (*Write)(OsHandle file, const void* buffer, u32 size, u32* done);
-  // SetFilePointer without a high part; method 0 start, 1 current, 2 end. Returns the new
-  // position, or OS_SEEK_FAILED.
-  u32 (*Seek)(OsHandle file, i32 offset, u32 method);
-  // GetFileSize without a high part: the low 32 bits, 0xFFFFFFFF on failure.
+  // SetFilePointer with its high part: a 64-bit distance; method 0 start, 1 current, 2 end.
+  // Positions are 32-bit, so a seek that would land before the start or at 4 GiB or beyond
+  // fails and leaves the position. Returns the new position, or OS_SEEK_FAILED.
+  u32 (*Seek)(OsHandle file, i64 offset, u32 method);
+  // GetFileSize with its high part: the size; 0xFFFFFFFF on failure and for a file of 4 GiB or
+  // more, which a 32-bit size cannot hold (its low part would pass for a small file).
   u32 (*Size)(OsHandle file);
   bool (*Flush)(OsHandle file);
   bool (*SetEnd)(OsHandle file);  // the file ends at the current position

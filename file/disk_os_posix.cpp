@@ -199,14 +199,17 @@ OsHandle PosixOpen(const char* path, u32 access, u32, u32 creation, u32 hints) {
       lastError = OS_ERROR_INVALID_PARAMETER;
       return kInvalidOsHandle;
   }
+  // Opened without blocking, so that a named pipe without a writer cannot hold the caller up;
+  // the descriptor blocks as usual afterwards.
   int fd;
   do {
-    fd = open(native, flags, 0666);
+    fd = open(native, flags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     Fail(errno, call, native);
     return kInvalidOsHandle;
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   struct stat info;
   if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
     close(fd);
@@ -257,7 +260,7 @@ bool PosixWrite(OsHandle file, const void* buffer, u32 size, u32* done) {
 
 // Computes the target first, so that a seek that SetFilePointer would refuse (before the start,
 // or past what 32 bits can say) leaves the position where it was.
-u32 PosixSeek(OsHandle file, i32 offset, u32 method) {
+u32 PosixSeek(OsHandle file, i64 offset, u32 method) {
   int fd = ToDescriptor(file);
   off_t base = 0;
   if (method == 1) {
@@ -271,6 +274,11 @@ u32 PosixSeek(OsHandle file, i32 offset, u32 method) {
   }
   if (base < 0) {
     FailIo(errno, fd);
+    return OS_SEEK_FAILED;
+  }
+  // A distance this long never lands inside 32 bits; refused first, it cannot overflow the sum.
+  if (offset > 0xFFFFFFFFll) {
+    lastError = OS_ERROR_INVALID_PARAMETER;
     return OS_SEEK_FAILED;
   }
   i64 target = static_cast<i64>(base) + offset;
@@ -296,7 +304,8 @@ u32 PosixSize(OsHandle file) {
     FailIo(errno, ToDescriptor(file));
     return 0xFFFFFFFFu;
   }
-  return static_cast<u32>(static_cast<u64>(info.st_size) & 0xFFFFFFFFu);
+  return static_cast<u64>(info.st_size) > 0xFFFFFFFFu ? 0xFFFFFFFFu
+                                                      : static_cast<u32>(info.st_size);
 }
 
 bool PosixFlush(OsHandle file) {

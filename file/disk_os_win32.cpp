@@ -34,14 +34,27 @@ bool Win32Write(OsHandle file, const void* buffer, u32 size, u32* done) {
   return ok != FALSE;
 }
 
-u32 Win32Seek(OsHandle file, i32 offset, u32 method) {
+u32 Win32Seek(OsHandle file, i64 offset, u32 method) {
+  HANDLE handle = ToHandle(file);
+  LONG wasHigh = 0;
+  const DWORD was = SetFilePointer(handle, 0, &wasHigh, FILE_CURRENT);
   // SetFilePointer returns 0xFFFFFFFF also for a position that is 0xFFFFFFFF; a cleared error
   // number is what tells the two apart.
   SetLastError(NO_ERROR);
-  return SetFilePointer(ToHandle(file), offset, nullptr, method);
+  LONG high = static_cast<LONG>(offset >> 32);
+  const DWORD low = SetFilePointer(handle, static_cast<LONG>(offset), &high, method);
+  if (high == 0 || GetLastError() != NO_ERROR) return low;
+  // At 4 GiB or beyond, where a 32-bit position cannot follow: back to where the file was.
+  SetFilePointer(handle, static_cast<LONG>(was), &wasHigh, FILE_BEGIN);
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return OS_SEEK_FAILED;
 }
 
-u32 Win32Size(OsHandle file) { return GetFileSize(ToHandle(file), nullptr); }
+u32 Win32Size(OsHandle file) {
+  DWORD high = 0;
+  const DWORD low = GetFileSize(ToHandle(file), &high);
+  return high ? 0xFFFFFFFFu : low;
+}
 bool Win32Flush(OsHandle file) { return FlushFileBuffers(ToHandle(file)) != FALSE; }
 bool Win32SetEnd(OsHandle file) { return SetEndOfFile(ToHandle(file)) != FALSE; }
 bool Win32Close(OsHandle file) { return CloseHandle(ToHandle(file)) != FALSE; }

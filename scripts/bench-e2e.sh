@@ -20,7 +20,11 @@ mkdir -p "$work"
 # A patch source: Patch.ini and Files (the corpus tree, hard-linked), and a stub without payload.
 make_source() {  # DIR COPIES
   mkdir -p "$1/Files"
-  printf '[str]\nTitle=bench\n' >"$1/Patch.ini"
+  # Every key the patcher looks up, as build requires.
+  printf '[str]\nver=10001\nlang=\n' >"$1/Patch.ini"
+  for key in title welcome vornrun notvorn noneed wronglang copy errcopy errnotcomplete done; do
+    printf '%s=bench\n' "$key" >>"$1/Patch.ini"
+  done
   for ((i = 0; i < $2; i++)); do cp -al "$corpus/tree" "$1/Files/copy$i"; done
 }
 { printf MZ; head -c 65534 /dev/zero; } >"$work/stub.exe"  # what extract recognises as an executable

@@ -28,7 +28,9 @@ budget = megabytes << 20
 words = [b"VORN", b"PATCH", b"LEVEL", b"SOUND", b"MODEL", b"TEXTURE", b"SCRIPT", b"\r\n", b" "]
 os.makedirs(os.path.join(root, "FILES"), exist_ok=True)
 with open(os.path.join(root, "PATCH.INI"), "wb") as f:
-    f.write(b"[str]\r\nversion=00010002\r\n")
+    keys = "title welcome vornrun notvorn noneed wronglang copy errcopy errnotcomplete done"
+    f.write(b"[str]\r\nver=10001\r\nlang=\r\n" + b"".join(b"%s=roundtrip\r\n" % k.encode()
+                                                          for k in keys.split()))
 n = 0
 while budget > 0:
     depth = rng.randint(0, 4)

@@ -199,8 +199,9 @@ TEST(LzssFile, EmptyStreamAndReadsAtTheEnd) {
 TEST(LzssFile, SeekRules) {
   MemoryFile base(BuildContainer(RandomBytes(100, 1), 64, 0xC4));
   CLzssFile file(&base, 0);
-  ASSERT_EQ(file.Seek(-5, SEEK_FROM_START), nullptr);
-  EXPECT_EQ(file.GetPosition(), 0u);
+  // From the start the distance is an unsigned position; 2 GiB and more once read as 0.
+  ASSERT_EQ(file.Seek(static_cast<i32>(0x80000005u), SEEK_FROM_START), nullptr);
+  EXPECT_EQ(file.GetPosition(), 0x80000005u);
   ASSERT_EQ(file.Seek(-5, SEEK_FROM_END), nullptr);
   EXPECT_EQ(file.GetPosition(), 95u);
   ASSERT_EQ(file.Seek(10, SEEK_FROM_CURRENT), nullptr);

@@ -172,4 +172,30 @@ TEST(DiskFile, ExclusiveOpenRefusesASecondOpener) {
 #endif
 }
 
+// Positions are unsigned 32-bit values: ReadAt and WriteAt once stopped at 2 GiB (the seek
+// took the position as negative), and a file of 4 GiB read as the size of its low part, 0.
+TEST(DiskFileLarge, PositionsUpTo4GiBAreReachedAndA4GiBFileIsNotWrapped) {
+  TempDir dir;
+  CDiskFS disk;
+  auto file = OpenOn(disk, dir.Path("sparse.bin"), 0x0F, nullptr);
+  ASSERT_TRUE(file);
+  const u32 marks[] = {0x7FFFFFFFu, 0x80000000u, 0xC0000000u, 0xFFFFFFFEu};
+  for (u32 at : marks) {
+    const u8 mark = static_cast<u8>(at >> 24) ^ 0x5A;
+    ASSERT_EQ(file->WriteAt(&mark, at, 1, nullptr), nullptr) << at;
+  }
+  EXPECT_EQ(file->GetSize(), 0xFFFFFFFFu);
+  for (u32 at : marks) {
+    u8 mark = 0;
+    ASSERT_EQ(file->ReadAt(&mark, at, 1, nullptr), nullptr) << at;
+    EXPECT_EQ(mark, static_cast<u8>(at >> 24) ^ 0x5A) << at;
+    EXPECT_EQ(file->GetPosition(), at + 1);
+  }
+  ASSERT_EQ(file->WriteAt("z", 0xFFFFFFFFu, 1, nullptr), nullptr);
+  EXPECT_EQ(file->GetSize(), 0xFFFFFFFFu) << "4 GiB must not read as 0";
+  ASSERT_EQ(file->Seek(0x10, SEEK_FROM_START), nullptr);
+  EXPECT_EQ(file->Seek(0, SEEK_FROM_END), ERR_SEEKFAIL) << "4 GiB is no 32-bit position";
+  EXPECT_EQ(file->GetPosition(), 0x10u) << "a refused seek leaves the position";
+}
+
 }  // namespace

@@ -134,7 +134,7 @@ inline bool FaultWrite(OsHandle file, const void* buffer, u32 size, u32* done) {
   if (ShouldFail(kWrite)) return *done = 0, false;
   return faults.real.Write(file, buffer, size, done);
 }
-inline u32 FaultSeek(OsHandle file, i32 offset, u32 method) {
+inline u32 FaultSeek(OsHandle file, i64 offset, u32 method) {
   return ShouldFail(kSeek) ? OS_SEEK_FAILED : faults.real.Seek(file, offset, method);
 }
 inline u32 FaultSize(OsHandle file) {

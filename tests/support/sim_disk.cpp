@@ -128,12 +128,13 @@ bool SimWrite(OsHandle file, const void* buffer, u32 size, u32* done) {
   return full ? g_sim->Fail(OS_ERROR_DISK_FULL) : true;
 }
 
-u32 SimSeek(OsHandle file, i32 offset, u32 method) {
+u32 SimSeek(OsHandle file, i64 offset, u32 method) {
   SimDisk::State::Handle* handle = g_sim->Use(file);
   if (!handle) return OS_SEEK_FAILED;
   const i64 end = static_cast<i64>(g_sim->inodes[handle->inode].cached.size());
   const i64 target = offset + (method == 0 ? 0 : method == 1 ? i64{handle->position} : end);
   if (target < 0) return g_sim->Fail(OS_ERROR_NEGATIVE_SEEK), OS_SEEK_FAILED;
+  if (target > 0xFFFFFFFFll) return g_sim->Fail(OS_ERROR_INVALID_PARAMETER), OS_SEEK_FAILED;
   g_sim->lastError = OS_ERROR_SUCCESS;
   return handle->position = static_cast<u32>(target);
 }

@@ -1,4 +1,4 @@
-// vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast] [-q|--json]
+// vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast] [...]
 #include <cstring>
 
 #include "archive/payload_scan.h"
@@ -11,15 +11,26 @@
 #include "os.h"
 #include "output.h"
 #include "pack_build.h"
+#include "patch_ini_check.h"
 #include "progress.h"
+#include "source_check.h"
 #include "stub_locate.h"
 #include "tree.h"
 
 namespace {
 
-const OptionSpec kOptions[] = {{"output", 'o', true}, {"stub", 0, true},     {"method", 0, true},
-                               {"fast", 0, false},    {"quiet", 'q', false}, {"json", 0, false},
-                               {nullptr, 0, false}};
+const OptionSpec kOptions[] = {
+    {"output", 'o', true},
+    {"stub", 0, true},
+    {"method", 0, true},
+    {"fast", 0, false},
+    {"follow-links", 0, false},
+    {"codepage", 0, true},
+    {"allow-missing-keys", 0, false},
+    {"quiet", 'q', false},
+    {"json", 0, false},
+    {nullptr, 0, false},
+};
 
 // The patcher finds its payload by this block size, so patches always use it.
 constexpr u32 kPatchBlockSize = kPayloadBlockSize;
@@ -76,6 +87,8 @@ int RunBuild(const Args& args) {
     return UsageError("build", "the output file (-o FILE) is missing");
   Coding coding;
   if (int status = ChooseCoding("build", args, &coding)) return status;
+  SourceSet set;
+  if (int status = ReadSourceOptions("build", args, &set)) return status;
   const std::string output = outputName;
 
   // The stub: opened once, refused when it is the output or already holds a payload.
@@ -110,10 +123,11 @@ int RunBuild(const Args& args) {
   // The sources: Patch.ini and the tree under Files, as PATCH.INI and FILES\...
   std::string ini, files;
   if (int status = FindSourceParts(source, &ini, &files)) return status;
-  SourceSet set;
+  if (int status = CheckSourceEntry(files, true, set.followLinks)) return status;
   set.outputName = output;
   if (outputExists) set.output = &existing;
   if (int status = AddSourceFile(&set, ini, "PATCH.INI")) return status;
+  if (int status = CheckPatchIni(ini, args.Has("allow-missing-keys"))) return status;
   const size_t before = set.files.size();
   if (int status = AddSourceTree(&set, files, "FILES\\")) return status;
   if (set.files.size() == before) Warn(files, "holds no files: the patch installs nothing");
@@ -181,6 +195,7 @@ std::string HelpText() {
   return std::string(
              "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] "
              "[--fast]\n"
+             "                       [--follow-links] [--codepage N] [--allow-missing-keys]\n"
              "                       [-q | --json]\n"
              "\n"
              "Builds a patch: the patcher executable (the stub) followed by its payload, an\n"
@@ -188,11 +203,13 @@ std::string HelpText() {
              "PATCH.INI (from SRC/Patch.ini) and FILES\\... (the tree SRC/Files, names\n"
              "upper-cased). The same inputs always give the same bytes. The result is\n"
              "written to PATCH.exe.partial and renamed when complete; the stub and the\n"
-             "source files are never overwritten. At the end it prints a summary on stdout.\n"
+             "source files are never overwritten. Patch.ini must hold the texts and\n"
+             "settings that the patcher looks up in its section [str]. At the end it prints\n"
+             "a summary on stdout.\n"
              "\n"
              "Options:\n"
              "  -o, --output FILE   the patch to write (required)\n") +
-         kStubHelp + kCodingHelp + kSummaryHelp;
+         kStubHelp + kCodingHelp + SOURCE_OPTIONS_HELP + kAllowMissingKeysHelp + kSummaryHelp;
 }
 
 const std::string kHelp = HelpText();

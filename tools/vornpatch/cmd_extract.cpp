@@ -4,13 +4,15 @@
 #include "commands.h"
 #include "copy.h"
 #include "messages.h"
+#include "name_coding.h"
 #include "names.h"
 #include "progress.h"
 #include "tree.h"
 
 namespace {
 
-const OptionSpec kOptions[] = {{"directory", 'C', true}, {nullptr, 0, false}};
+const OptionSpec kOptions[] = {
+    {"directory", 'C', true}, {"codepage", 0, true}, {nullptr, 0, false}};
 
 std::string DiskPathOf(const std::string& root, const std::string& relative) {
   std::string native = relative;
@@ -65,6 +67,8 @@ int RunExtract(const Args& args) {
   if (!directory || !*directory)
     return UsageError("extract", "the destination (-C DIR) is missing");
   const std::string root = directory;
+  NameCoding names;
+  if (int status = ChooseNameCoding("extract", args, &names)) return status;
 
   CFile* file = nullptr;
   Target* target = nullptr;
@@ -84,6 +88,10 @@ int RunExtract(const Args& args) {
     if (const char* fault = CheckMemberPath(entry.relative, UnsafeComponent)) {
       return ReportFault(path, "refusing to extract '" + entry.relative + "': the name " + fault);
     }
+    std::string host;
+    const std::string fault = HostName(names, entry.relative, &host);
+    if (!fault.empty())
+      return ReportFault(path, "refusing to extract '" + entry.relative + "': the name " + fault);
     if (entry.IsDirectory()) return kExitOk;
     CFile* member = service->Open(entry.full.c_str(), OPEN_READ, nullptr);
     if (member) total += member->GetSize();
@@ -101,7 +109,9 @@ int RunExtract(const Args& args) {
   if (!status) {
     Progress progress("extracting", total);
     walk = WalkTree(service, std::string(), '\\', [&](const WalkEntry& entry) -> int {
-      const std::string diskPath = DiskPathOf(root, entry.relative);
+      std::string host;
+      HostName(names, entry.relative, &host);  // checked above
+      const std::string diskPath = DiskPathOf(root, host);
       if (!entry.IsDirectory()) return ExtractFile(service, entry, path, diskPath, &progress);
       ErrorCode error = MakeFolder(diskPath);
       if (!error) return kExitOk;
@@ -122,7 +132,7 @@ int RunExtract(const Args& args) {
 }  // namespace
 
 VORNPATCH_COMMAND(extract, "recreate the files inside a target in a folder",
-                  "Usage: vornpatch extract TARGET -C DIR\n"
+                  "Usage: vornpatch extract TARGET -C DIR [--codepage N]\n"
                   "\n"
                   "Recreates the tree inside TARGET (a patch executable, an LZSS container\n"
                   "holding a pack, a pack, or another kind named by 'vornpatch --help') below\n"
@@ -132,6 +142,6 @@ VORNPATCH_COMMAND(extract, "recreate the files inside a target in a folder",
                   "separator or a control character is refused before any file is written.\n"
                   "Existing files of the same names are overwritten.\n"
                   "\n"
-                  "Options:\n"
+                  "Options:\n" CODEPAGE_HELP
                   "  -C, --directory DIR   the folder to extract into (required)\n",
                   kOptions, 1, 1, RunExtract);

@@ -3,14 +3,17 @@
 
 #include "commands.h"
 #include "messages.h"
+#include "name_coding.h"
 #include "tree.h"
 
 namespace {
 
-const OptionSpec kOptions[] = {{"names", 'n', false}, {nullptr, 0, false}};
+const OptionSpec kOptions[] = {{"names", 'n', false}, {"codepage", 0, true}, {nullptr, 0, false}};
 
 int RunList(const Args& args) {
   const std::string& path = args.positional[0];
+  NameCoding names;
+  if (int status = ChooseNameCoding("list", args, &names)) return status;
   CFile* file = nullptr;
   Target* target = nullptr;
   if (int status = OpenTarget(path.c_str(), &file, &target)) return status;
@@ -30,10 +33,16 @@ int RunList(const Args& args) {
         return ReportError(path, "cannot open member " + entry.full, error ? error : ERR_OPENFAIL);
       const u32 size = member->GetSize();
       delete member;
+      std::string shown;
+      const std::string fault = HostName(names, entry.relative, &shown);
+      if (!fault.empty()) {
+        Warn(path, "member " + entry.relative + " is shown as stored: it " + fault);
+        shown = entry.relative;
+      }
       if (namesOnly) {
-        std::printf("%s\n", entry.relative.c_str());
+        std::printf("%s\n", shown.c_str());
       } else {
-        std::printf("%12u  %s\n", size, entry.relative.c_str());
+        std::printf("%12u  %s\n", size, shown.c_str());
       }
       ++files;
       bytes += size;
@@ -56,13 +65,13 @@ int RunList(const Args& args) {
 }  // namespace
 
 VORNPATCH_COMMAND(list, "list the files inside a patch, LZSS container or pack",
-                  "Usage: vornpatch list [-n] TARGET\n"
+                  "Usage: vornpatch list [-n] [--codepage N] TARGET\n"
                   "\n"
                   "Lists the files inside TARGET with their sizes, in the order the directory\n"
                   "holds them, and a total line. TARGET is a patch executable (its payload is\n"
                   "found the way the patcher finds it), a bare LZSS container holding a pack,\n"
                   "or a pack.\n"
                   "\n"
-                  "Options:\n"
+                  "Options:\n" CODEPAGE_HELP
                   "  -n, --names   print the names only, one a line, without the total\n",
                   kOptions, 1, 1, RunList);

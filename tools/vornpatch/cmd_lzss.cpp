@@ -10,6 +10,7 @@
 #include "os.h"
 #include "output.h"
 #include "progress.h"
+#include "source_check.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ int Compress(const Args& args, const std::string& in, const std::string& out) {
     }
   }
 
+  if (int status = RefuseSpecialFile(in)) return status;
   ErrorCode error = nullptr;
   CFile* source = FileServiceTable.Open(in.c_str(), OPEN_READ | OPEN_SHARE_READ, &error);
   if (!source) return ReportError(in, "cannot open the file", error ? error : ERR_OPENFAIL);

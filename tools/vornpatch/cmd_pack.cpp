@@ -7,7 +7,12 @@
 
 namespace {
 
-const OptionSpec kOptions[] = {{"output", 'o', true}, {nullptr, 0, false}};
+const OptionSpec kOptions[] = {
+    {"output", 'o', true},
+    {"follow-links", 0, false},
+    {"codepage", 0, true},
+    {nullptr, 0, false},
+};
 
 int RunPack(const Args& args) {
   const std::string& source = args.positional[0];
@@ -17,6 +22,7 @@ int RunPack(const Args& args) {
 
   FileIdentity existing;
   SourceSet set;
+  if (int status = ReadSourceOptions("pack", args, &set)) return status;
   set.outputName = outputName;
   if (IdentifyPath(outputName, &existing)) set.output = &existing;
   if (int status = AddSourceTree(&set, source, std::string())) return status;
@@ -36,13 +42,14 @@ int RunPack(const Args& args) {
 
 VORNPATCH_COMMAND(
     pack, "store a folder tree in a pack file",
-    "Usage: vornpatch pack DIR -o FILE.pak\n"
+    "Usage: vornpatch pack DIR -o FILE.pak [--follow-links] [--codepage N]\n"
     "\n"
     "Stores every file below DIR in a pack. Member names are the paths relative\n"
     "to DIR, upper-cased, with '\\' between components, in the pack directory's\n"
     "order; the same tree always gives the same bytes. Empty folders are not\n"
-    "stored. Files must be below 2 GiB, and so must the pack.\n"
+    "stored; only files and folders are (no pipes, devices or, unless followed,\n"
+    "links). Files must be below 4 GiB, and so must the pack.\n"
     "\n"
-    "Options:\n"
+    "Options:\n" SOURCE_OPTIONS_HELP
     "  -o, --output FILE   the pack to write (written to FILE.partial, then renamed)\n",
     kOptions, 1, 1, RunPack);

@@ -2,6 +2,6 @@
 
 std::string TooLargeText(u64 size) {
   return std::to_string(size) +
-         " bytes: files, packs and patches must stay below 2 GiB, the most the toolkit (and the "
+         " bytes: files, packs and patches must stay below 4 GiB, the most the formats (and the "
          "patcher) can address";
 }

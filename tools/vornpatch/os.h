@@ -16,12 +16,11 @@ u64 MonotonicMilliseconds();
 // Size of an open disk file in full width; false when the file holds no operating-system handle.
 bool FileSize64(CFile* diskFile, u64* size);
 
-// Largest file the toolkit can address: its files take positions as unsigned 32-bit values but
-// seek to them with a signed 32-bit distance, so a position at or beyond 2 GiB cannot be reached
-// (disk files refuse the seek; the LZSS stream would take it as position 0). Inputs and outputs
+// Largest file the formats and the toolkit can address: positions and sizes are unsigned 32-bit
+// values (member offsets and sizes, block table entries, the stream length). Inputs and outputs
 // of the tool stay within this, and so stay readable by the patcher.
-constexpr u64 kMaxFileSize = 0x7FFFFFFFull;
-// "N bytes: files, packs and patches must stay below 2 GiB".
+constexpr u64 kMaxFileSize = 0xFFFFFFFFull;
+// "N bytes: files, packs and patches must stay below 4 GiB".
 std::string TooLargeText(u64 size);
 
 struct FileIdentity {
@@ -32,6 +31,14 @@ struct FileIdentity {
   }
 };
 bool IdentifyFile(CFile* diskFile, FileIdentity* identity);
+
+// What a path names. Windows knows no pipes, sockets or devices in its folders; its links are
+// reparse points (symbolic links and junctions).
+// kLinkLoop: followed links that lead round to one another and so never to a file or folder.
+enum class PathKind { kMissing, kFile, kFolder, kLink, kLinkLoop, kPipe, kSocket, kDevice };
+// The kind of `path`, of the link itself or (follow) of what it leads to; with follow, also the
+// identity of a file or folder, so that a walk can tell a folder it is already inside.
+PathKind InspectPath(const std::string& path, bool follow, FileIdentity* identity);
 
 // The folder that holds the running tool, with a trailing separator; "" when unknown.
 std::string ExecutableDirectory();

@@ -51,6 +51,24 @@ bool IdentifyFile(CFile* diskFile, FileIdentity* identity) {
   return true;
 }
 
+PathKind InspectPath(const std::string& path, bool follow, FileIdentity* identity) {
+  struct stat info {};
+  const std::string native = NativePath(path.c_str());
+  if ((follow ? stat(native.c_str(), &info) : lstat(native.c_str(), &info)) != 0) {
+    return errno == ELOOP ? PathKind::kLinkLoop : PathKind::kMissing;
+  }
+  if (identity) {
+    identity->volume = static_cast<u64>(info.st_dev);
+    identity->index = static_cast<u64>(info.st_ino);
+  }
+  if (S_ISREG(info.st_mode)) return PathKind::kFile;
+  if (S_ISDIR(info.st_mode)) return PathKind::kFolder;
+  if (S_ISLNK(info.st_mode)) return PathKind::kLink;
+  if (S_ISFIFO(info.st_mode)) return PathKind::kPipe;
+  if (S_ISSOCK(info.st_mode)) return PathKind::kSocket;
+  return PathKind::kDevice;
+}
+
 std::string ExecutableDirectory() {
   char path[4096];
   ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);

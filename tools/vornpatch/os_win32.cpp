@@ -41,6 +41,31 @@ bool IdentifyFile(CFile* diskFile, FileIdentity* identity) {
   return true;
 }
 
+PathKind InspectPath(const std::string& path, bool follow, FileIdentity* identity) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  if (!follow && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return PathKind::kLink;
+  if (follow) {
+    // Opening resolves the links; a folder needs the backup flag to be opened at all.
+    HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      return GetLastError() == ERROR_CANT_RESOLVE_FILENAME ? PathKind::kLinkLoop
+                                                           : PathKind::kMissing;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
+    CloseHandle(handle);
+    if (!known) return PathKind::kMissing;
+    if (identity) {
+      identity->volume = info.dwVolumeSerialNumber;
+      identity->index = (static_cast<u64>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::kFolder : PathKind::kFile;
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::kFolder : PathKind::kFile;
+}
+
 std::string ExecutableDirectory() {
   char path[MAX_PATH + 1];
   DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);

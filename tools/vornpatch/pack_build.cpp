@@ -1,6 +1,7 @@
 #include "pack_build.h"
 
 #include <algorithm>
+#include <map>
 
 #include "archive/pack_writer.h"
 #include "commands.h"
@@ -9,6 +10,7 @@
 #include "messages.h"
 #include "names.h"
 #include "progress.h"
+#include "source_check.h"
 #include "tree.h"
 
 namespace {
@@ -20,9 +22,75 @@ std::string Normalised(const std::string& name) {
   return std::string(buffer.data());
 }
 
+// The checks of one walk over a source tree, entry by entry; folders come before their contents.
+class SourceWalk {
+ public:
+  SourceWalk(SourceSet* set, const std::string& root, const std::string& memberPrefix)
+      : set_(set), trail_(root, IdentityOf(root)), prefix_(memberPrefix) {}
+
+  int Visit(CFileService* disk, const WalkEntry& entry) {
+    // Each component is checked as its own entry; a '\' inside a name would split it.
+    std::string stored;
+    const char* unportable = UnportableComponent(entry.name);
+    std::string fault = unportable ? unportable : StoredComponent(set_->names, entry.name, &stored);
+    if (!fault.empty()) return ReportFault(entry.full, "cannot be stored: the name " + fault);
+    const size_t cut = entry.relative.rfind('\\');
+    if (cut != std::string::npos) stored = folders_[entry.relative.substr(0, cut)] + '\\' + stored;
+    if (!entry.IsDirectory()) return AddSourceFile(set_, entry.full, prefix_ + stored);
+
+    FileIdentity identity;
+    if (int status = CheckSourceEntry(entry.full, true, set_->followLinks, &identity))
+      return status;
+    if (set_->followLinks) {
+      if (int status = trail_.Enter(entry.relative, entry.full, identity)) return status;
+    }
+    folders_[entry.relative] = stored;
+    // An empty folder is found by a listing that ends before its first entry.
+    FindRecord record{};
+    ErrorCode first = disk->FindFirst(&record, entry.full.c_str());
+    if (record.service) disk->FindClose(&record);
+    if (first == ERR_NOMOREFILES)
+      Warn(entry.full, "empty folder not stored (packs hold files only)");
+    return kExitOk;
+  }
+
+ private:
+  static FileIdentity IdentityOf(const std::string& path) {
+    FileIdentity identity;
+    InspectPath(path, true, &identity);
+    return identity;
+  }
+
+  SourceSet* set_;
+  FolderTrail trail_;
+  std::string prefix_;
+  std::map<std::string, std::string> folders_;  // stored forms of the folders' relative paths
+};
+
+// The pack upper-cases only a to z; a Windows folder also takes É and é for one letter, and the
+// patcher would write the second of two such files over the first.
+int RefuseWindowsCaseClashes(const SourceSet& set) {
+  if (!set.names.codePage) return kExitOk;
+  std::map<std::wstring, const SourceFile*> seen;
+  for (const SourceFile& file : set.files) {
+    auto placed = seen.emplace(WindowsFolderKey(set.names, file.member), &file);
+    if (!placed.second) {
+      return ReportFault(file.diskPath, "has the same name as " + placed.first->second->diskPath +
+                                            " in a Windows folder, which ignores letter case");
+    }
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
+int ReadSourceOptions(const char* command, const Args& args, SourceSet* set) {
+  set->followLinks = args.Has("follow-links");
+  return ChooseNameCoding(command, args, &set->names);
+}
+
 int AddSourceFile(SourceSet* set, const std::string& diskPath, const std::string& member) {
+  if (int status = CheckSourceEntry(diskPath, false, set->followLinks)) return status;
   ErrorCode error = nullptr;
   CFile* file = FileServiceTable.Open(diskPath.c_str(), OPEN_READ | OPEN_SHARE_READ, &error);
   if (!file) return ReportError(diskPath, "cannot open the file", error ? error : ERR_OPENFAIL);
@@ -48,22 +116,9 @@ int AddSourceTree(SourceSet* set, const std::string& diskRoot, const std::string
   disk = ResolvePath(&rest);
   if (!disk) return ReportFault(diskRoot, "no disk service");
 
-  std::string emptyFolder;
-  WalkResult walk = WalkTree(disk, diskRoot, kDiskSeparator, [&](const WalkEntry& entry) -> int {
-    if (const char* fault = CheckMemberPath(entry.relative, UnportableComponent)) {
-      return ReportFault(entry.full, std::string("cannot be stored: the name ") + fault);
-    }
-    if (entry.IsDirectory()) {
-      // An empty folder is found by a listing that ends before its first entry.
-      FindRecord record{};
-      ErrorCode first = disk->FindFirst(&record, entry.full.c_str());
-      if (record.service) disk->FindClose(&record);
-      if (first == ERR_NOMOREFILES)
-        Warn(entry.full, "empty folder not stored (packs hold files only)");
-      return kExitOk;
-    }
-    return AddSourceFile(set, entry.full, memberPrefix + entry.relative);
-  });
+  SourceWalk checks(set, diskRoot, memberPrefix);
+  WalkResult walk = WalkTree(disk, diskRoot, kDiskSeparator,
+                             [&](const WalkEntry& entry) { return checks.Visit(disk, entry); });
   if (walk.stopped) return walk.stopped;
   if (walk.error) return ReportError(walk.failedDirectory, "cannot list the folder", walk.error);
   return kExitOk;
@@ -85,6 +140,7 @@ int FinishSourceSet(SourceSet* set) {
                                                 " (pack names ignore letter case)");
     }
   }
+  if (int status = RefuseWindowsCaseClashes(*set)) return status;
   // Header, directory entries (lengths, name, offset, size) and CRCs: an upper bound.
   u64 packBound = 40 + set->totalBytes;
   for (const SourceFile& file : files) packBound += 2 + file.member.size() + 8 + 4;

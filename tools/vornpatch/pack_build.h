@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "file/file.h"
+#include "name_coding.h"
 #include "os.h"
+#include "source_check.h"
 
 class Progress;
 
@@ -23,18 +25,28 @@ struct SourceSet {
   // The file the run will write: a source with this identity is refused.
   const FileIdentity* output = nullptr;
   std::string outputName;
+  bool followLinks = false;
+  NameCoding names;
 };
 
+// The options of build and pack that govern the sources (--follow-links, --codepage), and their
+// help lines. Reports a usage error and returns kExitUsage for a bad value.
+int ReadSourceOptions(const char* command, const Args& args, SourceSet* set);
+#define SOURCE_OPTIONS_HELP FOLLOW_LINKS_HELP CODEPAGE_HELP
+
 // Adds one file under the member name `member` (normalised here). Reports and returns
-// kExitFailure on a file that cannot be opened, is 2 GiB or larger, or is the output.
+// kExitFailure on anything but a file (source_check.h), a file that cannot be opened, is 4 GiB
+// or larger, or is the output.
 int AddSourceFile(SourceSet* set, const std::string& diskPath, const std::string& member);
 
-// Adds every file below `diskRoot`, named `memberPrefix` + its relative path. Empty folders
-// cannot be stored (a pack holds files only) and are reported as warnings.
+// Adds every file below `diskRoot`, named `memberPrefix` + its relative path in the set's code
+// page. Names a pack or the patcher cannot hold are refused; empty folders cannot be stored (a
+// pack holds files only) and are reported as warnings.
 int AddSourceTree(SourceSet* set, const std::string& diskRoot, const std::string& memberPrefix);
 
 // Sorts the members into the directory's order and refuses names that the pack cannot hold
-// (duplicates after upper-casing, names longer than 255 bytes); the pack writer checks the rest.
+// (duplicates after upper-casing, names longer than 255 bytes) and, with a code page, names that
+// a Windows folder takes for the same; the pack writer checks the rest.
 int FinishSourceSet(SourceSet* set);
 
 // Called once the directory is written, with the size the whole pack will have; returns an exit

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "file/file_service.h"
 #include "messages.h"
+#include "os.h"
 
 namespace {
 
@@ -75,6 +76,11 @@ int OpenTarget(const char* path, CFile** file, Target** target) {
   ErrorCode error = nullptr;
   CFile* opened = FileServiceTable.Open(path, OPEN_READ | OPEN_SHARE_READ, &error);
   if (!opened) return ReportError(path, "cannot open the file", error ? error : ERR_OPENFAIL);
+  u64 size = 0;
+  if (FileSize64(opened, &size) && size > kMaxFileSize) {
+    delete opened;
+    return ReportFault(path, "the file is too large: " + TooLargeText(size));
+  }
 
   for (const OpenerEntry& entry : OpenerTable()) {
     std::string fault;

@@ -21,6 +21,7 @@ void WalkDirectory(CFileService* service, const std::string& full, const std::st
   while (!error) {
     WalkEntry entry;
     entry.attributes = record.attributes;
+    entry.name = record.name;
     entry.relative = JoinPath(relative, record.name, '\\');
     entry.full = JoinPath(full, record.name, separator);
     result->stopped = visit(entry);

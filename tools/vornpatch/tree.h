@@ -17,6 +17,7 @@ constexpr char kDiskSeparator = '/';
 std::string JoinPath(const std::string& directory, const std::string& name, char separator);
 
 struct WalkEntry {
+  std::string name;      // the entry's own name, as the service lists it
   std::string relative;  // from the walk's root, components joined with '\'
   std::string full;      // as the service names it: root joined with relative
   u32 attributes;
