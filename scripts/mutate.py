@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""Mutation testing: how many small faults in the product code do the native suites catch?
+
+Samples --count of the candidate mutants (mutants.py) with a fixed --seed, and for each one
+applies it, rebuilds build/mutation (release flags, as the native suite) incrementally and runs
+only the tests that execute the mutated line (coverage_map.py), cheapest first, up to the first
+failure. The file is put back byte for byte after every mutant, on Ctrl-C and on errors. Code
+built only for Windows is left out: the Wine suites reach it, not these.
+
+Usage: scripts/mutate.py [--seed S] [--count N] [--list] [--out FILE] [--timeout SECONDS]"""
+
+import argparse
+import contextlib
+import json
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from collections import Counter
+
+from coverage_map import baseline, build, coverage_map, ctest_entries, run, test_steps
+from mutants import PRODUCT, ROOT, change, collect, fingerprint
+
+BUILD = os.path.join(ROOT, "build", "mutation")
+PENDING = os.path.join(ROOT, "build", "mutation-pending")  # originals of the files mutated now
+STOPS = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+
+
+def restore_pending():
+    """Puts back the originals that an earlier run, killed hard, left behind."""
+    for parent, _, names in os.walk(PENDING):
+        for name in names:
+            saved = os.path.join(parent, name)
+            target = os.path.join(ROOT, os.path.relpath(saved, PENDING))
+            shutil.copyfile(saved, target)
+            os.remove(saved)
+            print(f"restored {os.path.relpath(target, ROOT)} left by an interrupted run")
+
+
+@contextlib.contextmanager
+def applied(m):
+    """The mutated file for the length of a with-block. The original bytes are saved beside the
+    build first and written back on the way out, whatever ends the block."""
+    path, saved = os.path.join(ROOT, m.file), os.path.join(PENDING, m.file)
+    with open(path, "rb") as handle:
+        original = handle.read()
+    lines = original.decode("utf-8").split("\n")
+    line = lines[m.line - 1]
+    if line[m.col:m.col + len(m.before)] != m.before:
+        raise RuntimeError(f"{m.file}:{m.line}: '{m.before}' is not where it was")
+    lines[m.line - 1] = line[:m.col] + m.after + line[m.col + len(m.before):]
+    os.makedirs(os.path.dirname(saved), exist_ok=True)
+    shutil.copyfile(path, saved)
+    try:
+        with open(path, "wb") as handle:
+            handle.write("\n".join(lines).encode("utf-8"))
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_BLOCK, STOPS)  # no Ctrl-C halfway through the write
+        with open(path, "wb") as handle:
+            handle.write(original)
+        os.remove(saved)
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, STOPS)
+
+
+def git_state():
+    """What git sees of the product folders: the status and every change against HEAD."""
+    return [subprocess.run(["git", *command, "--", *PRODUCT], cwd=ROOT, capture_output=True,
+                           check=True).stdout for command in (["status", "--porcelain"],
+                                                              ["diff", "HEAD"])]
+
+
+def judge(mutant, steps, args, log):
+    """Applies the mutant and runs the steps until one fails, building each step's programs
+    just before it, so that a mutant killed early links no more than it needs."""
+    if not steps:
+        return "survived", "not covered"
+    with open(log, "a") as handle:
+        handle.write(f"\n=== {mutant.file}:{mutant.line}: {mutant.before} -> {mutant.after}\n")
+    scratch = os.path.join(BUILD, "tmp")  # the tests' temporary files, gone after each mutant
+    os.makedirs(scratch, exist_ok=True)
+    env = dict(os.environ, TMPDIR=scratch)
+    with applied(mutant):
+        deadline = None
+        for name, command, entry, _ in steps:
+            if not build(BUILD, entry["targets"], args.jobs, log):
+                return "not compiling", ""
+            if deadline is None:  # the time limit runs from the first program built
+                expected = sum(step[3] for step in steps)
+                deadline = time.monotonic() + (args.timeout or 20 + 3 * expected)
+            code = run(command, deadline - time.monotonic(), log, entry["cwd"], env)
+            shutil.rmtree(scratch, ignore_errors=True)
+            if code is None:
+                return "killed", f"{name} (timeout)"
+            if code != 0:
+                return "killed", name
+    return "survived", ""
+
+
+def report(sample, results, header, seconds, out):
+    count = Counter(r["status"] for r in results)
+    judged = count["killed"] + count["survived"]
+    rate = 100.0 * count["killed"] / judged if judged else 0.0
+    lines = header + [
+        f"mutants sampled: {len(sample)}, judged: {len(results)}",
+        f"not compiling: {count['not compiling']}",
+        f"killed: {count['killed']} "
+        f"({sum('(timeout)' in r['detail'] for r in results)} by timeout)",
+        f"survived: {count['survived']} "
+        f"({sum(r['detail'] == 'not covered' for r in results)} not covered by any test)",
+        f"kill rate: {rate:.1f} % ({count['killed']} / {judged})",
+        f"time: {seconds / 60:.1f} min", "survivors:"]
+    lines += [f"  {r['where']}  {r['change']}" + (f"  [{r['detail']}]" if r["detail"] else "")
+              for r in results if r["status"] == "survived"]
+    print("\n".join(lines))
+    with open(out, "w") as handle:
+        json.dump({"summary": lines, "kill_rate": round(rate, 1), "seconds": round(seconds),
+                   "mutants": results}, handle, indent=1)
+    print(f"results: {os.path.relpath(out, ROOT)}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--seed", type=int, default=1, help="sampling seed (default 1)")
+    parser.add_argument("--count", type=int, default=100, help="mutants to sample (100)")
+    parser.add_argument("--list", action="store_true", help="print the sample, run nothing")
+    parser.add_argument("--jobs", type=int, default=2, help="parallel build and coverage jobs")
+    parser.add_argument("--timeout", type=float, help="seconds per mutant (default: from timings)")
+    parser.add_argument("--out", help="results file (default build/mutation/results-*.json)")
+    args = parser.parse_args()
+    os.nice(10)
+    for signum in STOPS - {signal.SIGINT}:
+        signal.signal(signum, signal.default_int_handler)  # ends the run as Ctrl-C does
+    restore_pending()
+    before = git_state()
+    mutants, product = collect()
+    sample = sorted(random.Random(args.seed).sample(mutants, min(args.count, len(mutants))))
+    kinds = ", ".join(f"{kind} {n}" for kind, n in sorted(Counter(m.kind for m in mutants).items()))
+    header = [f"product {product}: {len(mutants)} candidates ({kinds})",
+              f"seed {args.seed}: {len(sample)} sampled, fingerprint {fingerprint(sample)}"]
+    print("\n".join(header))
+    if args.list:
+        print("\n".join(f"  {m.file}:{m.line}  {change(m)}" for m in sample))
+        return 0
+    start = time.monotonic()
+    cmap, how = coverage_map(args.jobs)
+    failing = [f"{u['entry']} {u['case'] or ''}" for u in cmap["units"] if not u["passed"]]
+    header.append(f"coverage map: {len(cmap['units'])} units, {how}" +
+                  (f"; left out, failing unmutated: {', '.join(failing)}" if failing else ""))
+    print(header[-1], flush=True)
+    seconds = baseline(BUILD, args.jobs, ["-DCMAKE_BUILD_TYPE=Release"])
+    header.append(f"whole native suite without mutants: {seconds:.0f} s")
+    entries = ctest_entries(BUILD)
+    log = os.path.join(BUILD, "mutants.log")
+    if os.path.exists(log):
+        os.remove(log)
+    results = []
+    try:
+        for number, m in enumerate(sample, 1):
+            began = time.monotonic()
+            verdict = judge(m, test_steps(cmap, entries, m), args, log)
+            results.append({"where": f"{m.file}:{m.line}", "kind": m.kind,
+                            "change": change(m), "status": verdict[0],
+                            "detail": verdict[1], "seconds": round(time.monotonic() - began, 1)})
+            print(f"[{number}/{len(sample)}] {m.file}:{m.line} {m.kind}: {' '.join(verdict)} "
+                  f"({time.monotonic() - began:.0f} s)", flush=True)
+    except KeyboardInterrupt:
+        print("mutate: interrupted; the mutated file was put back")
+    finally:
+        restore_pending()  # after a stop in the middle of writing a mutant
+        if git_state() != before:
+            print("mutate: the product tree differs from before the run!", file=sys.stderr)
+            sys.exit(3)
+    out = args.out or os.path.join(BUILD, f"results-seed{args.seed}-n{args.count}.json")
+    report(sample, results, header, time.monotonic() - start, out)
+    return 0 if len(results) == len(sample) else 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())
