@@ -27,7 +27,7 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 LITERAL = re.compile(r"//[^\n]*|/\*.*?\*/|\"(?:\\.|[^\"\\\n])*\"|'(?:\\.|[^'\\\n])*'", re.S)
 NOT_REMOVABLE = re.compile(r"(return\s|case\s|default\b|using\s|typedef\s|static_assert|"
                            r"namespace\s|template\b|class\s|struct\s|enum\s|friend\s|goto\s|"
-                           r"\(void\)|[?:]|.*\(\s*\*\s*\w+\s*\)\s*\()")
+                           r"\(void\)|[?:~]|.*\(\s*\*\s*\w+\s*\)\s*\()")
 
 
 def read(path):
