@@ -24,10 +24,12 @@ COVERAGE_FLAGS = ["-DCMAKE_BUILD_TYPE=Debug", "-DCMAKE_CXX_FLAGS=--coverage -O0"
 
 def run(command, timeout, log=None, cwd=None, env=None):
     """Runs a command in its own process group, which is ended when the time runs out and
-    afterwards. Returns the exit code, or None on timeout."""
+    afterwards; the command also dies with this script, were it killed. Returns the exit
+    code, or None on timeout."""
     with open(log or os.devnull, "ab") as out:
-        process = subprocess.Popen(command, cwd=cwd, env=env, stdout=out, stderr=out,
-                                   stdin=subprocess.DEVNULL, start_new_session=True)
+        process = subprocess.Popen(["setpriv", "--pdeathsig", "KILL", "--", *command], cwd=cwd,
+                                   env=env, stdout=out, stderr=out, stdin=subprocess.DEVNULL,
+                                   start_new_session=True)
         try:
             return process.wait(timeout=max(timeout, 1))
         except subprocess.TimeoutExpired:
@@ -45,8 +47,8 @@ def build(directory, targets, jobs, log, options=()):
     if not os.path.exists(os.path.join(directory, "build.ninja")):
         subprocess.run(["cmake", "-G", "Ninja", "-S", ROOT, "-B", directory, *options],
                        check=True, stdout=subprocess.DEVNULL)
-    command = ["cmake", "--build", directory, f"-j{jobs}"]
-    return run(command + (["--target", *sorted(targets)] if targets else []), 3600, log) == 0
+    # Ninja itself rather than through cmake, so that it is the process that dies with us.
+    return run(["ninja", "-C", directory, f"-j{jobs}", *sorted(targets or [])], 3600, log) == 0
 
 
 def ctest_entries(directory):
