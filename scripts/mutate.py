@@ -4,18 +4,23 @@
 Samples --count of the candidate mutants (mutants.py) with a fixed --seed, and for each one
 applies it, rebuilds build/mutation (release flags, as the native suite) incrementally and runs
 only the tests that execute the mutated line (coverage_map.py), cheapest first, up to the first
-failure. The file is put back byte for byte after every mutant, on Ctrl-C and on errors. Code
+failure. The file is put back byte for byte after every mutant, on Ctrl-C and on errors, and by
+the next run if this one is killed (the journal); the product folders must be as git has them. Code
 built only for Windows is left out: the Wine suites reach it, not these.
 
 Usage: scripts/mutate.py [--seed S] [--count N] [--list] [--out FILE] [--timeout SECONDS]"""
 
 import argparse
+import base64
 import contextlib
+import fcntl
+import hashlib
 import json
 import os
 import random
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -25,26 +30,54 @@ from coverage_map import baseline, build, coverage_map, ctest_entries, run, test
 from mutants import PRODUCT, ROOT, change, collect, fingerprint
 
 BUILD = os.path.join(ROOT, "build", "mutation")
-PENDING = os.path.join(ROOT, "build", "mutation-pending")  # originals of the files mutated now
+# The file under mutation as it was (path, mode, bytes), while a mutant is applied: a run killed
+# even with SIGKILL leaves it behind, and the next run puts the file back before anything else.
+JOURNAL = os.path.join(ROOT, "build", "mutation-journal.json")
 STOPS = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
 
 
-def restore_pending():
-    """Puts back the originals that an earlier run, killed hard, left behind."""
-    for parent, _, names in os.walk(PENDING):
-        for name in names:
-            saved = os.path.join(parent, name)
-            target = os.path.join(ROOT, os.path.relpath(saved, PENDING))
-            shutil.copyfile(saved, target)
-            os.remove(saved)
-            print(f"restored {os.path.relpath(target, ROOT)} left by an interrupted run")
+def replace_file(path, data, mode):
+    """Writes a file whole or not at all: a run killed meanwhile leaves the old or the new."""
+    temporary = path + ".mutate~"
+    with open(temporary, "wb") as handle:
+        handle.write(data)
+        handle.flush()
+        os.fsync(handle.fileno())
+    os.chmod(temporary, mode)
+    os.replace(temporary, path)
+
+
+def digest(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def restore_journal():
+    """Puts back the file the journal holds, if it holds one and the file is still the mutant:
+    someone may have changed it since a run was killed. Returns what was done, or None."""
+    if not os.path.exists(JOURNAL):
+        return None
+    with open(JOURNAL) as handle:
+        entry = json.load(handle)
+    path = os.path.join(ROOT, entry["file"])
+    found = None
+    if os.path.exists(path):
+        with open(path, "rb") as handle:
+            found = digest(handle.read())
+    done = f"{entry['file']} was left as it is: changed since"
+    if found == entry["mutated"]:
+        replace_file(path, base64.b64decode(entry["original"]), entry["mode"])
+        done = f"put back {entry['file']}"
+    elif found == entry["digest"]:
+        done = f"{entry['file']} was not mutated yet"
+    os.remove(JOURNAL)
+    return done
 
 
 @contextlib.contextmanager
 def applied(m):
-    """The mutated file for the length of a with-block. The original bytes are saved beside the
-    build first and written back on the way out, whatever ends the block."""
-    path, saved = os.path.join(ROOT, m.file), os.path.join(PENDING, m.file)
+    """The mutated file for the length of a with-block. The original is in the journal before
+    the file changes and is written back on the way out, whatever ends the block."""
+    path = os.path.join(ROOT, m.file)
     with open(path, "rb") as handle:
         original = handle.read()
     lines = original.decode("utf-8").split("\n")
@@ -52,25 +85,34 @@ def applied(m):
     if line[m.col:m.col + len(m.before)] != m.before:
         raise RuntimeError(f"{m.file}:{m.line}: '{m.before}' is not where it was")
     lines[m.line - 1] = line[:m.col] + m.after + line[m.col + len(m.before):]
-    os.makedirs(os.path.dirname(saved), exist_ok=True)
-    shutil.copyfile(path, saved)
+    mutated, mode = "\n".join(lines).encode("utf-8"), stat.S_IMODE(os.stat(path).st_mode)
+    entry = {"file": m.file, "mode": mode, "original": base64.b64encode(original).decode(),
+             "digest": digest(original), "mutated": digest(mutated)}
+    replace_file(JOURNAL, json.dumps(entry).encode(), 0o644)
     try:
-        with open(path, "wb") as handle:
-            handle.write("\n".join(lines).encode("utf-8"))
+        replace_file(path, mutated, mode)
         yield
     finally:
-        signal.pthread_sigmask(signal.SIG_BLOCK, STOPS)  # no Ctrl-C halfway through the write
-        with open(path, "wb") as handle:
-            handle.write(original)
-        os.remove(saved)
+        signal.pthread_sigmask(signal.SIG_BLOCK, STOPS)  # no Ctrl-C halfway through
+        restore_journal()
         signal.pthread_sigmask(signal.SIG_UNBLOCK, STOPS)
 
 
-def git_state():
-    """What git sees of the product folders: the status and every change against HEAD."""
-    return [subprocess.run(["git", *command, "--", *PRODUCT], cwd=ROOT, capture_output=True,
-                           check=True).stdout for command in (["status", "--porcelain"],
-                                                              ["diff", "HEAD"])]
+def take_lock():
+    """One run at a time per tree: a second one would restore the first one's mutant."""
+    os.makedirs(BUILD, exist_ok=True)
+    handle = open(os.path.join(BUILD, "run.lock"), "w")
+    try:
+        fcntl.flock(handle, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        sys.exit("mutate: another run is going on in this tree")
+    return handle  # the lock lasts as long as the handle, and ends with the process
+
+
+def product_changes():
+    """What git sees changed or added in the product folders."""
+    return subprocess.run(["git", "status", "--porcelain", "--", *PRODUCT], cwd=ROOT,
+                          capture_output=True, text=True, check=True).stdout
 
 
 def judge(mutant, steps, args, log):
@@ -134,8 +176,14 @@ def main():
     os.nice(10)
     for signum in STOPS - {signal.SIGINT}:
         signal.signal(signum, signal.default_int_handler)  # ends the run as Ctrl-C does
-    restore_pending()
-    before = git_state()
+    lock = take_lock()  # held while the handle lives: to the end of the run
+    left = restore_journal()
+    if left:
+        print(f"mutate: a run was killed in the middle of a mutant; {left}")
+    changes = "" if args.list else product_changes()
+    if changes:
+        sys.exit(f"mutate: the product folders have changes git does not hold:\n{changes}"
+                 "commit or stash them: mutants are made on committed code only")
     mutants, product = collect()
     sample = sorted(random.Random(args.seed).sample(mutants, min(args.count, len(mutants))))
     kinds = ", ".join(f"{kind} {n}" for kind, n in sorted(Counter(m.kind for m in mutants).items()))
@@ -170,9 +218,9 @@ def main():
     except KeyboardInterrupt:
         print("mutate: interrupted; the mutated file was put back")
     finally:
-        restore_pending()  # after a stop in the middle of writing a mutant
-        if git_state() != before:
-            print("mutate: the product tree differs from before the run!", file=sys.stderr)
+        restore_journal()  # after a stop in the middle of applying a mutant
+        if product_changes():
+            print("mutate: the product folders differ from git's after the run!", file=sys.stderr)
             sys.exit(3)
     out = args.out or os.path.join(BUILD, f"results-seed{args.seed}-n{args.count}.json")
     report(sample, results, header, time.monotonic() - start, out)
