@@ -8,7 +8,8 @@ failure. The file is put back byte for byte after every mutant, on Ctrl-C and on
 the next run if this one is killed (the journal); the product folders must be as git has them. Code
 built only for Windows is left out: the Wine suites reach it, not these.
 
-Usage: scripts/mutate.py [--seed S] [--count N] [--list] [--out FILE] [--timeout SECONDS]"""
+Usage: scripts/mutate.py [--seed S] [--count N] [--paths PATH...] [--list] [--out FILE]
+                          [--timeout SECONDS]"""
 
 import argparse
 import base64
@@ -115,6 +116,21 @@ def product_changes():
                           capture_output=True, text=True, check=True).stdout
 
 
+def product_paths(paths, mutants):
+    """The product files or folders named, relative to the root; each must hold candidates."""
+    chosen = [os.path.relpath(os.path.abspath(p), ROOT) for p in paths]
+    for path in chosen:
+        if path.split(os.sep)[0] not in PRODUCT:
+            sys.exit(f"mutate: {path} is not in the product ({', '.join(PRODUCT)})")
+        if not any(within(m, [path]) for m in mutants):
+            sys.exit(f"mutate: no candidate mutant in {path}")
+    return chosen
+
+
+def within(m, paths):
+    return any(m.file == p or m.file.startswith(p + os.sep) for p in paths)
+
+
 def judge(mutant, steps, args, log):
     """Applies the mutant and runs the steps until one fails, building each step's programs
     just before it, so that a mutant killed early links no more than it needs."""
@@ -168,6 +184,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seed", type=int, default=1, help="sampling seed (default 1)")
     parser.add_argument("--count", type=int, default=100, help="mutants to sample (100)")
+    parser.add_argument("--paths", nargs="+", metavar="PATH", default=[],
+                        help="sample only in these product files or folders")
     parser.add_argument("--list", action="store_true", help="print the sample, run nothing")
     parser.add_argument("--jobs", type=int, default=2, help="parallel build and coverage jobs")
     parser.add_argument("--timeout", type=float, help="seconds per mutant (default: from timings)")
@@ -185,9 +203,12 @@ def main():
         sys.exit(f"mutate: the product folders have changes git does not hold:\n{changes}"
                  "commit or stash them: mutants are made on committed code only")
     mutants, product = collect()
-    sample = sorted(random.Random(args.seed).sample(mutants, min(args.count, len(mutants))))
-    kinds = ", ".join(f"{kind} {n}" for kind, n in sorted(Counter(m.kind for m in mutants).items()))
-    header = [f"product {product}: {len(mutants)} candidates ({kinds})",
+    paths = product_paths(args.paths, mutants)
+    pool = [m for m in mutants if within(m, paths)] if paths else mutants
+    sample = sorted(random.Random(args.seed).sample(pool, min(args.count, len(pool))))
+    kinds = ", ".join(f"{kind} {n}" for kind, n in sorted(Counter(m.kind for m in pool).items()))
+    where = f" in {' '.join(paths)}" if paths else ""
+    header = [f"product {product}: {len(pool)} candidates{where} ({kinds})",
               f"seed {args.seed}: {len(sample)} sampled, fingerprint {fingerprint(sample)}"]
     print("\n".join(header))
     if args.list:
@@ -222,7 +243,8 @@ def main():
         if product_changes():
             print("mutate: the product folders differ from git's after the run!", file=sys.stderr)
             sys.exit(3)
-    out = args.out or os.path.join(BUILD, f"results-seed{args.seed}-n{args.count}.json")
+    slug = "".join("-" + p.replace(os.sep, "_") for p in paths)
+    out = args.out or os.path.join(BUILD, f"results-seed{args.seed}-n{args.count}{slug}.json")
     report(sample, results, header, time.monotonic() - start, out)
     return 0 if len(results) == len(sample) else 130
 
