@@ -84,7 +84,7 @@ def sources_key():
     """Changes whenever a product or test source, a build file or this script does."""
     key = hashlib.sha256(" ".join(COVERAGE_FLAGS).encode())
     sources = tracked(*PRODUCT, "tests", "cmake", "CMakeLists.txt", "scripts/coverage_map.py")
-    for path in sources:
+    for path in (p for p in sources if not p.endswith(".md")):  # notes run no code
         with open(os.path.join(ROOT, path), "rb") as handle:
             key.update(path.encode() + b"\0" + handle.read())
     return key.hexdigest()
@@ -136,7 +136,9 @@ def coverage_map(jobs):
     if not build(COVERAGE_BUILD, None, jobs, os.path.join(COVERAGE_BUILD, "build.log"),
                  COVERAGE_FLAGS):
         sys.exit(f"mutate: the coverage build failed (log: {COVERAGE_BUILD}/build.log)")
-    scratch = tempfile.mkdtemp(prefix="vorn-coverage-")
+    scratch = os.path.join(COVERAGE_BUILD, "scratch")  # also what a killed run left
+    shutil.rmtree(scratch, ignore_errors=True)
+    os.makedirs(scratch)
     units = []
     for name, entry in ctest_entries(COVERAGE_BUILD).items():
         cases = [None]
