@@ -103,6 +103,8 @@ if [ -f tests/e2e/run.sh ]; then suite end-to-end end_to_end; fi
 
 echo
 echo "Windows programs ran as $VORN_WIN_ARCH under Wine ($VORN_WINE)."
+# The size of the suite beside the code it tests (reported only, not a limit yet).
+python3 scripts/count-lines.py | sed -n '1,2p;$p'
 [ ${#failures[@]} -gt 0 ] && echo "Failed suites: ${failures[*]}"
 echo "suites: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
