@@ -21,9 +21,15 @@ class CLzssFile : public CFile {
   static constexpr u32 kHeaderSize = 14;
   static constexpr u32 kNoBlock = 0xFFFFFFFFu;
   static constexpr u32 kReadAheadSize = 0x40000;
+  // Largest block size a container may have. A reader holds one decoded block (plus an eighth)
+  // in memory, so the header's block size decides what opening a container costs: a few bytes
+  // of header must not make a reader allocate gigabytes. The tool writes at most this, and the
+  // patcher's payload uses 32 KiB blocks.
+  static constexpr u32 kMaxBlockSize = 16u << 20;
 
-  // Opens the container; isOpen tells whether the stream is usable. Every operation of an
-  // unusable stream but destruction answers INVALIDFORMAT.
+  // Opens the container; isOpen tells whether the stream is usable (not for a block size of 0 or
+  // above kMaxBlockSize). Every operation of an unusable stream but destruction answers
+  // INVALIDFORMAT.
   CLzssFile(CFile* base, u32 ownsBase);
   ~CLzssFile() override;
 
@@ -45,7 +51,8 @@ class CLzssFile : public CFile {
   void SetEncoder(LzssBlockEncoder coder) { encoder = coder; }
 
   // Writes the header and table of an empty container (length 0, one empty block) at the start
-  // of emptyBase, so that a CLzssFile opened on it can be written.
+  // of emptyBase, so that a CLzssFile opened on it can be written. A block size of 0 or above
+  // kMaxBlockSize: BADPARAMS.
   static ErrorCode CreateContainer(CFile* emptyBase, u32 blockSize, u8 method, u8 spare = 0);
 
   u32 BlockSize() const { return blockSize; }
