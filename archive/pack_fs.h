@@ -20,19 +20,21 @@ class CPackFS : public CFileService {
 
   // Takes ownership of `file` whether or not the mount succeeds; a previous pack is dropped first.
   // Errors: the header read's error; "Unknown error" for a wrong magic; EOF when the directory
-  // size in the header passes the end of the file; ALLOCFAIL; LOCKFAIL; the directory read's error.
-  // A directory size of 0 mounts an empty pack.
+  // size in the header passes the end of the file; INVALIDFORMAT when the name index cannot take
+  // every entry the header counts (or, with a count of 0, the whole directory); ALLOCFAIL;
+  // LOCKFAIL; the directory read's error. A directory size of 0 mounts an empty pack.
   ErrorCode Mount(CFile* file);
 
   // Exact, case-blind (a-z only) lookup. Write access: no file, error ERR_PACK_WRITEACCESS (8001).
-  // Absent members, directories and paths over 255 bytes: FILENOTFOUND. The member object cannot
-  // be created: ALLOCFAIL.
+  // Absent members, directories and paths over 255 bytes: FILENOTFOUND. A member whose data run
+  // past the end of the pack file: INVALIDFORMAT. The member object cannot be created: ALLOCFAIL.
   CFile* Open(const char* path, u16 flags, ErrorCode* error) override;
   // 1 when some member's name begins with the upper-cased path (cut at 255 bytes).
   u32 Exists(const char* path) override;
   // Lists the members and subdirectories directly under `directory` in name order: members with
   // attributes ATTR_READONLY, subdirectories once each with ATTR_DIRECTORY | ATTR_READONLY.
-  // The end of the listing, or no entry under the path: NOTFOUND.
+  // Names with an empty component there are passed over. The end of the listing, or no entry
+  // under the path: NOTFOUND.
   ErrorCode FindFirst(FindRecord* record, const char* directory) override;
   ErrorCode FindNext(FindRecord* record) override;
   ErrorCode FindClose(FindRecord* record) override;
@@ -45,6 +47,9 @@ class CPackFS : public CFileService {
  private:
   friend ErrorCode MountPack(CFile* file, const char* mountName);
   ErrorCode ReportEntry(FindRecord* record);
+  // Moves the work area to the next name under the listed directory; false at its end.
+  bool StepWithinDirectory(FindRecord* record);
+  bool SkipEmptyComponents(FindRecord* record);
 
   CFile* packFile_ = nullptr;
   CNameIndex* index_ = nullptr;
