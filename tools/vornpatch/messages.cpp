@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "progress.h"
 
 namespace {
 
@@ -48,7 +49,48 @@ const Sentence kSentences[] = {
     {&ERR_NOSUCHBITLENGTHS, "invalid LZSS method byte"},
 };
 
+// Length of the character at text[at] when it may be shown as it is, else 0.
+size_t PrintableLength(const std::string& text, size_t at) {
+  const unsigned char lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x20 || lead == 0x7F) return 0;
+#ifdef _WIN32
+  // The console shows the ANSI code page, in which every byte from 0x80 on is a character.
+  return 1;
+#else
+  if (lead < 0x80) return 1;
+  // A UTF-8 sequence: the smallest second byte that is neither overlong nor a C1 control, and
+  // the largest that stays below the surrogates (ED) and U+10FFFF (F4).
+  const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  const unsigned char low = lead == 0xC2 || lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  if (lead < 0xC2 || lead > 0xF4 || at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[at + i]);
+    if (c < (i == 1 ? low : 0x80) || c > (i == 1 ? high : 0xBF)) return 0;
+  }
+  return length;
+#endif
+}
+
 }  // namespace
+
+std::string Printable(const std::string& text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    const size_t length = PrintableLength(text, at);
+    if (length) {
+      out.append(text, at, length);
+      at += length;
+      continue;
+    }
+    const unsigned char c = static_cast<unsigned char>(text[at++]);
+    out += "\\x";
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
 
 const char* ErrorSentence(ErrorCode code) {
   if (!code) return "success";
@@ -63,16 +105,20 @@ std::string DescribeError(ErrorCode code) {
 }
 
 int ReportError(const std::string& file, const std::string& what, ErrorCode code) {
-  std::fprintf(stderr, "vornpatch: %s: %s: %s\n", file.c_str(), what.c_str(),
+  Progress::ClearCurrent();
+  std::fprintf(stderr, "vornpatch: %s: %s: %s\n", Printable(file).c_str(), Printable(what).c_str(),
                DescribeError(code).c_str());
   return kExitFailure;
 }
 
 int ReportFault(const std::string& file, const std::string& fault) {
-  std::fprintf(stderr, "vornpatch: %s: %s\n", file.c_str(), fault.c_str());
+  Progress::ClearCurrent();
+  std::fprintf(stderr, "vornpatch: %s: %s\n", Printable(file).c_str(), Printable(fault).c_str());
   return kExitFailure;
 }
 
 void Warn(const std::string& file, const std::string& text) {
-  std::fprintf(stderr, "vornpatch: warning: %s: %s\n", file.c_str(), text.c_str());
+  Progress::ClearCurrent();
+  std::fprintf(stderr, "vornpatch: warning: %s: %s\n", Printable(file).c_str(),
+               Printable(text).c_str());
 }

@@ -11,6 +11,12 @@ const char* ErrorSentence(ErrorCode code);
 // "file not found (FILENOTFOUND)".
 std::string DescribeError(ErrorCode code);
 
+// `text` made safe to show on a terminal: control characters (C0, DEL and, on POSIX, the C1 range
+// whether raw or coded in UTF-8) and, on POSIX, bytes that are not UTF-8 become \xNN. A name
+// taken from a target can then neither move the cursor nor send the terminal any command.
+std::string Printable(const std::string& text);
+
+// The reports below pass their texts through Printable.
 // "vornpatch: FILE: WHAT: SENTENCE (CODE)" on stderr; returns kExitFailure.
 int ReportError(const std::string& file, const std::string& what, ErrorCode code);
 // "vornpatch: FILE: FAULT" on stderr; returns kExitFailure.

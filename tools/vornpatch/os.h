@@ -45,3 +45,8 @@ std::string ExecutableDirectory();
 
 // Renames `from` to `to`, replacing `to` when it exists.
 ErrorCode ReplaceFileWith(const char* from, const char* to);
+
+#ifndef _WIN32
+// The toolkit's error code for an errno value of a file call.
+ErrorCode ErrorFromErrno(int error);
+#endif
