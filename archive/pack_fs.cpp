@@ -82,18 +82,41 @@ ErrorCode CPackFS::Mount(CFile* file) {
     if (block) MemFree(block);
     return ERR_ALLOCFAIL;
   }
+  directorySize_ = directorySize;
   error = index_->Status();
-  // The index ends before the first entry it cannot use (out of order, cut off, ...); members
-  // behind it would vanish from every lookup and listing without a word, so such a directory is
-  // refused. Without a count in the header, the entries must fill the directory.
-  const u32 listed = index_->UsableCount();
-  if (!error && (count ? listed != count : index_->UsableSize() != directorySize))
-    error = ERR_INVALIDFORMAT;
   if (error) {
     delete index_;
     index_ = nullptr;
   }
   return error;
+}
+
+namespace {
+
+// No lower-case letter (no lookup could reach the member) and no empty component.
+bool IsWholeName(const char* name) {
+  char previous = '\\';
+  for (; *name; ++name) {
+    if ((*name >= 'a' && *name <= 'z') || (*name == '\\' && previous == '\\')) return false;
+    previous = *name;
+  }
+  return previous != '\\';
+}
+
+}  // namespace
+
+ErrorCode CPackFS::CheckWhole() {
+  // The index ends before the first entry it cannot use (out of order, cut off, ...).
+  if (!index_ || index_->UsableCount() != index_->Count() || index_->UsableSize() != directorySize_)
+    return ERR_INVALIDFORMAT;
+  char name[kPackMaxNameLength + 1];
+  u8 record[kPackRecordSize];
+  for (u32 more = index_->NextName(nullptr, name); more; more = index_->NextName(name, name)) {
+    if (!IsWholeName(name) || !index_->FindRecord(name, record) ||
+        static_cast<u64>(ReadLittle32(record)) + ReadLittle32(record + 4) > packFile_->GetSize())
+      return ERR_INVALIDFORMAT;
+  }
+  return nullptr;
 }
 
 CFile* CPackFS::Open(const char* path, u16 flags, ErrorCode* error) {
@@ -278,6 +301,7 @@ ErrorCode MountPack(CFile* file, const char* mountName) {
     return ERR_UNKNOWN;
   }
   ErrorCode error = service->Mount(file);  // the service owns the file from here on
+  if (!error) error = service->CheckWhole();
   if (error) {
     delete service;
     return error;

@@ -20,10 +20,16 @@ class CPackFS : public CFileService {
 
   // Takes ownership of `file` whether or not the mount succeeds; a previous pack is dropped first.
   // Errors: the header read's error; "Unknown error" for a wrong magic; EOF when the directory
-  // size in the header passes the end of the file; INVALIDFORMAT when the name index cannot take
-  // every entry the header counts (or, with a count of 0, the whole directory); ALLOCFAIL;
-  // LOCKFAIL; the directory read's error. A directory size of 0 mounts an empty pack.
+  // size in the header passes the end of the file; ALLOCFAIL; LOCKFAIL; the directory read's
+  // error. A directory size of 0 mounts an empty pack. Entries the name index cannot use end
+  // the list there (see core/name_index.h).
   ErrorCode Mount(CFile* file);
+  // For a pack whose every member is to be used, as the patcher copies its payload whole:
+  // INVALIDFORMAT unless the index took every entry the header counts and the whole directory,
+  // no name has a lower-case letter (no lookup reaches it) or an empty component (listings pass
+  // it over), and every member's data lie inside the pack. Otherwise members would be left out
+  // or cut short without a word.
+  ErrorCode CheckWhole();
 
   // Exact, case-blind (a-z only) lookup. Write access: no file, error ERR_PACK_WRITEACCESS (8001).
   // Absent members, directories and paths over 255 bytes: FILENOTFOUND. A member whose data run
@@ -53,6 +59,7 @@ class CPackFS : public CFileService {
 
   CFile* packFile_ = nullptr;
   CNameIndex* index_ = nullptr;
+  u32 directorySize_ = 0;
   char* mountName_ = nullptr;  // the prefix given to the mount table; lives as long as the service
 };
 
@@ -81,8 +88,9 @@ class CPackFSFile : public CFile {
   u32 position_ = 0;
 };
 
-// Creates a CPackFS, mounts `file` on it and registers it under the mount name with a backslash
-// appended ("DATA" becomes "DATA\"; an empty name stays empty). On any failure nothing stays
-// behind: the file and the service are destroyed. Errors: "Unknown error" for no file or a file
-// that is not open; Mount's errors; ALLOCFAIL; the mount table's error when it is full.
+// Creates a CPackFS, mounts `file` on it, checks it with CheckWhole and registers it under the
+// mount name with a backslash appended ("DATA" becomes "DATA\"; an empty name stays empty). On
+// any failure nothing stays behind: the file and the service are destroyed. Errors: "Unknown
+// error" for no file or a file that is not open; Mount's and CheckWhole's errors; ALLOCFAIL; the
+// mount table's error when it is full.
 ErrorCode MountPack(CFile* file, const char* mountName);
