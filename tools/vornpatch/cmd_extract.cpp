@@ -124,8 +124,9 @@ VORNPATCH_COMMAND(extract, "recreate the files inside a target in a folder",
                   "separator or a control character, or a directory that 'vornpatch verify'\n"
                   "would refuse, is refused before any file is written, and a link found below\n"
                   "DIR is refused, never followed. Each file is written to NAME.vp~, checked\n"
-                  "against the pack's CRC-32, flushed and then renamed over NAME, so existing\n"
-                  "files are replaced whole or, after a failure, left as they were.\n"
+                  "against the pack's CRC-32 and renamed over NAME (flushed to the disk first\n"
+                  "when NAME exists), so existing files are replaced whole or, after a\n"
+                  "failure, left as they were.\n"
                   "\n"
                   "Options:\n" CODEPAGE_HELP
                   "  -C, --directory DIR   the folder to extract into (required)\n",

@@ -72,6 +72,7 @@ struct OutputTree::State {
   int folderFd = -1;
   std::string name, temporary;  // of the file being written, in folderFd
   CFile* file = nullptr;
+  bool replacing = false;  // a file of that name exists
 };
 
 OutputTree::OutputTree() : state_(new State) {}
@@ -134,7 +135,8 @@ int OutputTree::BeginFile(const std::string& relative, CFile** file) {
   }
   const std::string path = DiskPath(relative);
   struct stat info {};
-  if (fstatat(s.folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+  s.replacing = fstatat(s.folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+  if (s.replacing) {
     if (S_ISLNK(info.st_mode))
       return ReportFault(path,
                          "is a symbolic link, which extract never writes through; refusing it");
@@ -163,7 +165,7 @@ int OutputTree::BeginFile(const std::string& relative, CFile** file) {
 int OutputTree::CommitFile() {
   State& s = *state_;
   const std::string path = DiskPath(s.folder.empty() ? s.name : s.folder + '\\' + s.name);
-  ErrorCode error = s.file->Flush();
+  ErrorCode error = s.replacing ? s.file->Flush() : nullptr;
   delete s.file;
   s.file = nullptr;
   if (error) {

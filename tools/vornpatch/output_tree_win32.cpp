@@ -47,6 +47,7 @@ struct OutputTree::State {
   bool anyChecked = false;
   std::string target, temporary;  // of the file being written
   CFile* file = nullptr;
+  bool replacing = false;  // a file of that name exists
 };
 
 OutputTree::OutputTree() : state_(new State) {}
@@ -101,6 +102,7 @@ int OutputTree::BeginFile(const std::string& relative, CFile** file) {
   if (IsReparsePoint(attributes)) return RefuseLink(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return ReportFault(path, "is a folder");
+  s.replacing = attributes != INVALID_FILE_ATTRIBUTES;
   const std::string temporary = path + kTemporarySuffix;
   // Left by a killed run; deleting a link removes the link itself.
   if (GetFileAttributesA(temporary.c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -121,7 +123,7 @@ int OutputTree::BeginFile(const std::string& relative, CFile** file) {
 
 int OutputTree::CommitFile() {
   State& s = *state_;
-  ErrorCode error = s.file->Flush();
+  ErrorCode error = s.replacing ? s.file->Flush() : nullptr;
   delete s.file;
   s.file = nullptr;
   if (error) {
