@@ -779,11 +779,10 @@ def test_hostile(tool, work, args):
     good = (b"SAFE\\FILE.TXT", b"harmless")
     one_mib = bytes(range(256)) * 4096
     tiny = raw_container([b"abc" * 20 + b"abcd"], 0xDFFFFFFF, 0xE0000000)  # 82 bytes
-    # BIG.DAT runs from block 0 into block 2, whose table entry lies before block 1's.
-    damaged = bytearray(raw_container([bytes(4096)] * 2 + [None], 3 * 4096, 4096))
+    # BIG.DAT runs from block 0 into block 1, which is stored with more bytes than a block.
+    damaged = bytearray(raw_container([bytes(4096), bytes(5000), None], 3 * 4096, 4096))
     member = crafted_pack(ref, [(b"BIG.DAT", one_mib[:9000])])[:-5000]
     damaged[26:26 + len(member)] = member
-    struct.pack_into("<I", damaged, 14 + 8, 100)
 
     def link(at, to):
         return lambda case: os.symlink(os.path.join(case, to), os.path.join(case, at))

@@ -186,7 +186,9 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
   bool notAPack = false;
   char magic[kPackMagicSize];
   ErrorCode error = nullptr;
-  if (container->GetSize() < kPackMagicSize) {
+  if (!CheckContainerTable(container, &noPack)) {
+    noPack = "the container: " + noPack;
+  } else if (container->GetSize() < kPackMagicSize) {
     notAPack = true;
   } else if ((error = container->ReadAt(magic, 0, kPackMagicSize, nullptr)) != nullptr) {
     noPack = "the start of the container's data cannot be read: " + DescribeError(error);
