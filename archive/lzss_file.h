@@ -5,6 +5,10 @@
 //   14 table of N u32 block positions, then the stored blocks without gaps.
 // The last block's stored bytes run to the end of the base file. A block whose stored length S is
 // at least its raw length R is stored raw; S < R means coded, and S = 0 a block of zeros.
+// No bound is put on how far the stored bytes expand: an empty block stands for a block of zeros,
+// and the optimal coder stores every all-zero block so (a 64 MiB file of zeros builds into a
+// 28 KB patch), so 256 KiB of table may rightly decode to 2 GiB. What a reader takes out is
+// bounded by the pack inside (archive/pack_verify.h), not by the container.
 // Exactly one decoded block is held at a time; a changed block is coded again when another block
 // is selected or on Flush, and the stored blocks behind it move to fit. Blocks loaded one after
 // the other are read from the base file kReadAheadSize bytes at a time.

@@ -2,7 +2,9 @@
 // table only; the full check also reads every byte of every member back through the given file
 // (for a pack inside an LZSS container that also decodes every block). Readers that list or
 // extract a pack run the directory check, so they never accept a directory the full check
-// refuses.
+// refuses. Its ranges are what bounds the bytes a reader takes out of a pack inside a container
+// of empty blocks: every byte of the pack belongs to at most one member, and extract holds each
+// member to its CRC-32.
 #pragma once
 
 #include "core/errors.h"
