@@ -17,12 +17,6 @@ namespace {
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // The folder part and the last component of a '\'-separated relative path.
-void Split(const std::string& relative, std::string* folder, std::string* name) {
-  const size_t cut = relative.rfind('\\');
-  *folder = cut == std::string::npos ? std::string() : relative.substr(0, cut);
-  *name = cut == std::string::npos ? relative : relative.substr(cut + 1);
-}
-
 bool IsLink(int folder, const char* name) {
   struct stat info {};
   return fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
@@ -103,7 +97,7 @@ int OutputTree::Open(const std::string& root) {
 
 int OutputTree::MakeFolder(const std::string& relative) {
   std::string parent, name;
-  Split(relative, &parent, &name);
+  SplitPath(relative, &parent, &name);
   int parentFd = -1;
   if (int status = OpenFolder(*this, state_->rootFd, parent, &parentFd)) return status;
   int status = kExitOk;
@@ -125,7 +119,7 @@ int OutputTree::MakeFolder(const std::string& relative) {
 int OutputTree::BeginFile(const std::string& relative, CFile** file) {
   AbandonFile();
   std::string folder, name;
-  Split(relative, &folder, &name);
+  SplitPath(relative, &folder, &name);
   State& s = *state_;
   if (s.folderFd < 0 || folder != s.folder) {
     if (s.folderFd >= 0) close(s.folderFd);

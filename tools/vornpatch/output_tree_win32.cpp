@@ -10,12 +10,6 @@
 
 namespace {
 
-void Split(const std::string& relative, std::string* folder, std::string* name) {
-  const size_t cut = relative.rfind('\\');
-  *folder = cut == std::string::npos ? std::string() : relative.substr(0, cut);
-  *name = cut == std::string::npos ? relative : relative.substr(cut + 1);
-}
-
 bool IsReparsePoint(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
@@ -78,7 +72,7 @@ int OutputTree::Open(const std::string& root) {
 
 int OutputTree::MakeFolder(const std::string& relative) {
   std::string parent, name;
-  Split(relative, &parent, &name);
+  SplitPath(relative, &parent, &name);
   if (int status = CheckFolders(*this, parent)) return status;
   ErrorCode error = FileServiceTable.CreateDir(DiskPath(parent).c_str(), name.c_str());
   if (error && error != ERR_ALREADYEXISTS && error != ERR_FILEEXIST)
@@ -91,7 +85,7 @@ int OutputTree::BeginFile(const std::string& relative, CFile** file) {
   AbandonFile();
   State& s = *state_;
   std::string folder, name;
-  Split(relative, &folder, &name);
+  SplitPath(relative, &folder, &name);
   if (!s.anyChecked || folder != s.checked) {
     if (int status = CheckFolders(*this, folder)) return status;
     s.checked = folder;
