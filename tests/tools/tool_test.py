@@ -778,6 +778,7 @@ def test_hostile(tool, work, args):
     ref = load_reference(args, "pack_reference")
     good = (b"SAFE\\FILE.TXT", b"harmless")
     one_mib = bytes(range(256)) * 4096
+    many = [(b"M%03d" % i, b"") for i in range(200)]
     tiny = raw_container([b"abc" * 20 + b"abcd"], 0xDFFFFFFF, 0xE0000000)  # 82 bytes
     # BIG.DAT runs from block 0 into block 1, which is stored with more bytes than a block.
     damaged = bytearray(raw_container([bytes(4096), bytes(5000), None], 3 * 4096, 4096))
@@ -803,9 +804,9 @@ def test_hostile(tool, work, args):
          {}),
         ("bomb, right CRC", zero_bomb(ref, 64 << 20, True), "extract", OK, "", None,
          {"out/BOMB.DAT": bytes((64 << 20) - 100)}),
-        ("200 members on one MiB", crafted_pack(ref, [(b"M%03d" % i, b"") for i in range(200)],
-                                                ranges=[(3000, 1 << 20)] * 200) + one_mib,
-         "extract", FAILURE, "begin inside", None, {}),
+        ("200 members on one MiB", crafted_pack(ref, many, ranges=[(len(crafted_pack(ref, many)),
+                                                                    1 << 20)] * 200) + one_mib,
+         "extract", FAILURE, "begin inside the previous member's", None, {}),
         ("unsorted", crafted_pack(ref, [(b"B", b"b"), (b"A", b"a")]), "list", FAILURE,
          "not after", None, {}),
         ("duplicate", crafted_pack(ref, [(b"A", b"a"), (b"A", b"a")]), "extract", FAILURE,
