@@ -1,12 +1,13 @@
 // The folder `extract` writes into. Below its root nothing is followed that extract did not make
 // itself: a symbolic link (on Windows any reparse point) found where a folder or file is to go
 // is refused with its path, never followed and never replaced. Every file is written whole or
-// not at all: to NAME.vp~ beside it first (a temporary left by a killed run is replaced), then
-// renamed over NAME; after a failure the temporary goes and an existing NAME stays as it was.
-// When NAME exists, the temporary is flushed to the disk before the rename, so that not even a
-// crash of the machine can leave a torn file where a good one was. A new NAME is not flushed:
-// at worst a crash leaves it short, and it holds nothing the user had, while a flush per file
-// made extracting 6000 new files five times slower (32 s against 6.7 s on the test machine).
+// not at all: to NAME.vp~ beside it first (kReplacementSuffix, the name the patcher gives its
+// own temporaries; one left by a killed run is replaced), then renamed over NAME; after a
+// failure the temporary goes and an existing NAME stays as it was. When NAME exists, the
+// temporary is flushed to the disk before the rename, so that not even a crash of the machine
+// can leave a torn file where a good one was. A new NAME is not flushed: at worst a crash
+// leaves it short, and it holds nothing the user had, while a flush per file made extracting
+// 6000 new files five times slower (32 s against 6.7 s on the test machine).
 //
 // POSIX: folders and files are opened relative to the opened folder above them (openat,
 // mkdirat, renameat, O_NOFOLLOW), so a link planted anywhere below the root, also while extract
@@ -20,9 +21,6 @@
 #include <string>
 
 #include "file/file.h"
-
-// Appended to a file's name for the temporary it is written to first.
-constexpr char kTemporarySuffix[] = ".vp~";
 
 class OutputTree {
  public:

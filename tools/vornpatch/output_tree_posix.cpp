@@ -136,14 +136,14 @@ int OutputTree::BeginFile(const std::string& relative, CFile** file) {
                          "is a symbolic link, which extract never writes through; refusing it");
     if (S_ISDIR(info.st_mode)) return ReportFault(path, "is a folder");
   }
-  const std::string temporary = name + kTemporarySuffix;
+  const std::string temporary = name + kReplacementSuffix;
   if (unlinkat(s.folderFd, temporary.c_str(), 0) != 0 && errno != ENOENT)
-    return ReportError(path + kTemporarySuffix, "cannot remove the file left by an earlier run",
+    return ReportError(path + kReplacementSuffix, "cannot remove the file left by an earlier run",
                        ErrorFromErrno(errno));
   const int fd = openat(s.folderFd, temporary.c_str(),
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0)
-    return ReportError(path + kTemporarySuffix, "cannot create the file", ErrorFromErrno(errno));
+    return ReportError(path + kReplacementSuffix, "cannot create the file", ErrorFromErrno(errno));
   s.file = new (std::nothrow) CDiskFile(static_cast<OsHandle>(fd), OPEN_READ | OPEN_WRITE);
   s.name = name;
   s.temporary = temporary;
@@ -164,12 +164,12 @@ int OutputTree::CommitFile() {
   s.file = nullptr;
   if (error) {
     AbandonFile();
-    return ReportError(path + kTemporarySuffix, "cannot flush the file to the disk", error);
+    return ReportError(path + kReplacementSuffix, "cannot flush the file to the disk", error);
   }
   if (renameat(s.folderFd, s.temporary.c_str(), s.folderFd, s.name.c_str()) != 0) {
     error = ErrorFromErrno(errno);
     AbandonFile();
-    return ReportError(path, "cannot rename " + s.name + kTemporarySuffix + " to it", error);
+    return ReportError(path, "cannot rename " + s.name + kReplacementSuffix + " to it", error);
   }
   s.temporary.clear();
   return kExitOk;

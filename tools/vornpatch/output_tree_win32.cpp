@@ -1,6 +1,7 @@
 #include <new>
 
 #include "commands.h"
+#include "file/disk_file.h"
 #include "file/file_service.h"
 #include "file/win32_api.h"
 #include "messages.h"
@@ -97,7 +98,7 @@ int OutputTree::BeginFile(const std::string& relative, CFile** file) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return ReportFault(path, "is a folder");
   s.replacing = attributes != INVALID_FILE_ATTRIBUTES;
-  const std::string temporary = path + kTemporarySuffix;
+  const std::string temporary = path + kReplacementSuffix;
   // Left by a killed run; deleting a link removes the link itself.
   if (GetFileAttributesA(temporary.c_str()) != INVALID_FILE_ATTRIBUTES) {
     ErrorCode error = FileServiceTable.Delete(temporary.c_str());
@@ -122,14 +123,14 @@ int OutputTree::CommitFile() {
   s.file = nullptr;
   if (error) {
     AbandonFile();
-    return ReportError(s.target + kTemporarySuffix, "cannot flush the file to the disk", error);
+    return ReportError(s.target + kReplacementSuffix, "cannot flush the file to the disk", error);
   }
   error = ReplaceFileWith(s.temporary.c_str(), s.target.c_str());
   if (error) {
     const std::string target = s.target;
     AbandonFile();
-    return ReportError(target, "cannot rename its " + std::string(kTemporarySuffix) + " file to it",
-                       error);
+    return ReportError(
+        target, "cannot rename its " + std::string(kReplacementSuffix) + " file to it", error);
   }
   s.temporary.clear();
   return kExitOk;
