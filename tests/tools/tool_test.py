@@ -771,7 +771,7 @@ def zero_bomb(pack_ref, length, right_crc):
     return raw_container([head.ljust(32768, b"\0")] + [None] * (count - 1), length, 32768)
 
 
-def test_hostile(tool, work, args):
+def test_hostile_targets(tool, work, args):
     """Hostile and careless targets: each row is a target, the command run on it, its exit code,
     a fragment of its message, how the case folder is prepared (extract writes into case/out,
     beside case/outside) and the files there afterwards besides the target and outside/kept."""
@@ -884,7 +884,7 @@ def test_coders(tool, work, args):
 
 
 GROUPS = {
-    "hostile": test_hostile,
+    "hostile_targets": test_hostile_targets,
     "reference": test_reference,
     "smoke": test_smoke,
     "roundtrip": test_roundtrip,
