@@ -26,7 +26,7 @@ std::string NativePath(const char* path) {
 
 }  // namespace
 
-bool StderrIsTerminal() { return isatty(2) != 0; }
+bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 u64 MonotonicMilliseconds() {
   timespec now{};

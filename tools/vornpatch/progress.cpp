@@ -25,7 +25,7 @@ Progress* g_current = nullptr;
 Progress::Progress(const char* label, u64 total)
     : label_(label),
       total_(total),
-      enabled_(StderrIsTerminal()),
+      enabled_(IsTerminal(stderr)),
       start_(enabled_ ? MonotonicMilliseconds() : 0),
       delay_(DelayMs()),
       outer_(g_current) {
