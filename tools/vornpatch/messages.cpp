@@ -50,6 +50,7 @@ const Sentence kSentences[] = {
     {&ERR_NOSUCHBITLENGTHS, "invalid LZSS method byte"},
 };
 
+#ifndef _WIN32
 // Length of the UTF-8 character at text[at] (lead byte from 0x80 on), 0 when the bytes there are
 // not one or code a C1 control: the smallest second byte that is neither overlong nor a C1
 // control, and the largest that stays below the surrogates (ED) and U+10FFFF (F4).
@@ -65,6 +66,7 @@ size_t Utf8Length(const std::string& text, size_t at) {
   }
   return length;
 }
+#endif
 
 // Length of the character at text[at] when it may be shown as it is, else 0. Bytes that are not
 // UTF-8 pass as they are when `bytes` is set, unless they code a C1 control in UTF-8.
