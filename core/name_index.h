@@ -58,6 +58,8 @@ class CNameIndex {
   // The count given to the constructor, or the entries counted when it was 0.
   u32 Count() const { return count_; }
   u32 UsableCount() const { return usableCount_; }
+  // Bytes of the block that the usable entries occupy, from its start.
+  u32 UsableSize() const { return usableEnd_; }
   u16 RecordSize() const { return recordSize_; }
   u8 FieldWidth() const { return fieldWidth_; }
   u32 CheckpointCount() const { return checkpointCount_; }

@@ -86,7 +86,7 @@ package() {
 }
 
 fuzz() {
-  if [ "$quick" = 1 ]; then FUZZ_SECONDS=2 bash scripts/fuzz.sh; else bash scripts/fuzz.sh; fi
+  if [ "$quick" = 1 ]; then FUZZ_TIME=2 bash scripts/fuzz.sh; else bash scripts/fuzz.sh; fi
 }
 
 end_to_end() {

@@ -443,16 +443,22 @@ TEST(LzssFile, UnusableStreamAnswersEveryOperationWithAnError) {
   }
 }
 
-TEST(LzssFile, BlockSizeZeroIsUnusable) {
-  std::vector<u8> bytes = BuildContainer(RandomBytes(10, 1), 64, 0xC4);
-  PutLe32(&bytes, 8, 0);
-  MemoryFile base(bytes);
-  CLzssFile file(&base, 0);
-  EXPECT_EQ(file.isOpen, 0u);
-  u8 byte;
-  EXPECT_EQ(file.ReadAt(&byte, 0, 1, nullptr), ERR_INVALIDFORMAT);
-  EXPECT_EQ(CLzssFile::CreateContainer(&base, 0, 0xC4), ERR_BADPARAMS);
+// A header that claimed blocks of 0xE0000000 bytes made every reader allocate 3.5 GiB.
+TEST(LzssFile, BlockSizesAReaderCannotAffordAreUnusable) {
+  for (u32 blockSize : {0u, CLzssFile::kMaxBlockSize + 1, 0xE0000000u}) {
+    std::vector<u8> bytes = BuildContainer(RandomBytes(10, 1), 64, 0xC4);
+    PutLe32(&bytes, 8, blockSize);
+    MemoryFile base(bytes);
+    CLzssFile file(&base, 0);
+    EXPECT_EQ(file.isOpen, 0u) << blockSize;
+    u8 byte;
+    EXPECT_EQ(file.ReadAt(&byte, 0, 1, nullptr), ERR_INVALIDFORMAT);
+    EXPECT_EQ(CLzssFile::CreateContainer(&base, blockSize, 0xC4), ERR_BADPARAMS);
+  }
+  MemoryFile base;
   EXPECT_EQ(CLzssFile::CreateContainer(&base, 64, 0xC7), ERR_NOSUCHBITLENGTHS);
+  ASSERT_EQ(CLzssFile::CreateContainer(&base, CLzssFile::kMaxBlockSize, 0xC4), nullptr);
+  EXPECT_EQ(CLzssFile(&base, 0).isOpen, 1u);
 }
 
 TEST(LzssFile, StoredLengthAboveTheBlockSizeIsInvalid) {

@@ -76,9 +76,11 @@ void Walk(CFileService* fs, const std::string& prefix, std::map<std::string, std
     ASSERT_EQ(entry.attributes, ATTR_READONLY);
     ErrorCode error = ERR_UNKNOWN;
     CFile* member = fs->Open(path.c_str(), OPEN_READ, &error);
-    // A damaged name may hold lower-case letters, which no upper-cased lookup reaches.
+    // A damaged name may hold lower-case letters, which no upper-cased lookup reaches, and a
+    // damaged record may place the data past the end of the pack.
     if (!member && !readContents &&
-        path.find_first_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos)
+        (error == ERR_INVALIDFORMAT ||
+         path.find_first_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos))
       continue;
     ASSERT_NE(member, nullptr) << path << " " << ErrorText(error);
     (*out)[path] = readContents ? ReadAll(member) : std::string();
@@ -430,7 +432,11 @@ TEST(PackFS, DamagedPacksNeverCrashOrHang) {
       if (std::string(name).find_first_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos)
         continue;  // stored in lower case: Open upper-cases the key and cannot reach it
       CFile* member = fs.Open(name, OPEN_READ, nullptr);
-      ASSERT_NE(member, nullptr) << name;
+      u32 range[2];  // offset and size, little-endian like the hosts
+      std::memcpy(range, record, sizeof range);
+      const u64 end = u64{range[0]} + range[1];
+      ASSERT_EQ(member == nullptr, end > bad.size()) << name;
+      if (!member) continue;
       std::vector<u8> data(member->GetSize() < 100000 ? member->GetSize() : 100000);
       u32 done = 0;
       member->Read(data.data(), static_cast<u32>(data.size()), &done);

@@ -116,6 +116,11 @@ TEST(PackVerify, RefusesDirectoriesOutOfOrderOrMalformed) {
   Put32(&cut, 36, Get32(good, 36) - 3);  // the last entry runs past the directory
   ExpectRefused(cut, "entry 3", "past the end of the directory");
 
+  // "DIR", "DIR.A", "DIR\B": a member that is also the directory of a later, not the next, one.
+  std::vector<u8> folder = BuildPack({{"DIR", ""}, {"DIR.A", ""}, {"DIRXB", ""}});
+  folder[PackEntryOffset(folder, 2) + 2] = '\\';
+  ExpectRefused(folder, "\"DIR\\B\"", "\"DIR\" is also its directory");
+
   std::vector<u8> magic = good;
   magic[17] = ' ';
   ExpectRefused(magic, "magic");

@@ -7,6 +7,7 @@ Usage: test_patcher.py [--visible] [-k SUBSTRING] (run.sh sets up the programs i
 import argparse
 import os
 import shutil
+import struct
 import sys
 import tempfile
 import time
@@ -202,7 +203,7 @@ def other_language_in_an_lzss_wrapped_hpfs_pack_is_refused(ctx):
 @case
 def unreadable_or_incomplete_game_packs_pass_the_language_checks(ctx):
     world = ctx.world
-    for install in (dict(pack="damaged"), dict(pack=None),
+    for install in (dict(pack="damaged"), dict(pack=None), dict(pack="huge-block"),
                     dict(pack="lzss", pack_language=None, peon=None)):
         world.install_game(**install)
         result = ctx.run(world.make_patch(texts()), [WELCOME, DONE])
@@ -271,6 +272,50 @@ def unusable_payload_ends_silently(ctx):
     result = ctx.run(patch, [])
     expect_boxes(result, [])
     expect_equal(result.exit_code, -1, "exit code")
+
+
+def payload_container(pack, length=None):
+    """A payload of 32 KiB blocks stored raw, and empty (zeros) from the pack's end to length."""
+    blocks = [pack[i:i + 0x8000] for i in range(0, len(pack), 0x8000)]
+    blocks[-1] = blocks[-1].ljust(0x8000, b"\0")
+    length = length or len(blocks) * 0x8000
+    blocks += [b""] * ((length - 1) // 0x8000 + 1 - len(blocks))
+    table, at = [], 14 + 4 * len(blocks)
+    for block in blocks:
+        table.append(at)
+        at += len(block)
+    return (b"LZSS" + struct.pack("<II", length, 0x8000) + bytes([0xC4, 0]) +
+            struct.pack("<%dI" % len(blocks), *table) + b"".join(blocks))
+
+
+@case
+def payload_directory_that_is_not_whole_changes_nothing(ctx):
+    # An empty component made the copy walk one folder forever; the others were copied in part
+    # and reported done, or (a member claiming more than the payload holds) written in part.
+    world = ctx.world
+    ini = ("PATCH.INI", ini_text(texts()).encode())
+    good = ("FILES\\GOOD.TXT", b"good")
+    cut = bytearray(crafted_pack([good, ini, ("ZZ.TXT", b"cut off")]))
+    struct.pack_into("<I", cut, 36, struct.unpack_from("<I", cut, 36)[0] - 3)
+    bomb = bytearray(crafted_pack([("FILES\\BOMB.DAT", b""), ini]))
+    struct.pack_into("<I", bomb, 40 + 2 + 14 + 4, 0x7FF00000)
+    for name, payload in [
+            ("empty component", payload_container(crafted_pack([("FILES\\A\\\\B.TXT", b"x"),
+                                                               good, ini]))),
+            ("out of order", payload_container(crafted_pack([ini, good]))),
+            ("cut directory", payload_container(bytes(cut))),
+            ("lower-case name", payload_container(crafted_pack([good, ("FILES\\low.txt", b"x"),
+                                                               ini]))),
+            ("member larger than the payload", payload_container(bytes(bomb), 64 << 20))]:
+        world.install_game()
+        before, version = world.game_files(), world.game_version()
+        patch = ctx.patch_from_container(payload)
+        result = ctx.run(patch, [("^Patch file is broken!$", "Return")])
+        expect(not result.timed_out and result.texts in ([], ["Patch file is broken!"]),
+               "%s: boxes %r, timed out: %s" % (name, result.texts, result.timed_out))
+        expect_equal(result.exit_code, -1, name + ": exit code")
+        expect_equal(world.game_files(), before, name + ": game folder")
+        expect_equal(world.game_version(), version, name + ": GameVersion")
 
 
 # --- the start question's second form ---------------------------------------------------------
@@ -567,10 +612,13 @@ class Context:
             f.write(pack)
         container = pack_path + ".lzss"
         self.world.vornpatch("lzss", "compress", pack_path, container)
-        with open(self.stub, "rb") as f:
-            data = f.read()
         with open(container, "rb") as f:
-            data += f.read()
+            return self.patch_from_container(f.read())
+
+    def patch_from_container(self, container):
+        self.world.counter += 1
+        with open(self.stub, "rb") as f:
+            data = f.read() + container
         return self.world.place_file("C:\\patches\\crafted-%d.exe" % self.world.counter, data)
 
 

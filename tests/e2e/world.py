@@ -4,6 +4,7 @@ the vornpatch tool from a patch source (Patch.ini + Files/)."""
 
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 
@@ -120,6 +121,8 @@ class World:
             self.vornpatch("hpfs", "create", tree, "-o", out, "--lzss")
         elif form == "damaged":
             return bytes((i * 131 + 7) % 251 for i in range(5000))
+        elif form == "huge-block":  # a container whose blocks a reader would need 3.5 GiB for
+            return b"LZSS" + struct.pack("<IIBBI", 0xDFFFFFFF, 0xE0000000, 0xC4, 0, 18) + bytes(64)
         else:
             raise ValueError(form)
         with open(out, "rb") as f:

@@ -729,42 +729,130 @@ def test_reference(tool, work, args):
           "the tool and the reference pack one tree into different bytes")
 
 
-def crafted_pack(pack_ref, members):
-    """A pack with names the writers refuse, laid out with the reference's own entry coder."""
-    members = sorted(members)
-    directory, previous = b"", b""
-    offset = pack_ref.HEADER_SIZE + sum(2 + len(n) - pack_ref.shared_length(p, n) + 8
-                                        for p, n in zip([b""] + [m[0] for m in members], [m[0] for m in members]))
-    offset += 4 * len(members)
-    for name, data in members:
-        directory += pack_ref.encode_entry(name, previous, offset, len(data))
-        offset += len(data)
+def crafted_pack(pack_ref, members, count=None, cut=0, ranges=None, crcs=None):
+    """A pack with directories and names the writers refuse: members [(name, data)] in the given
+    order, front-coded against the previous name (a duplicate keeps its last byte). ranges
+    [(offset, size)] and crcs replace the laid-out ones; count replaces the header's; the
+    directory loses its last `cut` bytes."""
+    heads, previous = [], b""
+    for name, _ in members:
+        shared = min(pack_ref.shared_length(previous, name), len(name) - 1)
+        heads.append(bytes([len(name), shared]) + name[shared:])
         previous = name
-    header = pack_ref.MAGIC + bytes(32 - len(pack_ref.MAGIC)) + struct.pack("<II", len(members), len(directory))
-    crcs = b"".join(struct.pack("<I", binascii.crc32(d) & 0xFFFFFFFF) for _, d in members)
-    return header + directory + crcs + b"".join(d for _, d in members)
+    offset = pack_ref.HEADER_SIZE + sum(len(h) + 8 for h in heads) - cut + 4 * len(members)
+    laid = []
+    for _, data in members:
+        laid.append((offset, len(data)))
+        offset += len(data)
+    directory = b"".join(h + struct.pack("<II", *r) for h, r in zip(heads, ranges or laid))
+    directory = directory[:len(directory) - cut]
+    header = pack_ref.MAGIC + bytes(32 - len(pack_ref.MAGIC))
+    header += struct.pack("<II", len(members) if count is None else count, len(directory))
+    table = crcs or [binascii.crc32(d) & 0xFFFFFFFF for _, d in members]
+    return header + directory + struct.pack("<%dI" % len(table), *table) + b"".join(d for _, d in members)
 
 
-def test_escape(tool, work, args):
-    """extract writes nothing, anywhere, for a pack holding a name that would leave its folder;
-    verify names such members."""
-    pack_ref = load_reference(args, "pack_reference")
-    safe = (b"SAFE\\FILE.TXT", b"harmless")
-    for i, bad in enumerate([b"..\\EVIL.TXT", b"A\\..\\..\\EVIL.TXT", b"\\EVIL.TXT",
-                             b"C:EVIL.TXT", b"A\\.\\EVIL.TXT", b"A/../../EVIL.TXT",
-                             b"A\\\\EVIL.TXT", b"A\\EV\x01IL.TXT"]):
-        case = os.path.join(work, "case%d" % i)
-        os.makedirs(case)
-        pak = os.path.join(case, "evil.pak")
-        write(pak, crafted_pack(pack_ref, [safe, (bad, b"escaped")]))
-        dest = os.path.join(case, "a", "b", "dest")
-        os.makedirs(os.path.dirname(dest))
-        err = tool.fails(FAILURE, "extract", pak, "-C", dest)
-        check("refusing" in err, "%r: extract says %r" % (bad, err))
-        written = [os.path.join(r, f) for r, _, fs in os.walk(case) for f in fs]
-        check(written == [pak], "%r: extract wrote %r" % (bad, written))
-        err = tool.fails(FAILURE, "verify", pak)
-        check("EV" in err, "%r: verify does not name the member: %r" % (bad, err))
+def raw_container(blocks, length, block_size):
+    """A container of blocks stored raw (bytes) or empty (None: reads as zeros)."""
+    table, position = [], 14 + 4 * len(blocks)
+    for block in blocks:
+        table.append(position)
+        position += len(block or b"")
+    return (b"LZSS" + struct.pack("<II", length, block_size) + bytes([0xC4, 0]) +
+            struct.pack("<%dI" % len(blocks), *table) + b"".join(b or b"" for b in blocks))
+
+
+def zero_bomb(pack_ref, length, right_crc):
+    """One member of `length` - 100 zero bytes in a container of empty 32 KiB blocks."""
+    size = length - 100
+    crc = binascii.crc32(bytes(size)) & 0xFFFFFFFF if right_crc else 0
+    head = crafted_pack(pack_ref, [(b"BOMB.DAT", b"")], ranges=[(100, size)], crcs=[crc])
+    count = (length - 1) // 32768 + 1
+    return raw_container([head.ljust(32768, b"\0")] + [None] * (count - 1), length, 32768)
+
+
+def test_hostile_targets(tool, work, args):
+    """Hostile and careless targets: each row is a target, the command run on it, its exit code,
+    a fragment of its message, how the case folder is prepared (extract writes into case/out,
+    beside case/outside) and the files there afterwards besides the target and outside/kept."""
+    ref = load_reference(args, "pack_reference")
+    good = (b"SAFE\\FILE.TXT", b"harmless")
+    one_mib = bytes(range(256)) * 4096
+    many = [(b"M%03d" % i, b"") for i in range(200)]
+    tiny = raw_container([b"abc" * 20 + b"abcd"], 0xDFFFFFFF, 0xE0000000)  # 82 bytes
+    # BIG.DAT runs from block 0 into block 1, which is stored with more bytes than a block.
+    damaged = bytearray(raw_container([bytes(4096), bytes(5000), None], 3 * 4096, 4096))
+    member = crafted_pack(ref, [(b"BIG.DAT", one_mib[:9000])])[:-5000]
+    damaged[26:26 + len(member)] = member
+
+    def link(at, to):
+        return lambda case: os.symlink(os.path.join(case, to), os.path.join(case, at))
+
+    def old_file(case):
+        write(os.path.join(case, "out", "BIG.DAT"), b"old")
+
+    rows = [
+        ("doubled backslash", crafted_pack(ref, [(b"A\\\\B", b"x"), good]), "list", FAILURE,
+         "doubled backslash", None, {}),
+        ("leading backslash", crafted_pack(ref, [(b"\\X", b"x"), good]), "extract", FAILURE,
+         "begins with a backslash", None, {}),
+        ("lone backslash", crafted_pack(ref, [(b"\\", b"x")]), "list", FAILURE, "backslash", None,
+         {}),
+        ("huge block size", tiny, "verify", FAILURE, "block size 3758096384", None, {}),
+        ("huge block size", tiny, "list", FAILURE, "block size 3758096384", None, {}),
+        ("bomb, wrong CRC", zero_bomb(ref, 64 << 20, False), "extract", FAILURE, "CRC-32", None,
+         {}),
+        ("bomb, right CRC", zero_bomb(ref, 64 << 20, True), "extract", OK, "", None,
+         {"out/BOMB.DAT": bytes((64 << 20) - 100)}),
+        ("200 members on one MiB", crafted_pack(ref, many, ranges=[(len(crafted_pack(ref, many)),
+                                                                    1 << 20)] * 200) + one_mib,
+         "extract", FAILURE, "begin inside the previous member's", None, {}),
+        ("unsorted", crafted_pack(ref, [(b"B", b"b"), (b"A", b"a")]), "list", FAILURE,
+         "not after", None, {}),
+        ("duplicate", crafted_pack(ref, [(b"A", b"a"), (b"A", b"a")]), "extract", FAILURE,
+         "a duplicate of", None, {}),
+        ("cut directory", crafted_pack(ref, [(b"A", b"a"), (b"B", b"b")], cut=3), "list",
+         FAILURE, "past the end of the directory", None, {}),
+        ("wrong count", crafted_pack(ref, [(b"A", b"a")], count=2), "list", FAILURE,
+         "counts 2 members", None, {}),
+        ("lower case", crafted_pack(ref, [(b"Lower.TXT", b"x")]), "extract", FAILURE,
+         "lower-case", None, {}),
+        ("file is a folder", crafted_pack(ref, [(b"A", b"x"), (b"A\\B", b"y")]), "list",
+         FAILURE, "is also its directory", None, {}),
+        ("escape sequence", crafted_pack(ref, [(b"\x1b[2J\xc2\x9b1M.TXT", b"x")]), "list", OK,
+         "\\x1B[2J\\xC2\\x9B1M.TXT", None, {}),
+        ("escape sequence", crafted_pack(ref, [(b"\x1b[2J.TXT", b"x")]), "extract", FAILURE,
+         "\\x1B[2J.TXT", None, {}),
+        ("read fails part-way", bytes(damaged), "extract", FAILURE, "cannot read member",
+         old_file, {"out/BIG.DAT": b"old"}),
+        ("folder is a link", crafted_pack(ref, [(b"LINK\\A.TXT", b"x")]), "extract", FAILURE,
+         "symbolic link", link("out/LINK", "outside"), {}),
+        ("file is a link", crafted_pack(ref, [(b"LINK", b"x")]), "extract", FAILURE,
+         "symbolic link", link("out/LINK", "outside/kept"), {"out/LINK": b"outside"}),
+        ("stale temporary is a link", crafted_pack(ref, [(b"A.TXT", b"new")]), "extract", OK, "",
+         link("out/A.TXT.vp~", "outside/kept"), {"out/A.TXT": b"new"}),
+    ]
+    for i, bad in enumerate([b"..\\EVIL.TXT", b"A\\..\\..\\EVIL.TXT", b"C:EVIL.TXT",
+                             b"A\\.\\EVIL.TXT", b"A/../../EVIL.TXT", b"A\\EV\x01IL.TXT"]):
+        target = crafted_pack(ref, sorted([good, (bad, b"escaped")]))
+        rows.append(("escape %d" % i, target, "extract", FAILURE, "EV", None, {}))
+        rows.append(("escape %d" % i, target, "verify", FAILURE, "EV", None, {}))
+    for index, (name, data, command, code, says, prepare, stays) in enumerate(rows):
+        case = os.path.join(work, "case%02d" % index)
+        write(os.path.join(case, "outside", "kept"), b"outside")
+        os.makedirs(os.path.join(case, "out"))
+        if prepare:
+            prepare(case)
+        write(os.path.join(case, "target"), data)
+        extra = ["-C", os.path.join(case, "out")] if command == "extract" else []
+        result, out, err = tool.run(command, os.path.join(case, "target"), *extra)
+        where = "%s: %s exits %d saying %r" % (name, command, result, (out + err)[-300:])
+        check(result == code and says in out + err and "\x1b" not in out + err, where)
+        expected = dict(stays, **{"target": data, "outside/kept": b"outside"})
+        found = {f.replace(os.sep, "/"): open(os.path.join(case, f), "rb").read()
+                 for r, _, fs in os.walk(case) for f in
+                 [os.path.relpath(os.path.join(r, n), case) for n in fs]}
+        check(found == expected, "%s; afterwards: %r" % (where, sorted(found)))
 
 
 def test_coders(tool, work, args):
@@ -796,7 +884,7 @@ def test_coders(tool, work, args):
 
 
 GROUPS = {
-    "escape": test_escape,
+    "hostile_targets": test_hostile_targets,
     "reference": test_reference,
     "smoke": test_smoke,
     "roundtrip": test_roundtrip,

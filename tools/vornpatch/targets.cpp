@@ -1,6 +1,7 @@
 // The built-in target kinds: a patch executable (stub followed by its payload), a bare LZSS
 // container and a pack.
 #include <cstring>
+#include <vector>
 
 #include "archive/file_window.h"
 #include "archive/lzss_file.h"
@@ -31,14 +32,59 @@ bool CheckPack(CFile* pack, Progress* progress, std::string* fault) {
   return false;
 }
 
+u32 ReadLittle32(const u8* p) {
+  return static_cast<u32>(p[0]) | (static_cast<u32>(p[1]) << 8) | (static_cast<u32>(p[2]) << 16) |
+         (static_cast<u32>(p[3]) << 24);
+}
+
+// The structure of a pack that is to be listed or extracted, checked as verify checks it, and
+// its members' CRC-32 values for extract to hold the written bytes to.
+class PackDirectory {
+ public:
+  // "" when the directory is sound, else what is wrong with it.
+  std::string Check(CFile* pack) {
+    char message[kVerifyMessageSize] = {0};
+    ErrorCode error = CheckPackDirectory(pack, message, sizeof message, &layout_);
+    if (!error) {
+      crcs_.resize(4 * static_cast<size_t>(layout_.count));
+      if (!crcs_.empty())
+        error = pack->ReadAt(crcs_.data(), layout_.crcTableOffset, static_cast<u32>(crcs_.size()),
+                             nullptr);
+      if (error) return "cannot read the CRC table: " + DescribeError(error);
+      return std::string();
+    }
+    return message[0] ? message : DescribeError(error);
+  }
+
+  bool MemberCrc(CPackFS* service, const std::string& name, u32* crc) const {
+    char found[kPackMaxNameLength + 1];
+    u32 index = 0;
+    // Names are unique and sort before every longer name, so the first one beginning with the
+    // name is the member itself, and its position is the one of its CRC.
+    if (!service || !service->Index()->FindPrefix(name.c_str(), found, &index) || name != found ||
+        index >= layout_.count)
+      return false;
+    *crc = ReadLittle32(crcs_.data() + 4 * static_cast<size_t>(index));
+    return true;
+  }
+
+ private:
+  PackLayout layout_;
+  std::vector<u8> crcs_;
+};
+
 // A pack read straight from the file.
 class PackTarget : public Target {
  public:
-  explicit PackTarget(CPackFS* service) : service_(service) {}
+  PackTarget(CPackFS* service, const PackDirectory& directory)
+      : service_(service), directory_(directory) {}
   ~PackTarget() override { delete service_; }
 
   const char* Kind() const override { return "pack"; }
   CFileService* Service() override { return service_; }
+  bool MemberCrc(const std::string& full, u32* crc) override {
+    return directory_.MemberCrc(service_, full, crc);
+  }
   u64 VerifyWork() override { return service_->PackFile()->GetSize(); }
   bool Verify(Progress* progress, std::string* fault, std::string* summary) override {
     if (!CheckPack(service_->PackFile(), progress, fault)) return false;
@@ -48,6 +94,7 @@ class PackTarget : public Target {
 
  private:
   CPackFS* service_;
+  PackDirectory directory_;
 };
 
 // An LZSS container, bare or behind a patch executable's image, usually holding a pack.
@@ -56,10 +103,11 @@ class ContainerTarget : public Target {
   // The target owns the container and the service (null when no pack is mounted; `noPack`
   // says why).
   ContainerTarget(const char* kind, CLzssFile* container, CPackFS* service,
-                  const std::string& noPack, u32 payloadOffset)
+                  const PackDirectory& directory, const std::string& noPack, u32 payloadOffset)
       : kind_(kind),
         container_(container),
         service_(service),
+        directory_(directory),
         noPack_(noPack),
         payloadOffset_(payloadOffset) {}
   ~ContainerTarget() override {
@@ -70,6 +118,9 @@ class ContainerTarget : public Target {
   const char* Kind() const override { return kind_; }
   CFileService* Service() override { return service_; }
   std::string WhyNoTree() const override { return noPack_; }
+  bool MemberCrc(const std::string& full, u32* crc) override {
+    return directory_.MemberCrc(service_, full, crc);
+  }
   u64 VerifyWork() override {
     return ContainerCheckWork(container_) + (noPack_.empty() ? container_->GetSize() : 0);
   }
@@ -107,6 +158,7 @@ class ContainerTarget : public Target {
   const char* kind_;
   CLzssFile* container_;
   CPackFS* service_;
+  PackDirectory directory_;
   std::string noPack_;
   u32 payloadOffset_;
 };
@@ -122,15 +174,21 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
     return OpenOutcome::kBroken;
   }
   if (!container->isOpen) {
+    const u32 blockSize = container->BlockSize();
+    *fault = blockSize == 0 || blockSize > CLzssFile::kMaxBlockSize
+                 ? "the block size " + std::to_string(blockSize) + " is not one from 1 to " +
+                       std::to_string(CLzssFile::kMaxBlockSize) + " that readers accept"
+                 : "the container header or block table cannot be read";
     delete container;
-    *fault = "the container header or block table cannot be read, or its block size is invalid";
     return OpenOutcome::kBroken;
   }
   std::string noPack;
   bool notAPack = false;
   char magic[kPackMagicSize];
   ErrorCode error = nullptr;
-  if (container->GetSize() < kPackMagicSize) {
+  if (!CheckContainerTable(container, &noPack)) {
+    noPack = "the container: " + noPack;
+  } else if (container->GetSize() < kPackMagicSize) {
     notAPack = true;
   } else if ((error = container->ReadAt(magic, 0, kPackMagicSize, nullptr)) != nullptr) {
     noPack = "the start of the container's data cannot be read: " + DescribeError(error);
@@ -146,6 +204,11 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
   // container itself stays with the target, so Verify can still check its blocks when the
   // mount fails.
   CPackFS* service = nullptr;
+  PackDirectory directory;
+  if (noPack.empty()) {
+    const std::string damage = directory.Check(container);
+    if (!damage.empty()) noPack = "the pack inside: " + damage;
+  }
   if (noPack.empty()) {
     CFileWindow* view = new (std::nothrow) CFileWindow(container, 0, CFileWindow::kToEnd, 0);
     service = view ? new (std::nothrow) CPackFS() : nullptr;
@@ -157,8 +220,8 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
       service = nullptr;
     }
   }
-  ContainerTarget* made =
-      new (std::nothrow) ContainerTarget(kind, container, service, noPack, payloadOffset);
+  ContainerTarget* made = new (std::nothrow)
+      ContainerTarget(kind, container, service, directory, noPack, payloadOffset);
   if (!made) {
     delete service;
     delete container;
@@ -210,6 +273,9 @@ OpenOutcome OpenPack(const char*, CFile* file, Target** target, std::string* fau
       std::memcmp(magic, kPackMagic, kPackMagicSize) != 0) {
     return OpenOutcome::kNotMine;
   }
+  PackDirectory directory;
+  *fault = directory.Check(file);
+  if (!fault->empty()) return OpenOutcome::kBroken;
   CFileWindow* window = new (std::nothrow) CFileWindow(file, 0, CFileWindow::kToEnd, 0);
   CPackFS* service = new (std::nothrow) CPackFS();
   if (!window || !service) {
@@ -224,7 +290,7 @@ OpenOutcome OpenPack(const char*, CFile* file, Target** target, std::string* fau
     *fault = "the directory cannot be read: " + DescribeError(error);
     return OpenOutcome::kBroken;
   }
-  *target = new (std::nothrow) PackTarget(service);
+  *target = new (std::nothrow) PackTarget(service, directory);
   if (!*target) {
     delete service;
     *fault = "out of memory";
