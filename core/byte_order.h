@@ -14,3 +14,13 @@ inline u64 LoadBigEndian64(const u8* p) {
 #endif
   return v;
 }
+
+// The 4 bytes at p, the first one least significant.
+inline u32 LoadLittleEndian32(const u8* p) {
+  return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 |
+         static_cast<u32>(p[3]) << 24;
+}
+
+inline void StoreLittleEndian32(u8* p, u32 value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<u8>(value >> (8 * i));
+}
