@@ -56,11 +56,12 @@ bool CodedBlockIsTight(const u8* coded, u32 size, u8 method, u32 rawLength) {
   if (!LzssMethodValid(method) || size < 2) return false;
   const u32 offsetBits = method >> 4;
   const u32 lengthBits = method & 15u;
-  u64 bit = 0;
+  // size is at most a block and a signer's padding, so bit positions fit 32 bits.
+  u32 bit = 0;
   auto take = [&](u32 count) {
     u32 value = 0;
     for (; count > 0; --count, ++bit) {
-      const u64 byte = bit >> 3;
+      const u32 byte = bit >> 3;
       value = value << 1 | (byte < size ? (coded[byte] >> (7 - (bit & 7))) & 1u : 0u);
     }
     return value;
@@ -78,8 +79,8 @@ bool CodedBlockIsTight(const u8* coded, u32 size, u8 method, u32 rawLength) {
     }
     if (produced > rawLength) return false;
   } while ((bit >> 3) < size - 1);
-  if (bit <= 8ull * (size - 1) || bit > 8ull * size) return false;
-  const u32 unused = static_cast<u32>(8ull * size - bit);
+  if (bit <= 8 * (size - 1) || bit > 8 * size) return false;
+  const u32 unused = 8 * size - bit;
   return (coded[size - 1] & ((1u << unused) - 1)) == 0;
 }
 
@@ -104,13 +105,13 @@ u32 SignedPayloadEnd(CFile* file, u32 offset, u32 table) {
   const u32 last = length ? (length - 1) / blockSize : 0;
   const u32 rawLength = length - blockSize * last;
   if (file->ReadAt(entry, offset + CLzssFile::kHeaderSize + 4 * last, 4, nullptr)) return table;
-  const u64 start = static_cast<u64>(offset) + LoadLittleEndian32(entry);
-  if (start > table || table - start > blockSize + 7) return table;
-  const u32 stored = static_cast<u32>(table - start);
+  const u32 start = offset + LoadLittleEndian32(entry);
+  if (start < offset || start > table || table - start > blockSize + 7) return table;
+  const u32 stored = table - start;
   u8* tail = static_cast<u8*>(g_ptrPool->Alloc(stored + 1));
   if (!tail) return table;
   u32 end = table;
-  if (!file->ReadAt(tail, static_cast<u32>(start), stored, nullptr)) {
+  if (!file->ReadAt(tail, start, stored, nullptr)) {
     u32 zeros = 0;
     while (table % 8 == 0 && zeros < 7 && zeros < stored && tail[stored - 1 - zeros] == 0) ++zeros;
     u32 k = 0;

@@ -17,10 +17,17 @@ inline u64 LoadBigEndian64(const u8* p) {
 
 // The 4 bytes at p, the first one least significant.
 inline u32 LoadLittleEndian32(const u8* p) {
-  return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 |
-         static_cast<u32>(p[3]) << 24;
+  u32 v;
+  std::memcpy(&v, p, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap32(v);
+#endif
+  return v;
 }
 
 inline void StoreLittleEndian32(u8* p, u32 value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<u8>(value >> (8 * i));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  value = __builtin_bswap32(value);
+#endif
+  std::memcpy(p, &value, 4);
 }
