@@ -218,6 +218,8 @@ OpenOutcome OpenPatchExecutable(const char*, CFile* file, Target** target, std::
   ErrorCode error = LocatePayload(file, &payload);
   if (error == ERR_NOTFOUND) {
     *fault = "no payload found (no LZSS container with block size 32768 behind the image)";
+  } else if (error == ERR_EOF && !payload.sealed) {
+    *fault = "the payload is cut short: the file ends inside its container header";
   } else if (error == ERR_EOF) {
     *fault = "the payload is cut short: its seal gives a container of " +
              std::to_string(payload.end - payload.offset) + " bytes at offset " +
