@@ -56,9 +56,10 @@ def main():
             while True:
                 source = make_source(work, tree, copies)
                 world.vornpatch("build", source, "-o", wine.host_path(sealed), "--stub", stub)
-                if os.path.getsize(wine.host_path(sealed)) >= MIN_PATCH:
+                size = os.path.getsize(wine.host_path(sealed))
+                if size >= MIN_PATCH:
                     break
-                copies += 1
+                copies = max(copies + 1, -(-MIN_PATCH * copies // size))
             # The same patch without its seal: the record out, the container's mark cleared.
             with open(wine.host_path(sealed), "rb") as f:
                 data = bytearray(f.read())
