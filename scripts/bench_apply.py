@@ -52,6 +52,7 @@ def main():
         world = World(wine, tool, stub, os.path.join(work, "sources"))
         try:
             sealed = "C:\\patches\\bench-sealed.exe"
+            os.makedirs(os.path.dirname(wine.host_path(sealed)), exist_ok=True)
             copies = 1
             while True:
                 source = make_source(work, tree, copies)

@@ -6,6 +6,7 @@ Usage: test_patcher.py [--visible] [-k SUBSTRING] (run.sh sets up the programs i
 
 import argparse
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -304,7 +305,7 @@ def signed_patches_from_the_tool_and_an_independent_writer_apply_fully(ctx):
 @case
 def damaged_or_cut_patch_is_refused_before_any_question(ctx):
     world = ctx.world
-    files = dict(DEFAULT_FILES, **{"noise.bin": os.urandom(70000)})
+    files = dict(DEFAULT_FILES, **{"noise.bin": random.Random(5).randbytes(70000)})
     with open(world.wine.host_path(world.make_patch(SHORTCUT, files=files)), "rb") as f:
         data = f.read()
     record = os.path.getsize(ctx.stub)
@@ -313,13 +314,14 @@ def damaged_or_cut_patch_is_refused_before_any_question(ctx):
     count = (length - 1) // 32768 + 1
     table = list(struct.unpack_from("<%dI" % count, data, start + 14)) + [len(data) - start]
     raw = [i for i in range(count) if table[i + 1] - table[i] == min(32768, length - 32768 * i)]
+    coded = [i for i in range(count) if i not in raw]
 
     def flipped(at):
         return data[:at] + bytes([data[at] ^ 0x10]) + data[at + 1:]
     for name, damaged in (("stub only", data[:record]), ("cut in the record", data[:record + 9]),
                           ("cut mid-payload", data[:(start + len(data)) // 2]),
                           ("cut at the last block", data[:start + table[-2]]),
-                          ("coded block flipped", flipped(start + table[0] + 40)),
+                          ("coded block flipped", flipped(start + table[coded[0]] + 40)),
                           ("raw block flipped", flipped(start + table[raw[0]] + 100))):
         world.install_game()
         before = world.game_files()
