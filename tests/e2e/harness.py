@@ -112,6 +112,7 @@ class Box:
 class RunResult:
     def __init__(self):
         self.exit_code = None
+        self.cpu_seconds = None  # the program's user and kernel time, as launch.exe reports it
         self.boxes = []
         self.unexpected = []
         self.timed_out = False
@@ -281,6 +282,8 @@ class Wine:
         os.unlink(stderr_path)
         match = re.search(r"exit-code (-?\d+)", out or "")
         result.exit_code = int(match.group(1)) if match else None
+        match = re.search(r"cpu-seconds ([0-9.]+)", out or "")
+        result.cpu_seconds = float(match.group(1)) if match else None
         return result
 
     def _visible_windows(self):
