@@ -275,6 +275,8 @@ def signed(ctx, patch):
     if not os.path.exists(cert):
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
                         "-out", cert, "-days", "2", "-subj", "/CN=e2e"], check=True, capture_output=True)
+    if os.path.exists(host + ".signed.exe"):  # osslsigncode will not overwrite it
+        os.unlink(host + ".signed.exe")
     subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", host, "-out",
                     host + ".signed.exe"], check=True, capture_output=True)
     subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", host + ".signed.exe"],
