@@ -1,7 +1,6 @@
 /* Starts a program the way the shell does (its quoted path first on the command line, then the
    given arguments), waits for it and prints its full 32-bit exit code: Wine's own exit status
-   keeps only 8 bits, so -1 would read 255; then the processor seconds (user and kernel) it used,
-   for the benchmarks. Usage: launch.exe PROGRAM [ARGS...] */
+   keeps only 8 bits, so -1 would read 255. Usage: launch.exe PROGRAM [ARGS...] */
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -12,7 +11,6 @@ int main(int argc, char** argv) {
   STARTUPINFOA startup;
   PROCESS_INFORMATION process;
   DWORD code = 0;
-  FILETIME created, ended, kernel, user;
   int i;
   if (argc < 2) {
     fprintf(stderr, "usage: launch.exe PROGRAM [ARGS...]\n");
@@ -34,14 +32,6 @@ int main(int argc, char** argv) {
   WaitForSingleObject(process.hProcess, INFINITE);
   GetExitCodeProcess(process.hProcess, &code);
   printf("exit-code %ld\n", (long)(LONG)code);
-  if (GetProcessTimes(process.hProcess, &created, &ended, &kernel, &user)) {
-    ULARGE_INTEGER k, u;
-    k.LowPart = kernel.dwLowDateTime;
-    k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime;
-    u.HighPart = user.dwHighDateTime;
-    printf("cpu-seconds %.3f\n", (double)(k.QuadPart + u.QuadPart) / 1e7);
-  }
   fflush(stdout);
   return 0;
 }
