@@ -1,7 +1,7 @@
 """Times the patcher under Wine on a patch of 100 MB or more: the whole apply, and what the check
 of its seal adds before the first question (the time to the start question of the sealed patch
 less that of the same patch with its seal taken out), in wall seconds and in the patcher's own
-processor seconds as launch.exe reports them. Appends "name<TAB>seconds<TAB>0<TAB>0"
+processor seconds read from /proc when the box is up. Appends "name<TAB>seconds<TAB>0<TAB>0"
 lines to the results file. Started by scripts/bench-e2e.sh with the Wine set-up in place.
 
 Usage: bench_apply.py VORNPATCH PATCHER.exe HELPERS CORPUS_TREE RESULTS.tsv"""
@@ -35,12 +35,14 @@ def make_source(work, tree, copies):
 
 
 def timed(wine, patch, answers):
-    """Seconds from the start to the first box, and to the end of the program."""
+    """(wall, processor) seconds from the start to the first box and to the last one."""
     start = time.time()
     result = wine.drive(patch, answers, timeout=900)
-    if result.timed_out or not result.boxes:
+    boxes = result.boxes
+    if result.timed_out or not boxes or None in (boxes[0].cpu_seconds, boxes[-1].cpu_seconds):
         raise RuntimeError("the patcher did not run as expected: %r" % result.texts)
-    return result.boxes[0].shown_at - start, time.time() - start, result
+    return ((boxes[0].shown_at - start, boxes[0].cpu_seconds),
+            (boxes[-1].shown_at - start, boxes[-1].cpu_seconds), result)
 
 
 def main():
@@ -75,13 +77,12 @@ def main():
             for _ in range(RUNS):
                 for name, patch in (("to_question_sealed", sealed),
                                     ("to_question_unsealed", unsealed)):
-                    first, _, result = timed(wine, patch, [welcome])
-                    runs[name].append((first, result.cpu_seconds))
+                    runs[name].append(timed(wine, patch, [welcome])[0])
                 world.install_game(version=0x10000)
-                _, total, result = timed(wine, sealed, [("continue", "y"), ("", "Return")])
+                _, last, result = timed(wine, sealed, [("continue", "y"), ("", "Return")])
                 if result.exit_code != 0 or result.texts[-1] != SHIPPED_TEXTS["done"]:
                     raise RuntimeError("the apply did not finish: %r" % result.texts)
-                runs["apply"].append((total, result.cpu_seconds))
+                runs["apply"].append(last)
         finally:
             wine.stop_server()
     # Wall seconds, and the patcher's own processor seconds (what the shared machine's load
