@@ -159,3 +159,27 @@ TEST(LocatePayload, DamagedOrCutSealsAreRefusedAndStrayTablesIgnored) {
     EXPECT_EQ(bounds.certificateOffset, 0u);
   }
 }
+
+// Every flipped bit of the record or the container, and every cut behind the image, is refused
+// by the bounds or fails the seal's CRC: none leaves a payload that would apply unchecked.
+TEST(LocatePayload, EveryFlipAndCutOfASealedPayloadIsCaught) {
+  const Bytes sealed = PatchFile(false, 512, Sealed(Container(RandomBytes(90, 7))), false);
+  auto caught = [](const Bytes& file) {
+    MemoryFile memory(file);
+    PayloadBounds bounds;
+    u32 crc = 0;
+    return LocatePayload(&memory, &bounds) != nullptr ||
+           (bounds.sealed &&
+            (PayloadCrc(&memory, bounds.offset, bounds.end - bounds.offset, &crc) ||
+             crc != bounds.sealCrc));
+  };
+  EXPECT_FALSE(caught(sealed));
+  for (u32 bit = 512 * 8; bit < 8 * sealed.size(); ++bit) {
+    Bytes file = sealed;
+    file[bit / 8] ^= static_cast<u8>(1u << (bit % 8));
+    EXPECT_TRUE(caught(file)) << "bit " << bit;
+  }
+  for (u32 cut = 512; cut < sealed.size(); ++cut) {
+    EXPECT_TRUE(caught(Bytes(sealed.begin(), sealed.begin() + cut))) << "cut at " << cut;
+  }
+}
