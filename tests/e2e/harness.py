@@ -104,6 +104,7 @@ class Box:
         self.screenshot = screenshot
         self.shown_at = shown_at  # time.time() when the box was up
         self.answered_at = answered_at
+        self.cpu_seconds = None  # the program's processor time when the box was up
 
     def __repr__(self):
         return "Box(%r, caption=%r, answer=%r)" % (self.text, self.caption, self.answer)
@@ -237,6 +238,7 @@ class Wine:
                     seen += 1
                     window = self._wait_for_box(known)
                     shown_at = time.time()
+                    cpu = self._cpu_seconds(window)
                     caption = self.desktop.xdotool("getwindowname", window) if window else None
                     shot = None
                     if shots_dir:
@@ -253,6 +255,7 @@ class Wine:
                         on_box(index, text)
                     self._press(window, key, known)
                     result.boxes.append(Box(text, caption, key, shot, shown_at, time.time()))
+                    result.boxes[-1].cpu_seconds = cpu
                     time.sleep(0.2)
                     continue
                 if process.poll() is not None:
@@ -282,6 +285,17 @@ class Wine:
         match = re.search(r"exit-code (-?\d+)", out or "")
         result.exit_code = int(match.group(1)) if match else None
         return result
+
+    def _cpu_seconds(self, window):
+        """User and system seconds of the process owning the window (Wine gives its Unix pid),
+        for the benchmarks: GetProcessTimes under Wine does not count another process's time."""
+        pid = self.desktop.xdotool("getwindowpid", window) if window else None
+        try:
+            with open("/proc/%s/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            return None
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def _visible_windows(self):
         listing = self.desktop.xdotool("search", "--onlyvisible", "--name", ".")

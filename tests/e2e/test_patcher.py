@@ -6,14 +6,19 @@ Usage: test_patcher.py [--visible] [-k SUBSTRING] (run.sh sets up the programs i
 
 import argparse
 import os
+import random
 import shutil
 import struct
+import subprocess
 import sys
 import tempfile
 import time
 import traceback
 
 import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "reference"))
+import lzss_reference  # noqa: E402
+import pack_reference  # noqa: E402
 from world import (DEFAULT_FILES, GAME_DIR, GAME_KEY, MUTEX_NAME, SHIPPED_TEXTS, World,
                    crafted_pack, ini_text)
 
@@ -237,19 +242,6 @@ def empty_lang_skips_every_language_check(ctx):
 
 
 @case
-def broken_patch_file_says_so(ctx):
-    world = ctx.world
-    world.install_game()
-    with open(ctx.stub, "rb") as f:
-        stub = f.read()
-    bare = world.place_file("C:\\patches\\bare-stub.exe", stub)
-    result = ctx.run(bare, [("^Patch file is broken!$", "Return")])
-    expect_boxes(result, ["Patch file is broken!"])
-    expect_equal(result.boxes[0].caption, "VORN Patch", "caption")
-    expect_equal(result.exit_code, -1, "exit code")
-
-
-@case
 def patch_without_settings_ends_silently(ctx):
     world = ctx.world
     world.install_game()
@@ -316,6 +308,80 @@ def payload_directory_that_is_not_whole_changes_nothing(ctx):
         expect_equal(result.exit_code, -1, name + ": exit code")
         expect_equal(world.game_files(), before, name + ": game folder")
         expect_equal(world.game_version(), version, name + ": GameVersion")
+
+
+# --- sealed and signed patches ---------------------------------------------------------------
+
+def signed(ctx, patch):
+    """A copy of the patch signed with a throwaway certificate, whose signature verifies."""
+    host = ctx.world.wine.host_path(patch)
+    key, cert = os.path.join(ctx.world.work, "key.pem"), os.path.join(ctx.world.work, "cert.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-days", "2", "-subj", "/CN=e2e"], check=True, capture_output=True)
+    if os.path.exists(host + ".signed.exe"):  # osslsigncode will not overwrite it
+        os.unlink(host + ".signed.exe")
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", host, "-out",
+                    host + ".signed.exe"], check=True, capture_output=True)
+    subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", host + ".signed.exe"],
+                   check=True, capture_output=True)
+    return patch + ".signed.exe"
+
+
+@case
+def signed_patches_from_the_tool_and_an_independent_writer_apply_fully(ctx):
+    world = ctx.world
+    members = [(b"PATCH.INI", ini_text(SHORTCUT).encode())]
+    members += [(b"FILES/" + name.encode(), data) for name, data in DEFAULT_FILES.items()]
+    with open(ctx.stub, "rb") as f:
+        stub = f.read()
+    container = lzss_reference.encode_container(pack_reference.build_pack(members))
+    foreign = world.place_file("C:\\patches\\foreign.exe", stub + container)
+    for patch in (world.make_patch(SHORTCUT), foreign):
+        world.install_game()
+        world.reset_menu()
+        result = ctx.run(signed(ctx, patch), [WELCOME, DONE])
+        expect_boxes(result, [T["welcome"], T["done"]])
+        expect_equal(result.exit_code, 0, "exit code")
+        expect_copied(world)
+        expect_equal(world.game_version(), 0x10001, "GameVersion")
+        expect_equal(world.shortcuts(), ["Vorn Online.lnk"], "shortcuts")
+
+
+@case
+def damaged_or_cut_patch_is_refused_before_any_question(ctx):
+    world = ctx.world
+    files = dict(DEFAULT_FILES, **{"noise.bin": random.Random(5).randbytes(70000)})
+    with open(world.wine.host_path(world.make_patch(SHORTCUT, files=files)), "rb") as f:
+        data = f.read()
+    record = os.path.getsize(ctx.stub)
+    start = record + 24
+    length = struct.unpack_from("<I", data, start + 4)[0]
+    count = (length - 1) // 32768 + 1
+    table = list(struct.unpack_from("<%dI" % count, data, start + 14)) + [len(data) - start]
+    raw = [i for i in range(count) if table[i + 1] - table[i] == min(32768, length - 32768 * i)]
+    coded = [i for i in range(count) if i not in raw]
+
+    def flipped(at):
+        return data[:at] + bytes([data[at] ^ 0x10]) + data[at + 1:]
+    for name, damaged in (("stub only", data[:record]), ("cut in the record", data[:record + 9]),
+                          ("cut mid-payload", data[:(start + len(data)) // 2]),
+                          ("cut at the last block", data[:start + table[-2]]),
+                          ("coded block flipped", flipped(start + table[coded[0]] + 40)),
+                          ("raw block flipped", flipped(start + table[raw[0]] + 100))):
+        world.install_game()
+        before = world.game_files()
+        path = world.place_file("C:\\patches\\damaged.exe", damaged)
+        result = ctx.run(path, [("^Patch file is broken!$", "Return")])
+        try:
+            expect_boxes(result, ["Patch file is broken!"])
+            expect_equal(result.boxes[0].caption, "VORN Patch", "caption")
+            expect_equal(result.exit_code, -1, "exit code")
+            expect_equal(world.game_files(), before, "game folder")
+            expect_equal(world.game_version(), 0x10000, "GameVersion")
+            expect_equal(world.shortcuts(), [], "shortcuts")
+        except Failed as failure:
+            raise Failed("%s: %s" % (name, failure))
 
 
 # --- the start question's second form ---------------------------------------------------------

@@ -21,6 +21,7 @@ import traceback
 OK, FAILURE, USAGE = 0, 1, 2
 SKIPPED = 77  # the exit code ctest counts as a skip
 PATCH_BLOCK_SIZE = 32768
+SEAL_SIZE = 24  # the seal record between the stub and the container
 VALID_METHODS = [b * 16 + l for b in (10, 11, 12) for l in range(1, 6)]
 
 
@@ -273,7 +274,7 @@ def test_corruption(tool, work, args):
     """Damaged patches and packs make verify exit 1 naming the fault."""
     _, files, stub, patch = build_sample(tool, work)
     built = open(patch, "rb").read()
-    offset = os.path.getsize(stub)
+    offset = os.path.getsize(stub) + SEAL_SIZE
     length, block_size, method, table = payload_table(built, offset)
 
     def damaged(name, data):
@@ -292,6 +293,16 @@ def test_corruption(tool, work, args):
 
     err = damaged("cut.exe", built[:offset + table[len(table) // 2]])
     check("cut short" in err, "truncation is reported as %r" % err)
+
+    # Cuts anywhere, and bytes that no block check reads: the seal catches them.
+    def flipped(at):
+        return built[:at] + bytes([built[at] ^ 1]) + built[at + 1:]
+    raw = [i for i in range(len(table) - 1)
+           if table[i + 1] - table[i] == min(block_size, length - i * block_size)]
+    for name, data in (("record-cut", built[:offset - 14]), ("last-cut", built[:offset + table[-2]]),
+                       ("short", built[:-1]), ("record", flipped(offset - 9)),
+                       ("spare", flipped(offset + 13)), ("raw", flipped(offset + table[raw[0]] + 9))):
+        damaged(name + ".exe", data)
 
     data = bytearray(built)
     struct.pack_into("<I", data, offset + 14 + 4 * 2, table[1] - 1)
@@ -343,7 +354,7 @@ def test_build_refusals(tool, work, args):
 
     # A built patch used as stub would hide the new payload behind the old one.
     err = tool.fails(FAILURE, "build", src, "-o", out, "--stub", patch)
-    check("container header" in err, "a stub holding a payload is reported as %r" % err)
+    check("seal record in front of a container" in err, "a stub holding a payload is reported as %r" % err)
     err = tool.fails(FAILURE, "build", src, "-o", out, "--stub", os.path.join(work, "missing.exe"))
     check("missing.exe" in err, "a missing stub is reported as %r" % err)
 
@@ -587,7 +598,7 @@ def test_smoke(tool, work, args):
         real = os.path.join(work, "real.exe")
         tool.ok("build", src, "-o", real)
         out, _ = tool.ok("verify", real)
-        check("payload at offset %d" % os.path.getsize(beside) in out,
+        check("payload at offset %d" % (os.path.getsize(beside) + SEAL_SIZE) in out,
               "the payload is not found right behind the patcher: %r" % out)
     built = open(patch, "rb").read()
     cut = os.path.join(work, "cut.exe")
@@ -855,6 +866,42 @@ def test_hostile_targets(tool, work, args):
         check(found == expected, "%s; afterwards: %r" % (where, sorted(found)))
 
 
+def test_signed(tool, work, args):
+    """Patches signed after building, the tool's and one of an independent writer's, still
+    verify and extract as before, and their signature holds."""
+    lzss, pack_ref = load_reference(args, "lzss_reference"), load_reference(args, "pack_reference")
+    src = os.path.join(work, "src")
+    files = make_tree(src, odd_names=False)
+    members = expected_members(files, "FILES\\")
+    members["PATCH.INI"] = open(os.path.join(src, "Patch.ini"), "rb").read()
+    small = {"PATCH.INI": b"[str]\r\n", "FILES\\A.TXT": b"vorn " * 300, "FILES\\B.BIN": bytes(range(256)) * 9}
+    # Real executables to sign, a PE32 and a PE32+ one.
+    stubs = []
+    for arch in ("i686", "x86_64"):
+        stub = os.path.join(work, "stub-%s.exe" % arch)
+        subprocess.run(["%s-w64-mingw32-gcc" % arch, "-x", "c", "-", "-o", stub], check=True,
+                       input=b"int main(void) { return 0; }\n", capture_output=True)
+        stubs.append(stub)
+    patch, foreign = os.path.join(work, "patch.exe"), os.path.join(work, "foreign.exe")
+    tool.ok("build", src, "-o", patch, "--stub", stubs[0])
+    write(foreign, open(stubs[1], "rb").read() + lzss.encode_container(
+        pack_ref.build_pack([(n.encode(), d) for n, d in small.items()])))
+    key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=vornpatch test"], check=True, capture_output=True)
+    for unsigned, expected in ((patch, members), (foreign, small)):
+        signed = unsigned + ".signed.exe"
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", unsigned, "-out", signed],
+                       check=True, capture_output=True)
+        result = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed], capture_output=True)
+        check(result.returncode == 0, "the signature of %s does not verify: %r" % (signed, result.stdout[-300:]))
+        out, _ = tool.ok("verify", signed)
+        check("signed" in out and "not part of the payload" in out, "verify of %s says %r" % (signed, out))
+        dest = signed + ".out"
+        tool.ok("extract", signed, "-C", dest)
+        check(read_tree(dest) == expected, "%s extracts differently" % signed)
+
+
 def test_coders(tool, work, args):
     """The optimal coder (default) never codes larger than --fast; --method auto picks the
     smallest method for a one-block input; every choice decompresses to the input."""
@@ -886,6 +933,7 @@ def test_coders(tool, work, args):
 GROUPS = {
     "hostile_targets": test_hostile_targets,
     "reference": test_reference,
+    "signed": test_signed,
     "smoke": test_smoke,
     "roundtrip": test_roundtrip,
     "reproducible": test_reproducible,

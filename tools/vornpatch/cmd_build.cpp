@@ -1,6 +1,7 @@
 // vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast] [...]
 #include <cstring>
 
+#include "archive/payload_bounds.h"
 #include "archive/payload_scan.h"
 #include "build_summary.h"
 #include "coding.h"
@@ -13,6 +14,7 @@
 #include "pack_build.h"
 #include "patch_ini_check.h"
 #include "progress.h"
+#include "seal_write.h"
 #include "source_check.h"
 #include "stub_locate.h"
 #include "tree.h"
@@ -111,10 +113,13 @@ int RunBuild(const Args& args) {
   if (stubSize >= 0x80000000ull)
     return ReportFault(stubPath, "the stub is implausibly large (2 GiB or more)");
   u32 falseStart = 0;
-  error = FindPayload(stub, &falseStart);
+  PayloadSeal stubSeal;
+  error = FindPayload(stub, &falseStart, &stubSeal);
   if (!error) {
-    return ReportFault(stubPath, "the stub already holds a container header at offset " +
-                                     std::to_string(falseStart) +
+    return ReportFault(stubPath, std::string("the stub already holds a ") +
+                                     (stubSeal.length ? "seal record in front of a container at "
+                                                      : "container header at ") +
+                                     "offset " + std::to_string(falseStart) +
                                      " (is it a built patch?); the patcher would read that instead "
                                      "of the payload");
   }
@@ -151,9 +156,12 @@ int RunBuild(const Args& args) {
     return ReportError(output, "cannot write the stub", copy.error);
   }
 
-  const u32 payloadOffset = static_cast<u32>(stubSize);
+  // The seal record goes between the stub and the container; it is filled in at the end.
+  const u32 sealOffset = static_cast<u32>(stubSize);
+  const u32 payloadOffset = sealOffset + kSealSize;
+  if (int status = ReserveSeal(out.File(), sealOffset, output)) return status;
   CLzssFile* container =
-      CreateContainerAt(out.File(), payloadOffset, kPatchBlockSize, coding, output);
+      CreateContainerAt(out.File(), payloadOffset, kPatchBlockSize, coding, output, kSealedSpare);
   if (!container) return kExitFailure;
   int status = WritePackFromSources(set, container, output, &progress, [&](u32 packSize) -> int {
     // The whole patch must stay addressable, for this tool and for the patcher.
@@ -172,16 +180,17 @@ int RunBuild(const Args& args) {
     return status;
   }
   if (int finished = FinishContainer(container, out.File(), payloadOffset, output)) return finished;
+  if (int sealed = WriteSealRecord(out.File(), sealOffset, output)) return sealed;
 
-  // The patcher takes the first container header it meets: it must be this payload.
-  u32 found = 0;
-  error = FindPayload(out.File(), &found);
-  if (error || found != payloadOffset) {
-    return ReportFault(output,
-                       error ? "the payload cannot be found in the result: " + DescribeError(error)
-                             : "the patcher would find a container header at offset " +
-                                   std::to_string(found) + " before the payload at " +
-                                   std::to_string(payloadOffset));
+  // The patcher takes the first seal or container header it meets: it must be this payload.
+  PayloadBounds found;
+  error = LocatePayload(out.File(), &found);
+  if (error || !found.sealed || found.offset != payloadOffset) {
+    return ReportFault(
+        output, error
+                    ? "the payload cannot be found in the result: " + DescribeError(error)
+                    : "the patcher would find a payload at offset " + std::to_string(found.offset) +
+                          " instead of the sealed one at " + std::to_string(payloadOffset));
   }
   u64 patchBytes = out.File()->GetSize();
   FileSize64(out.File(), &patchBytes);
@@ -201,11 +210,13 @@ std::string HelpText() {
              "Builds a patch: the patcher executable (the stub) followed by its payload, an\n"
              "LZSS container with blocks of 32768 bytes holding a pack with the members\n"
              "PATCH.INI (from SRC/Patch.ini) and FILES\\... (the tree SRC/Files, names\n"
-             "upper-cased). The same inputs always give the same bytes. The result is\n"
-             "written to PATCH.exe.partial and renamed when complete; the stub and the\n"
-             "source files are never overwritten. Patch.ini must hold the texts and\n"
-             "settings that the patcher looks up in its section [str]. At the end it prints\n"
-             "a summary on stdout.\n"
+             "upper-cased). A seal record between the two gives the container's length and\n"
+             "CRC-32: the patcher refuses a damaged or cut patch before it asks anything.\n"
+             "The patch may be signed afterwards. The same inputs always give the same\n"
+             "bytes. The result is written to PATCH.exe.partial and renamed when complete;\n"
+             "the stub and the source files are never overwritten. Patch.ini must hold the\n"
+             "texts and settings that the patcher looks up in its section [str]. At the end\n"
+             "it prints a summary on stdout.\n"
              "\n"
              "Options:\n"
              "  -o, --output FILE   the patch to write (required)\n") +

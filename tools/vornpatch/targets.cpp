@@ -1,5 +1,6 @@
 // The built-in target kinds: a patch executable (stub followed by its payload), a bare LZSS
 // container and a pack.
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -8,7 +9,7 @@
 #include "archive/pack_format.h"
 #include "archive/pack_fs.h"
 #include "archive/pack_verify.h"
-#include "archive/payload_scan.h"
+#include "archive/payload_bounds.h"
 #include "commands.h"
 #include "container_check.h"
 #include "counting_file.h"
@@ -101,15 +102,18 @@ class PackTarget : public Target {
 class ContainerTarget : public Target {
  public:
   // The target owns the container and the service (null when no pack is mounted; `noPack`
-  // says why).
+  // says why). `payload` is null for a bare container.
   ContainerTarget(const char* kind, CLzssFile* container, CPackFS* service,
-                  const PackDirectory& directory, const std::string& noPack, u32 payloadOffset)
+                  const PackDirectory& directory, const std::string& noPack,
+                  const PayloadBounds* payload)
       : kind_(kind),
         container_(container),
         service_(service),
         directory_(directory),
         noPack_(noPack),
-        payloadOffset_(payloadOffset) {}
+        payloadOffset_(payload ? payload->offset : 0) {
+    if (payload) payload_ = *payload;
+  }
   ~ContainerTarget() override {
     delete service_;
     delete container_;
@@ -122,7 +126,8 @@ class ContainerTarget : public Target {
     return directory_.MemberCrc(service_, full, crc);
   }
   u64 VerifyWork() override {
-    return ContainerCheckWork(container_) + (noPack_.empty() ? container_->GetSize() : 0);
+    return ContainerCheckWork(container_) + (noPack_.empty() ? container_->GetSize() : 0) +
+           (payload_.sealed ? payload_.end - payload_.offset : 0);
   }
   bool Verify(Progress* progress, std::string* fault, std::string* summary) override {
     std::string blocks;
@@ -149,24 +154,61 @@ class ContainerTarget : public Target {
       return false;
     }
     *summary += "; pack of " + std::to_string(container_->GetSize()) + " bytes";
-    return true;
+    return !payloadOffset_ || CheckPayloadWhole(progress, fault, summary);
   }
 
   bool notAPack_ = false;  // the data are readable and simply not a pack
 
  private:
+  // The seal's CRC-32 over the whole payload, and what the signature and the seal tell.
+  bool CheckPayloadWhole(Progress* progress, std::string* fault, std::string* summary) {
+    const u32 length = payload_.end - payload_.offset;
+    if (payload_.sealed) {
+      u32 crc = 0;
+      ErrorCode error = PayloadCrc(container_->baseFile, 0, length, &crc);
+      if (progress) progress->Advance(length);
+      if (error) {
+        *fault = "the sealed payload cannot be read: " + DescribeError(error);
+        return false;
+      }
+      if (crc != payload_.sealCrc) {
+        *fault = Hex("the payload's CRC-32 is ", crc) +
+                 Hex(", but its seal gives ", payload_.sealCrc) + ": stored bytes were changed";
+        return false;
+      }
+      *summary +=
+          "; sealed: " + std::to_string(length) + " bytes" + Hex(", CRC-32 ", crc) + " holds";
+    } else {
+      *summary += "; not sealed: the payload cannot be checked as a whole";
+    }
+    if (payload_.certificateOffset) {
+      *summary += "; signed: the certificate table (" + std::to_string(payload_.certificateSize) +
+                  " bytes at offset " + std::to_string(payload_.certificateOffset) +
+                  ") is not part of the payload, which ends at offset " +
+                  std::to_string(payload_.end);
+    }
+    return true;
+  }
+
+  static std::string Hex(const char* text, u32 value) {
+    char digits[16];
+    std::snprintf(digits, sizeof(digits), "0x%08X", value);
+    return text + std::string(digits);
+  }
+
   const char* kind_;
   CLzssFile* container_;
   CPackFS* service_;
   PackDirectory directory_;
   std::string noPack_;
   u32 payloadOffset_;
+  PayloadBounds payload_;
 };
 
 // Opens the container on `base` (owned by the container) and mounts the pack it holds. Faults
 // past the header are left for Verify to pin down block by block.
-OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Target** target,
-                          std::string* fault) {
+OpenOutcome OpenContainer(const char* kind, CFile* base, const PayloadBounds* payload,
+                          Target** target, std::string* fault) {
   CLzssFile* container = new (std::nothrow) CLzssFile(base, 1);
   if (!container) {
     delete base;
@@ -196,9 +238,9 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
     notAPack = std::memcmp(magic, kPackMagic, kPackMagicSize) != 0;
   }
   if (notAPack) {
-    noPack = payloadOffset ? std::string("the payload does not hold a pack")
-                           : "the container holds " + std::to_string(container->GetSize()) +
-                                 " bytes of data that are not a pack";
+    noPack = payload ? std::string("the payload does not hold a pack")
+                     : "the container holds " + std::to_string(container->GetSize()) +
+                           " bytes of data that are not a pack";
   }
   // The pack service reads the container through a window that it may own and destroy; the
   // container itself stays with the target, so Verify can still check its blocks when the
@@ -221,7 +263,7 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
     }
   }
   ContainerTarget* made = new (std::nothrow)
-      ContainerTarget(kind, container, service, directory, noPack, payloadOffset);
+      ContainerTarget(kind, container, service, directory, noPack, payload);
   if (!made) {
     delete service;
     delete container;
@@ -236,22 +278,31 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
 OpenOutcome OpenPatchExecutable(const char*, CFile* file, Target** target, std::string* fault) {
   char magic[2];
   if (!ReadPrefix(file, magic, 2) || std::memcmp(magic, "MZ", 2) != 0) return OpenOutcome::kNotMine;
-  u32 offset = 0;
-  ErrorCode error = FindPayload(file, &offset);
+  PayloadBounds payload;
+  ErrorCode error = LocatePayload(file, &payload);
   if (error == ERR_NOTFOUND) {
     *fault = "no payload found (no LZSS container with block size 32768 behind the image)";
-    return OpenOutcome::kBroken;
-  }
-  if (error) {
+  } else if (error == ERR_EOF && !payload.sealed) {
+    *fault = "the payload is cut short: the file ends inside its container header";
+  } else if (error == ERR_EOF) {
+    *fault = "the payload is cut short: its seal gives a container of " +
+             std::to_string(payload.end - payload.offset) + " bytes at offset " +
+             std::to_string(payload.offset) + ", but the file ends at " +
+             std::to_string(file->GetSize());
+  } else if (error == ERR_BADFILEFORMAT) {
+    *fault = "the container at offset " + std::to_string(payload.offset) +
+             " is marked as sealed, but no sound seal record lies in front of it";
+  } else if (error) {
     *fault = "cannot scan for the payload: " + DescribeError(error);
-    return OpenOutcome::kBroken;
   }
-  CFileWindow* window = new (std::nothrow) CFileWindow(file, offset, CFileWindow::kToEnd, 0);
+  if (error) return OpenOutcome::kBroken;
+  CFileWindow* window =
+      new (std::nothrow) CFileWindow(file, payload.offset, payload.end - payload.offset, 0);
   if (!window) {
     *fault = "out of memory";
     return OpenOutcome::kBroken;
   }
-  return OpenContainer("patch executable", window, offset, target, fault);
+  return OpenContainer("patch executable", window, &payload, target, fault);
 }
 
 OpenOutcome OpenBareContainer(const char*, CFile* file, Target** target, std::string* fault) {
@@ -264,7 +315,7 @@ OpenOutcome OpenBareContainer(const char*, CFile* file, Target** target, std::st
     *fault = "out of memory";
     return OpenOutcome::kBroken;
   }
-  return OpenContainer("LZSS container", window, 0, target, fault);
+  return OpenContainer("LZSS container", window, nullptr, target, fault);
 }
 
 OpenOutcome OpenPack(const char*, CFile* file, Target** target, std::string* fault) {
