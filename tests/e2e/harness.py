@@ -239,7 +239,10 @@ class Wine:
                     window = self._wait_for_box(known)
                     shown_at = time.time()
                     cpu = self._cpu_seconds(window)
-                    caption = self.desktop.xdotool("getwindowname", window) if window else None
+                    # The progress dialog may be new too: name every new window now and take
+                    # the caption of the one that the answer closes.
+                    names = {w: self.desktop.xdotool("getwindowname", w)
+                             for w in self._visible_windows() - known}
                     shot = None
                     if shots_dir:
                         time.sleep(0.2)
@@ -253,7 +256,9 @@ class Wine:
                         result.unexpected.append(text)
                     if on_box:
                         on_box(index, text)
-                    self._press(window, key, known)
+                    closed = self._press(window, key, known)
+                    caption = names.get(closed) or (
+                        self.desktop.xdotool("getwindowname", closed) if closed else None)
                     result.boxes.append(Box(text, caption, key, shot, shown_at, time.time()))
                     result.boxes[-1].cpu_seconds = cpu
                     time.sleep(0.2)
@@ -325,11 +330,12 @@ class Wine:
                 time.sleep(0.1)
             self.desktop.xdotool("key", key)
             if not window or self._gone(window, 2.0):
-                return
+                return window
             stayed.add(window)
             others = self._visible_windows() - known - stayed
             if others:
                 window = max(others, key=int)
+        return window
 
     def _gone(self, window, seconds):
         deadline = time.time() + seconds
