@@ -9,7 +9,7 @@
 #pragma once
 
 #include "core/types.h"
-#include "file/disk_file.h"
+#include "file/os_handle.h"
 
 constexpr OsHandle kInvalidOsHandle = ~static_cast<OsHandle>(0);
 

@@ -60,6 +60,7 @@
 #include <cstring>
 
 #include "file/disk_os.h"
+#include "file/file_service.h"
 
 namespace {
 
