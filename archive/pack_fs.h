@@ -80,8 +80,6 @@ class CPackFSFile : public CFile {
   ErrorCode Flush() override;
   ErrorCode Truncate() override;
 
-  u32 MemberOffset() const { return offset_; }
-
  private:
   u32 offset_;
   u32 size_;

@@ -1,12 +1,11 @@
 #include "archive/pack_verify.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "archive/pack_format.h"
 #include "archive/pack_writer.h"
 #include "core/crc32.h"
+#include "core/error_message.h"
 #include "core/pools.h"
 
 namespace {
@@ -21,8 +20,8 @@ u32 ReadLittle32(const u8* p) {
 class Verifier {
  public:
   Verifier(CFile* pack, char* message, u32 messageSize)
-      : pack_(pack), message_(message), messageSize_(messageSize) {
-    if (message_ && messageSize_) message_[0] = '\0';
+      : pack_(pack), message_{message, messageSize} {
+    if (message && messageSize) message[0] = '\0';
   }
   ~Verifier() {
     if (directory_) g_ptrPool->Free(directory_);
@@ -35,19 +34,6 @@ class Verifier {
   PackLayout Layout() const { return {count_, kPackHeaderSize + directorySize_}; }
 
  private:
-  ErrorCode Say(ErrorCode error, const char* format, ...)
-#if defined(__GNUC__)
-      __attribute__((format(printf, 3, 4)))
-#endif
-  {
-    if (message_ && messageSize_) {
-      va_list arguments;
-      va_start(arguments, format);
-      std::vsnprintf(message_, messageSize_, format, arguments);
-      va_end(arguments);
-    }
-    return error;
-  }
   ErrorCode ReadDirectory();
   ErrorCode CheckEntries();
   ErrorCode CheckRanges();
@@ -57,8 +43,7 @@ class Verifier {
   ErrorCode ForEachMember(Check check);
 
   CFile* pack_;
-  char* message_;
-  u32 messageSize_;
+  ErrorMessage message_;
   u8* directory_ = nullptr;
   u8* table_ = nullptr;
   u8* buffer_ = nullptr;
@@ -68,21 +53,22 @@ class Verifier {
 };
 
 ErrorCode Verifier::CheckDirectory() {
-  if (!pack_) return Say(ERR_BADPARAMS, "no pack file");
+  if (!pack_) return message_.Fail(ERR_BADPARAMS, "no pack file");
   packSize_ = pack_->GetSize();
   u8 header[kPackHeaderSize];
   if (packSize_ < kPackHeaderSize)
-    return Say(ERR_INVALIDFORMAT, "the file has %u bytes, fewer than a pack header", packSize_);
+    return message_.Fail(ERR_INVALIDFORMAT, "the file has %u bytes, fewer than a pack header",
+                         packSize_);
   ErrorCode error = pack_->ReadAt(header, 0, kPackHeaderSize, nullptr);
-  if (error) return Say(error, "cannot read the pack header: %s", ErrorText(error));
+  if (error) return message_.Fail(error, "cannot read the pack header: %s", ErrorText(error));
   if (std::memcmp(header, kPackMagic, kPackMagicSize) != 0)
-    return Say(ERR_INVALIDFORMAT, "not a pack file: the header lacks the pack magic");
+    return message_.Fail(ERR_INVALIDFORMAT, "not a pack file: the header lacks the pack magic");
   count_ = ReadLittle32(header + kPackCountOffset);
   directorySize_ = ReadLittle32(header + kPackDirectorySizeOffset);
   if (directorySize_ > packSize_ - kPackHeaderSize)
-    return Say(ERR_INVALIDFORMAT,
-               "the directory (%u bytes) runs past the end of the pack (%u bytes)", directorySize_,
-               packSize_);
+    return message_.Fail(ERR_INVALIDFORMAT,
+                         "the directory (%u bytes) runs past the end of the pack (%u bytes)",
+                         directorySize_, packSize_);
   error = ReadDirectory();
   if (!error) error = CheckEntries();
   if (!error) error = CheckRanges();
@@ -91,11 +77,11 @@ ErrorCode Verifier::CheckDirectory() {
 
 ErrorCode Verifier::ReadDirectory() {
   directory_ = static_cast<u8*>(g_ptrPool->Alloc(directorySize_ + 1));
-  if (!directory_) return Say(ERR_ALLOCFAIL, "out of memory");
+  if (!directory_) return message_.Fail(ERR_ALLOCFAIL, "out of memory");
   ErrorCode error = directorySize_
                         ? pack_->ReadAt(directory_, kPackHeaderSize, directorySize_, nullptr)
                         : nullptr;
-  if (error) return Say(error, "cannot read the directory: %s", ErrorText(error));
+  if (error) return message_.Fail(error, "cannot read the directory: %s", ErrorText(error));
   return nullptr;
 }
 
@@ -110,46 +96,53 @@ ErrorCode Verifier::CheckEntries() {
   u32 entries = 0;
   for (u32 at = 0; at < directorySize_; ++entries) {
     if (directorySize_ - at < 2)
-      return Say(ERR_INVALIDFORMAT, "entry %u: cut off by the end of the directory", entries);
+      return message_.Fail(ERR_INVALIDFORMAT, "entry %u: cut off by the end of the directory",
+                           entries);
     u32 total = directory_[at];
     u32 shared = directory_[at + 1];
     u32 previousLength = static_cast<u32>(std::strlen(previous));
     if (total == 0)
-      return Say(ERR_INVALIDFORMAT, "entry %u (after \"%s\"): name length 0", entries, previous);
+      return message_.Fail(ERR_INVALIDFORMAT, "entry %u (after \"%s\"): name length 0", entries,
+                           previous);
     if (shared > previousLength || shared >= total)
-      return Say(ERR_INVALIDFORMAT,
-                 "entry %u (after \"%s\"): shared length %u does not fit name length %u", entries,
-                 previous, shared, total);
+      return message_.Fail(ERR_INVALIDFORMAT,
+                           "entry %u (after \"%s\"): shared length %u does not fit name length %u",
+                           entries, previous, shared, total);
     if (static_cast<u64>(at) + 2 + (total - shared) + kPackRecordSize > directorySize_)
-      return Say(ERR_INVALIDFORMAT, "entry %u (after \"%s\"): runs past the end of the directory",
-                 entries, previous);
+      return message_.Fail(ERR_INVALIDFORMAT,
+                           "entry %u (after \"%s\"): runs past the end of the directory", entries,
+                           previous);
     std::memcpy(name, previous, shared);
     std::memcpy(name + shared, directory_ + at + 2, total - shared);
     name[total] = '\0';
     if (std::strlen(name) != total)
-      return Say(ERR_INVALIDFORMAT, "entry %u (after \"%s\"): the name holds a NUL byte", entries,
-                 previous);
+      return message_.Fail(ERR_INVALIDFORMAT, "entry %u (after \"%s\"): the name holds a NUL byte",
+                           entries, previous);
     const char* problem = PackCheckName(name);
-    if (problem) return Say(ERR_INVALIDFORMAT, "member %u \"%s\": %s", entries, name, problem);
+    if (problem)
+      return message_.Fail(ERR_INVALIDFORMAT, "member %u \"%s\": %s", entries, name, problem);
     if (entries > 0 && PackCompareNames(previous, name) >= 0)
-      return Say(ERR_INVALIDFORMAT, "member %u \"%s\": %s \"%s\" in name order", entries, name,
-                 PackCompareNames(previous, name) ? "not after" : "a duplicate of", previous);
+      return message_.Fail(ERR_INVALIDFORMAT, "member %u \"%s\": %s \"%s\" in name order", entries,
+                           name, PackCompareNames(previous, name) ? "not after" : "a duplicate of",
+                           previous);
     if (shared < previousLength && name[shared] == previous[shared])
-      return Say(ERR_INVALIDFORMAT, "member %u \"%s\": shares more than its shared length %u",
-                 entries, name, shared);
+      return message_.Fail(ERR_INVALIDFORMAT,
+                           "member %u \"%s\": shares more than its shared length %u", entries, name,
+                           shared);
     // `shared` is now the exact common length, so the leading members of this name are those
     // of the previous one that fit in it; only the longest can hold this name directly.
     while (depth > 0 && leading[depth - 1] > shared) --depth;
     if (depth > 0 && name[leading[depth - 1]] == '\\')
-      return Say(ERR_INVALIDFORMAT, "member %u \"%s\": member \"%.*s\" is also its directory",
-                 entries, name, static_cast<int>(leading[depth - 1]), name);
+      return message_.Fail(ERR_INVALIDFORMAT,
+                           "member %u \"%s\": member \"%.*s\" is also its directory", entries, name,
+                           static_cast<int>(leading[depth - 1]), name);
     leading[depth++] = static_cast<u8>(total);
     std::memcpy(previous, name, total + 1);
     at += 2 + (total - shared) + kPackRecordSize;
   }
   if (count_ != 0 && count_ != entries)
-    return Say(ERR_INVALIDFORMAT, "the header counts %u members, the directory holds %u", count_,
-               entries);
+    return message_.Fail(ERR_INVALIDFORMAT, "the header counts %u members, the directory holds %u",
+                         count_, entries);
   count_ = entries;
   return nullptr;
 }
@@ -176,18 +169,18 @@ ErrorCode Verifier::ForEachMember(Check check) {
 ErrorCode Verifier::CheckRanges() {
   u64 tableEnd = kPackHeaderSize + static_cast<u64>(directorySize_) + 4ull * count_;
   if (tableEnd > packSize_)
-    return Say(ERR_INVALIDFORMAT, "the CRC table runs past the end of the pack");
+    return message_.Fail(ERR_INVALIDFORMAT, "the CRC table runs past the end of the pack");
   u32 previousEnd = static_cast<u32>(tableEnd);
   return ForEachMember([&](u32 index, const char* name, u32 offset, u32 size) -> ErrorCode {
     if (offset < previousEnd)
-      return Say(ERR_INVALIDFORMAT,
-                 "member %u \"%s\": data at %u begin inside %s (which end at %u)", index, name,
-                 offset, index ? "the previous member's" : "the directory and CRC table",
-                 previousEnd);
+      return message_.Fail(
+          ERR_INVALIDFORMAT, "member %u \"%s\": data at %u begin inside %s (which end at %u)",
+          index, name, offset, index ? "the previous member's" : "the directory and CRC table",
+          previousEnd);
     if (static_cast<u64>(offset) + size > packSize_)
-      return Say(ERR_INVALIDFORMAT,
-                 "member %u \"%s\": data at %u+%u run past the end of the pack (%u)", index, name,
-                 offset, size, packSize_);
+      return message_.Fail(ERR_INVALIDFORMAT,
+                           "member %u \"%s\": data at %u+%u run past the end of the pack (%u)",
+                           index, name, offset, size, packSize_);
     previousEnd = offset + size;
     return nullptr;
   });
@@ -196,11 +189,11 @@ ErrorCode Verifier::CheckRanges() {
 ErrorCode Verifier::CheckContents() {
   table_ = static_cast<u8*>(g_ptrPool->Alloc(4 * count_ + 1));
   buffer_ = static_cast<u8*>(g_ptrPool->Alloc(kReadChunk));
-  if (!table_ || !buffer_) return Say(ERR_ALLOCFAIL, "out of memory");
+  if (!table_ || !buffer_) return message_.Fail(ERR_ALLOCFAIL, "out of memory");
   ErrorCode error =
       count_ ? pack_->ReadAt(table_, kPackHeaderSize + directorySize_, 4 * count_, nullptr)
              : nullptr;
-  if (error) return Say(error, "cannot read the CRC table: %s", ErrorText(error));
+  if (error) return message_.Fail(error, "cannot read the CRC table: %s", ErrorText(error));
   return ForEachMember([&](u32 index, const char* name, u32 offset, u32 size) {
     return CheckCrc(index, name, offset, size);
   });
@@ -212,16 +205,16 @@ ErrorCode Verifier::CheckCrc(u32 index, const char* name, u32 offset, u32 size) 
     u32 chunk = size - done < kReadChunk ? size - done : kReadChunk;
     ErrorCode error = pack_->ReadAt(buffer_, offset + done, chunk, nullptr);
     if (error)
-      return Say(error, "member %u \"%s\": cannot read byte %u: %s", index, name, done,
-                 ErrorText(error));
+      return message_.Fail(error, "member %u \"%s\": cannot read byte %u: %s", index, name, done,
+                           ErrorText(error));
     crc = Crc32Update(crc, buffer_, chunk);
     done += chunk;
   }
   u32 stored = ReadLittle32(table_ + 4 * index);
   if (crc != stored)
-    return Say(ERR_INVALIDFORMAT,
-               "member %u \"%s\": CRC-32 of the data is %08X, the table says %08X", index, name,
-               crc, stored);
+    return message_.Fail(ERR_INVALIDFORMAT,
+                         "member %u \"%s\": CRC-32 of the data is %08X, the table says %08X", index,
+                         name, crc, stored);
   return nullptr;
 }
 

@@ -60,8 +60,6 @@ class CNameIndex {
   u32 UsableCount() const { return usableCount_; }
   // Bytes of the block that the usable entries occupy, from its start.
   u32 UsableSize() const { return usableEnd_; }
-  u16 RecordSize() const { return recordSize_; }
-  u8 FieldWidth() const { return fieldWidth_; }
   u32 CheckpointCount() const { return checkpointCount_; }
   // Byte offset of checkpoint i's entry in the block; 0xFFFFFFFF when i is out of range.
   u32 CheckpointOffset(u32 i);
