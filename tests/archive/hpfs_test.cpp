@@ -434,8 +434,7 @@ TEST(HpfsVerify, SoundStoresPassAndEachKindOfDamageIsNamed) {
   u32 files = 0, directories = 0;
   u64 bytes = 0;
   MemoryFile sound(good);
-  ASSERT_EQ(VerifyHpfsStore(&sound, message, sizeof message, &files, &directories, &bytes),
-            nullptr)
+  ASSERT_EQ(VerifyHpfsStore(&sound, message, sizeof message, &files, &directories, &bytes), nullptr)
       << message;
   EXPECT_EQ(files, 3u);
   EXPECT_EQ(directories, 2u);

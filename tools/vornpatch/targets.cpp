@@ -262,8 +262,8 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, const PayloadBounds* pa
       service = nullptr;
     }
   }
-  ContainerTarget* made = new (std::nothrow)
-      ContainerTarget(kind, container, service, directory, noPack, payload);
+  ContainerTarget* made =
+      new (std::nothrow) ContainerTarget(kind, container, service, directory, noPack, payload);
   if (!made) {
     delete service;
     delete container;
