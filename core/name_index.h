@@ -93,7 +93,7 @@ class CNameIndex {
   u32 size_;
   u32 count_;
   u16 recordSize_;
-  u8 fieldWidth_;
+  [[maybe_unused]] u8 fieldWidth_;  // kept as given: no operation depends on it
   u16 checkpointStep_;
   MemHandle checkpoints_ = 0;
   u32 checkpointCount_ = 0;
