@@ -110,8 +110,7 @@ class ContainerTarget : public Target {
         container_(container),
         service_(service),
         directory_(directory),
-        noPack_(noPack),
-        payloadOffset_(payload ? payload->offset : 0) {
+        noPack_(noPack) {
     if (payload) payload_ = *payload;
   }
   ~ContainerTarget() override {
@@ -133,12 +132,12 @@ class ContainerTarget : public Target {
     std::string blocks;
     if (!CheckContainer(container_, progress, fault, &blocks)) return false;
     *summary = blocks;
-    if (payloadOffset_) {
-      *summary = "payload at offset " + std::to_string(payloadOffset_) + "; " + blocks;
+    if (IsPatch()) {
+      *summary = "payload at offset " + std::to_string(payload_.offset) + "; " + blocks;
     }
     if (!noPack_.empty()) {
       // A patch must carry a pack; a bare container may hold any data.
-      if (payloadOffset_ || !notAPack_) {
+      if (IsPatch() || !notAPack_) {
         *fault = noPack_;
         return false;
       }
@@ -149,17 +148,20 @@ class ContainerTarget : public Target {
       *fault = "the pack inside the container: " + *fault;
       return false;
     }
-    if (payloadOffset_ && !service_->Exists("PATCH.INI")) {
+    if (IsPatch() && !service_->Exists("PATCH.INI")) {
       *fault = "the payload's pack has no member PATCH.INI, which the patcher reads first";
       return false;
     }
     *summary += "; pack of " + std::to_string(container_->GetSize()) + " bytes";
-    return !payloadOffset_ || CheckPayloadWhole(progress, fault, summary);
+    return !IsPatch() || CheckPayloadWhole(progress, fault, summary);
   }
 
   bool notAPack_ = false;  // the data are readable and simply not a pack
 
  private:
+  // A patch's container always follows the stub's image, so offset 0 means a bare container.
+  bool IsPatch() const { return payload_.offset != 0; }
+
   // The seal's CRC-32 over the whole payload, and what the signature and the seal tell.
   bool CheckPayloadWhole(Progress* progress, std::string* fault, std::string* summary) {
     const u32 length = payload_.end - payload_.offset;
@@ -201,8 +203,7 @@ class ContainerTarget : public Target {
   CPackFS* service_;
   PackDirectory directory_;
   std::string noPack_;
-  u32 payloadOffset_;
-  PayloadBounds payload_;
+  PayloadBounds payload_;  // all zero for a bare container
 };
 
 // Opens the container on `base` (owned by the container) and mounts the pack it holds. Faults
