@@ -111,8 +111,9 @@ int CIniTable::NextChar() {
   if (readPos >= readCount) {
     readCount = 0;
     readPos = 0;
-    // The result is not examined: a failed or empty read leaves readCount at 0, the end.
-    source->Read(readBuffer, kIniReadBufferSize, &readCount);
+    // A failed or empty read ends the input; Load reports a failure other than the end.
+    ErrorCode error = source->Read(readBuffer, kIniReadBufferSize, &readCount);
+    if (error && error != ERR_EOF && !readError) readError = error;
     if (readCount > kIniReadBufferSize) readCount = kIniReadBufferSize;
     if (readCount == 0) return -1;
   }
@@ -218,6 +219,7 @@ ErrorCode CIniTable::Load(CFile* file) {
   if (!readBuffer) return ERR_NOTENOUGHMEM;
   source = file;
   readCount = readPos = 0;
+  readError = nullptr;
 
   char line[kIniLineCapacity];
   char *name, *value, *comment;
@@ -246,6 +248,7 @@ ErrorCode CIniTable::Load(CFile* file) {
   g_ptrPool->Free(readBuffer);
   readBuffer = nullptr;
   source = nullptr;
+  if (!result) result = readError;
   if (result) Clear();  // a half-read table would answer some keys and silently lack others
   return result;
 }

@@ -50,7 +50,8 @@ class CIniTable {
   virtual ~CIniTable();
 
   // Replaces the content with the file's. ERR_BADPARAMS for a null file; ERR_NOTENOUGHMEM when
-  // a node or the read buffer cannot be had (the table is then left empty, nothing leaked).
+  // a node or the read buffer cannot be had; the file's error when a read fails for another
+  // reason than its end (the table is then left empty, nothing leaked).
   ErrorCode Load(CFile* file);
   // Opens path through the mount table; the open's error when it does not open (content kept).
   ErrorCode LoadFile(const char* path);
@@ -87,4 +88,5 @@ class CIniTable {
   char* readBuffer = nullptr;
   u32 readPos = 0;
   CFile* source = nullptr;
+  ErrorCode readError = nullptr;  // the first failed read's, the end of the file aside
 };
