@@ -1,10 +1,11 @@
 // Mounts arbitrary bytes as a pack, lists the whole tree recursively, opens and reads every
-// member and asks for every member's offset.
+// member and asks for every member's offset; the verifier reads the same bytes.
 #include <cstring>
 #include <string>
 
 #include "archive/pack_fs.h"
-#include "fuzz_memory_file.h"
+#include "archive/pack_verify.h"
+#include "support/memory_file.h"
 
 namespace {
 
@@ -41,8 +42,11 @@ void Walk(CPackFS* fs, const std::string& prefix, int depth) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
+  MemoryFile copy(std::vector<u8>(data, data + size));
+  char message[256];
+  VerifyPack(&copy, message, sizeof message);
   CPackFS fs;
-  if (fs.Mount(new FuzzMemoryFile(data, size))) return 0;
+  if (fs.Mount(new MemoryFile(std::vector<u8>(data, data + size)))) return 0;
   fs.Exists("");
   Walk(&fs, "", 0);
   // Every stored name, also those the listing cannot reach (lower case, odd separators).

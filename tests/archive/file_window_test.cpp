@@ -20,7 +20,6 @@ TEST(FileWindow, PositionsAreShiftedByTheOffset) {
   EXPECT_EQ(inner.position, 12u);
   EXPECT_EQ(window.GetPosition(), 0u);
   EXPECT_EQ(window.GetSize(), 20u);
-  EXPECT_EQ(window.GetClassName(), CLASS_CFILE);
   EXPECT_EQ(window.isOpen, 0u);
 
   char buffer[5] = {};

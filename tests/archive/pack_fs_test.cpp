@@ -88,61 +88,76 @@ void Walk(CFileService* fs, const std::string& prefix, std::map<std::string, std
 
 }  // namespace
 
-TEST(PackFS, OpensMembersWhateverTheLetterCase) {
-  Mounted m;
+// Open and GetFileOffset take exact member names in any letter case (the first 255 bytes of a
+// longer path name nothing); Exists also takes leading parts of names.
+TEST(PackFS, LookupsAreExactButExistsAcceptsLeadingParts) {
+  const std::string longest = "FILES\\" + std::string(249, 'N');
+  PackMembers members = kTree;
+  members[longest] = "long";
+  Mounted m(members);
   ASSERT_EQ(m.error, nullptr);
-  EXPECT_STREQ(m.fs.GetClassName(), "CPackFS");
-  for (const char* name : {"Patch.ini", "PATCH.INI", "patch.INI", "pAtCh.InI"}) {
+  const std::vector<u8> pack = BuildPack(members);
+  struct Row {
+    std::string path;
+    const char* contents;  // nullptr: no member
+    u32 exists;
+  };
+  const Row rows[] = {
+      {"Patch.ini", "[str]\nTitle=Vorn\n", 1},
+      {"pAtCh.InI", "[str]\nTitle=Vorn\n", 1},
+      {"files\\data\\a.txt", "alpha", 1},
+      {"Files\\empty.dat", "", 1},
+      {longest, "long", 1},
+      {longest + "X", nullptr, 1},
+      {longest + std::string(5000, 'Y'), nullptr, 1},
+      {"Files", nullptr, 1},
+      {"files\\", nullptr, 1},
+      {"Patch.i", nullptr, 1},
+      {"", nullptr, 1},
+      {"\\Patch.ini", nullptr, 0},
+      {"Files\\\\readme.txt", nullptr, 0},
+      {"Patch.ini\\", nullptr, 0},
+      {"Files/readme.txt", nullptr, 0},
+      {"Files\\Deep\\..\\Data\\a.txt", nullptr, 0},
+      {"Nothing", nullptr, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path.substr(0, 40));
     ErrorCode error = ERR_UNKNOWN;
-    CFile* member = m.fs.Open(name, OPEN_READ, &error);
-    ASSERT_NE(member, nullptr) << name;
+    CFile* member = m.fs.Open(row.path.c_str(), OPEN_READ, &error);
+    EXPECT_EQ(m.fs.Exists(row.path.c_str()), row.exists);
+    u32 offset = m.fs.GetFileOffset(row.path.c_str(), &error);
+    if (!row.contents) {
+      EXPECT_EQ(member, nullptr);
+      EXPECT_EQ(offset, 0u);
+      EXPECT_EQ(error, ERR_FILENOTFOUND);
+      continue;
+    }
+    ASSERT_NE(member, nullptr);
     EXPECT_EQ(error, nullptr);
-    EXPECT_EQ(ReadAll(member), "[str]\nTitle=Vorn\n");
-    EXPECT_STREQ(member->GetClassName(), "CFile");
-    EXPECT_EQ(member->baseFile, m.file);
-    EXPECT_EQ(member->ownsBase, 0u);
+    EXPECT_EQ(ReadAll(member), row.contents);
+    EXPECT_EQ(std::string(pack.begin() + offset, pack.begin() + offset + member->GetSize()),
+              row.contents);
     delete member;
   }
-  // Several members open at once share the pack file.
+  // Members open at once share the pack file; write access is refused.
   CFile* a = m.fs.Open("files\\data\\a.txt", OPEN_READ, nullptr);
   CFile* b = m.fs.Open("files\\data\\b.txt", OPEN_READ, nullptr);
   ASSERT_TRUE(a && b);
   char x[3], y[3];
   EXPECT_EQ(a->Read(x, 3, nullptr), nullptr);
   EXPECT_EQ(b->Read(y, 3, nullptr), nullptr);
-  EXPECT_EQ(std::string(x, 3), "alp");
-  EXPECT_EQ(std::string(y, 3), "bra");
+  EXPECT_EQ(std::string(x, 3) + std::string(y, 3), "alpbra");
   delete a;
   delete b;
-}
-
-TEST(PackFS, LookupsAreExactButExistsAcceptsLeadingParts) {
-  Mounted m;
-  for (const char* name : {"Files", "Files\\", "\\Patch.ini", "Files\\\\readme.txt", "Patch.in",
-                           "Patch.ini\\", "", "Files/readme.txt"}) {
-    ErrorCode error = nullptr;
-    EXPECT_EQ(m.fs.Open(name, OPEN_READ, &error), nullptr) << name;
-    EXPECT_EQ(error, ERR_FILENOTFOUND) << name;
-  }
-  for (const char* name : {"Files", "files\\", "Patch.ini", "Patch.i", "", "F"})
-    EXPECT_EQ(m.fs.Exists(name), 1u) << name;
-  for (const char* name : {"Patch.ini\\", "Nothing", "Files\\Z"})
-    EXPECT_EQ(m.fs.Exists(name), 0u) << name;
-}
-
-TEST(PackFS, RefusesWriteAccessWithItsNumber) {
-  Mounted m;
   for (u16 flags : {0x02, 0x0F, 0x03}) {
     ErrorCode error = nullptr;
     EXPECT_EQ(m.fs.Open("Patch.ini", flags, &error), nullptr);
     EXPECT_EQ(error, ERR_PACK_WRITEACCESS);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(error), 8001u);
   }
-  for (u16 flags : {0x01, 0xC1}) {
-    CFile* member = m.fs.Open("Patch.ini", flags, nullptr);
-    EXPECT_NE(member, nullptr);
-    delete member;
-  }
+  CFile* shared = m.fs.Open("Patch.ini", 0xC1, nullptr);
+  EXPECT_NE(shared, nullptr);
+  delete shared;
 }
 
 TEST(PackFS, ListsEachSubdirectoryOnceThenMembersInNameOrder) {
@@ -166,19 +181,6 @@ TEST(PackFS, ListsEachSubdirectoryOnceThenMembersInNameOrder) {
         << path;
     EXPECT_EQ(end, ERR_NOTFOUND);
   }
-}
-
-TEST(PackFS, RecursiveWalkFindsEveryMember) {
-  Mounted m;
-  std::map<std::string, std::string> walked;
-  Walk(&m.fs, "", &walked);
-  std::map<std::string, std::string> expected;
-  for (const auto& member : kTree) {
-    std::string name = member.first;
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    expected[name] = member.second;
-  }
-  EXPECT_EQ(walked, expected);
 }
 
 TEST(PackFS, FindFirstOnNoDirectoryFailsAndFindCloseFreesTheArea) {
@@ -263,18 +265,6 @@ TEST(PackFS, MemberReadPassesThePackFilesFailureOn) {
   delete member;
 }
 
-TEST(PackFS, GetFileOffsetAnswersOnlyForMembers) {
-  std::vector<u8> pack = BuildPack(kTree);
-  Mounted m;
-  ErrorCode error = ERR_UNKNOWN;
-  u32 offset = m.fs.GetFileOffset("patch.ini", &error);
-  EXPECT_EQ(error, nullptr);
-  ASSERT_LT(offset + 5u, pack.size());
-  EXPECT_EQ(std::string(pack.begin() + offset, pack.begin() + offset + 5), "[str]");
-  EXPECT_EQ(m.fs.GetFileOffset("Files", &error), 0u);
-  EXPECT_EQ(error, ERR_FILENOTFOUND);
-}
-
 TEST(PackFS, MountRejectsBadHeaders) {
   std::vector<u8> good = BuildPack(kTree);
   for (u32 bit = 0; bit < 18 * 8; bit += 5) {
@@ -315,15 +305,6 @@ TEST(PackFS, MountingAgainDestroysThePreviousPack) {
   EXPECT_TRUE(secondDestroyed);
 }
 
-TEST(PackFS, AnEmptyDirectoryMountsAnEmptyPack) {
-  Mounted m(PackMembers{});
-  ASSERT_EQ(m.error, nullptr);
-  EXPECT_EQ(m.fs.Exists(""), 0u);
-  FindRecord record{};
-  EXPECT_EQ(m.fs.FindFirst(&record, ""), ERR_NOTFOUND);
-  m.fs.FindClose(&record);
-}
-
 TEST(PackFS, MountPackRegistersUnderTheNameWithABackslash) {
   ASSERT_EQ(InitMountTable(8), nullptr);
   ASSERT_EQ(MountPack(new MemoryFile(BuildPack(kTree)), "DATA"), nullptr);
@@ -337,7 +318,6 @@ TEST(PackFS, MountPackRegistersUnderTheNameWithABackslash) {
   EXPECT_EQ(FileServiceTable.Exists("OTHER\\\\x.txt"), 0u);
   CFileService* pack = UnmountService("other\\");
   ASSERT_NE(pack, nullptr);
-  EXPECT_STREQ(pack->GetClassName(), "CPackFS");
   delete pack;
   EXPECT_EQ(FileServiceTable.Exists("OTHER\\x.txt"), 0u);
   EXPECT_EQ(ShutdownMountTable(), nullptr);  // destroys the other pack, its file and its name
@@ -373,28 +353,6 @@ TEST(PackFS, MountPackDestroysLeftoversOnFailure) {
   EXPECT_EQ(ShutdownMountTable(), nullptr);
 }
 
-TEST(PackFS, PathsOver255BytesInOpenAndGetFileOffsetFindNothingWithoutOverrun) {
-  std::string longest = "D\\" + std::string(253, 'N');
-  Mounted m({{longest, "long"}, {"Short", "s"}});
-  ASSERT_EQ(m.error, nullptr);
-  CFile* member = m.fs.Open(longest.c_str(), OPEN_READ, nullptr);
-  ASSERT_NE(member, nullptr);
-  delete member;
-  // The first 255 bytes name a member; the whole path does not.
-  for (std::string path : {longest + "X", longest + std::string(5000, 'Y')}) {
-    ErrorCode error = nullptr;
-    EXPECT_EQ(m.fs.Open(path.c_str(), OPEN_READ, &error), nullptr);
-    EXPECT_EQ(error, ERR_FILENOTFOUND);
-    error = nullptr;
-    EXPECT_EQ(m.fs.GetFileOffset(path.c_str(), &error), 0u);
-    EXPECT_EQ(error, ERR_FILENOTFOUND);
-    EXPECT_EQ(m.fs.Exists(path.c_str()), 1u);  // cut at 255 bytes, it is a leading part
-    FindRecord record{};
-    EXPECT_EQ(m.fs.FindFirst(&record, path.c_str()), ERR_NOTFOUND);
-    m.fs.FindClose(&record);
-  }
-}
-
 TEST(PackFS, SubdirectoryNamesLongerThan63BytesAreReportedWhole) {
   std::string directory(200, 'S');
   Mounted m({{directory + "\\inner.txt", "i"}, {"top.txt", "t"}});
@@ -403,39 +361,4 @@ TEST(PackFS, SubdirectoryNamesLongerThan63BytesAreReportedWhole) {
   EXPECT_EQ(top[0].name, directory);
   EXPECT_EQ(top[0].attributes, 0x11u);
   EXPECT_EQ(top[1].name, "TOP.TXT");
-}
-
-// Corrupted packs: mounting, listing the whole tree and reading every member either works or
-// fails cleanly; the sanitizers catch any stray access.
-TEST(PackFS, DamagedPacksNeverCrashOrHang) {
-  std::vector<u8> good = BuildPack(kTree);
-  u32 directoryEnd = 40 + (good[36] | good[37] << 8);
-  std::mt19937 random(7);
-  for (int round = 0; round < 2000; ++round) {
-    std::vector<u8> bad = good;
-    int flips = 1 + static_cast<int>(random() % 4);
-    for (int i = 0; i < flips; ++i) {
-      u32 at = 32 + static_cast<u32>(random() % (directoryEnd - 32));
-      bad[at] = static_cast<u8>(random() % 3 == 0 ? random() % 256 : bad[at] + random() % 5 - 2);
-    }
-    CPackFS fs;
-    if (fs.Mount(new MemoryFile(bad))) continue;
-    std::map<std::string, std::string> walked;
-    Walk(&fs, "", &walked, false);
-    char name[256];
-    for (bool more = fs.Index()->NextName(nullptr, name); more;
-         more = fs.Index()->NextName(name, name)) {
-      u8 record[8];
-      ASSERT_EQ(fs.Index()->FindRecord(name, record), 1u) << name;
-      if (std::string(name).find_first_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos)
-        continue;  // stored in lower case: Open upper-cases the key and cannot reach it
-      CFile* member = fs.Open(name, OPEN_READ, nullptr);
-      ASSERT_NE(member, nullptr) << name;
-      std::vector<u8> data(member->GetSize() < 100000 ? member->GetSize() : 100000);
-      u32 done = 0;
-      member->Read(data.data(), static_cast<u32>(data.size()), &done);
-      EXPECT_LE(done, data.size());
-      delete member;
-    }
-  }
 }

@@ -10,17 +10,13 @@
 
 #include "archive/pack_fs.h"
 #include "core/crc32.h"
+#include "support/hpfs_store.h"
 #include "support/memory_file.h"
 #include "support/pack_builder.h"
 
 namespace {
 
 const char* const kExtensions[] = {"", ".TXT", ".bin"};
-
-u32 Le32(const std::vector<u8>& bytes, size_t at) {
-  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-         static_cast<u32>(bytes[at + 3]) << 24;
-}
 
 ErrorCode BeginWith(CPackWriter* writer, std::vector<const char*> names) {
   std::vector<u32> sizes(names.size(), 1);
@@ -34,20 +30,20 @@ TEST(PackWriter, LaysOutHeaderFrontCodedDirectoryCrcTableAndData) {
   ASSERT_GE(pack.size(), 40u);
   EXPECT_EQ(std::memcmp(pack.data(), "KVLSYS PackFile\n\x1a", 18), 0);
   EXPECT_EQ(std::vector<u8>(pack.begin() + 18, pack.begin() + 32), std::vector<u8>(14, 0));
-  EXPECT_EQ(Le32(pack, 32), 2u);
-  u32 directorySize = Le32(pack, 36);
+  EXPECT_EQ(LoadLe32(pack, 32), 2u);
+  u32 directorySize = LoadLe32(pack, 36);
   EXPECT_EQ(directorySize, 17u + 15u);
   u32 dataStart = 40 + directorySize + 8;
   std::vector<u8> first = {0x07, 0x00, 'A', '\\', 'B', '.', 'T', 'X', 'T'};
   EXPECT_EQ(std::vector<u8>(pack.begin() + 40, pack.begin() + 49), first);
-  EXPECT_EQ(Le32(pack, 49), dataStart);
-  EXPECT_EQ(Le32(pack, 53), 16u);
+  EXPECT_EQ(LoadLe32(pack, 49), dataStart);
+  EXPECT_EQ(LoadLe32(pack, 53), 16u);
   std::vector<u8> second = {0x07, 0x02, 'C', '.', 'T', 'X', 'T'};
   EXPECT_EQ(std::vector<u8>(pack.begin() + 57, pack.begin() + 64), second);
-  EXPECT_EQ(Le32(pack, 64), dataStart + 16);
-  EXPECT_EQ(Le32(pack, 68), 3u);
-  EXPECT_EQ(Le32(pack, 72), Crc32Update(0, "0123456789abcdef", 16));
-  EXPECT_EQ(Le32(pack, 76), Crc32Update(0, "xyz", 3));
+  EXPECT_EQ(LoadLe32(pack, 64), dataStart + 16);
+  EXPECT_EQ(LoadLe32(pack, 68), 3u);
+  EXPECT_EQ(LoadLe32(pack, 72), Crc32Update(0, "0123456789abcdef", 16));
+  EXPECT_EQ(LoadLe32(pack, 76), Crc32Update(0, "xyz", 3));
   EXPECT_EQ(pack.size(), dataStart + 19u);
   EXPECT_EQ(std::string(pack.begin() + dataStart, pack.end()), "0123456789abcdefxyz");
 }
