@@ -1,8 +1,12 @@
-// Runs a fuzz target's inputs in an ordinary build: each file named on the command line as it is,
-// then damaged in every one of a fixed set of ways (each 32-bit word set to a few telling values,
-// each byte one up and one down, cut short at a few lengths), so that the seed corpora double as
-// the damaged-input sweeps of the unit suites. A target reports a fault by aborting.
+// Runs a fuzz target's seed corpus (the folder VORN_CORPUS) in an ordinary build: each seed as it
+// is, then damaged in every one of a fixed set of ways (each 32-bit word set to a few telling
+// values, each byte one up and one down, cut short at a few lengths), so that the seed corpora
+// double as the damaged-input sweeps of the unit suites. A target reports a fault by aborting.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "core/types.h"
@@ -17,8 +21,8 @@ void Run(const std::vector<u8>& input) {
   LLVMFuzzerTestOneInput(input.empty() ? nullptr : input.data(), input.size());
 }
 
-bool Replay(const char* path) {
-  FILE* file = std::fopen(path, "rb");
+bool Replay(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return false;
   std::vector<u8> input;
   for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
@@ -46,13 +50,13 @@ bool Replay(const char* path) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (!Replay(argv[i])) {
-      std::fprintf(stderr, "cannot read %s\n", argv[i]);
-      return 1;
-    }
-  }
-  std::printf("%d inputs replayed\n", argc - 1);
-  return argc > 1 ? 0 : 1;
+TEST(FuzzCorpus, EverySeedAndItsDamagedCopiesPass) {
+  DIR* folder = opendir(VORN_CORPUS);
+  ASSERT_NE(folder, nullptr) << VORN_CORPUS;
+  std::vector<std::string> seeds;
+  while (const dirent* entry = readdir(folder))
+    if (entry->d_name[0] != '.') seeds.push_back(std::string(VORN_CORPUS) + "/" + entry->d_name);
+  closedir(folder);
+  EXPECT_FALSE(seeds.empty());
+  for (const std::string& seed : seeds) EXPECT_TRUE(Replay(seed)) << "cannot read " << seed;
 }
