@@ -33,7 +33,7 @@ Bytes Decode(const Bytes& coded, u8 method, u32 size, const Bytes* initial = nul
   Bytes buffer = initial ? *initial : Bytes();
   buffer.resize(size + size / 8 + 2);
   const u8* source = coded.data();
-  if (!initial) {
+  if (!initial && !coded.empty()) {
     if (coded.size() > buffer.size()) return {};
     source = static_cast<u8*>(
         std::memmove(buffer.data() + buffer.size() - coded.size(), coded.data(), coded.size()));
