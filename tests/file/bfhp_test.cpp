@@ -208,18 +208,11 @@ TEST(BfhpTransfer, ConsecutiveBlocksAreOneCallOnTheFileAndAGapMakesTwo) {
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), expected.begin() + 10));
   ASSERT_NE(other, 0u);
 
-  // Offsets at or past the end are refused; counts past the end are cut.
+  // Offsets at or past the end are refused (an empty handle has no data); counts are cut.
   EXPECT_EQ(pool->ReadHandle(handle, bytes.data(), 4 * kBlock, 1), ERR_BADPARAMS);
+  EXPECT_EQ(pool->ReadHandle(pool->Alloc(0), bytes.data(), 0, 1), ERR_BADPARAMS);
   EXPECT_EQ(pool->ReadHandle(handle, bytes.data(), 4 * kBlock - 1, 50), nullptr);
   EXPECT_EQ(bytes[0], expected.back());
-}
-
-TEST(BfhpTransfer, EmptyHandleHasNoDataToRead) {
-  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, kRootHeader, 100));
-  PoolHandle handle = pool->Alloc(0);
-  u8 byte = 0;
-  EXPECT_EQ(pool->ReadHandle(handle, &byte, 0, 1), ERR_BADPARAMS);
-  EXPECT_EQ(pool->Size(handle), 0u);
 }
 
 TEST(BfhpRegression, GrowthWithoutRoomForIndexBlocksFailsAndChangesNothing) {
@@ -349,42 +342,6 @@ TEST(BfhpMalformed, PointersToBlockZeroOrBeyondTheStoreAreNotFollowed) {
     EXPECT_EQ(pool->ReadHandle(big, buffer.data(), 0, 10), ERR_INVALIDFORMAT);
     EXPECT_EQ(pool->WriteHandle(big, buffer.data(), 0, 10), ERR_INVALIDFORMAT);
   }
-}
-
-// Every single-word change to the header, the roots and the index blocks of a store is either
-// refused or harmless: no crash, no hang, nothing outside the store touched (sanitized builds
-// watch the memory).
-TEST(BfhpMalformed, AnyDamagedWordIsSurvived) {
-  PoolHandle big, small;
-  std::vector<u8> good = SampleStore(&big, &small);
-  const u32 values[] = {0, 1, 2, 7, 63, 64, 0x7FFF, 0x8000, 0xFFFFFFFFu, 0x80000000u};
-  u32 words = static_cast<u32>(good.size() / 4);
-  u32 attached = 0;
-  for (u32 word = 0; word < words; word += (word < 200 ? 1 : 7)) {
-    for (u32 value : values) {
-      std::vector<u8> bytes = good;
-      StoreLe32(bytes, 4 * word, value);
-      auto* file = new MemoryFile(bytes);
-      CBFHP pool;
-      if (pool.Attach(file)) {
-        delete file;
-        continue;
-      }
-      ++attached;
-      std::vector<u8> buffer(9000);
-      for (PoolHandle handle : {big, small, PoolHandle{pool.GetRoot()}}) {
-        u32 size = pool.Size(handle);
-        ASSERT_LE(size, bytes.size());
-        pool.ReadHandle(handle, buffer.data(), 0, size < 9000 ? size : 9000);
-        pool.Realloc(handle, size + 3000);
-        pool.Realloc(handle, size / 2);
-      }
-      pool.Free(small);
-      PoolHandle fresh = pool.Alloc(5000);
-      if (fresh) pool.WriteHandle(fresh, buffer.data(), 0, 5000);
-    }
-  }
-  EXPECT_GT(attached, words);  // most damage lies beyond the header and is met at use
 }
 
 }  // namespace
