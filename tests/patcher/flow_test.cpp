@@ -217,6 +217,7 @@ TEST(PatcherFlow, EveryWayThrough) {
     const u32 known = world.dwords.count("GameVersion") ? world.dwords["GameVersion"] : kAbsent;
     EXPECT_EQ(RunPatch(world, disk), row.exit);
     EXPECT_EQ(disk.OpenHandles(), 0u) << "handles left open";
+    EXPECT_EQ(world.openKeys, 0) << "registry keys left open";
     std::vector<std::string> boxes;
     for (const std::string& box : row.boxes)
       boxes.push_back(box.substr(0, 2) + Shipped(box.substr(2)));

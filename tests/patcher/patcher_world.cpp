@@ -60,7 +60,9 @@ int FakeMessageBox(PlatformWindow, const char* text, const char* caption, u32 ty
 }
 
 PlatformKey FakeRegOpen(const char* subKey, u32) {
-  return std::strcmp(subKey, "SOFTWARE\\Kavelunde\\Vorn") == 0 && g_world->keyExists ? 7 : 0;
+  if (std::strcmp(subKey, "SOFTWARE\\Kavelunde\\Vorn") != 0 || !g_world->keyExists) return 0;
+  ++g_world->openKeys;
+  return 7;
 }
 
 u32 FakeRegQueryString(PlatformKey, const char* name, char* buffer, u32 size) {
@@ -96,8 +98,9 @@ uintptr_t FakeDialogBox(uintptr_t, u32 resourceId, PlatformDialogProc procedure)
   return 1;
 }
 
-void FakeEndDialog(PlatformWindow dialog, uintptr_t) {
-  g_world->effects.push_back(dialog == 0xD1A106 ? "dialog ended" : "another window ended");
+void FakeEndDialog(PlatformWindow dialog, uintptr_t result) {
+  g_world->effects.push_back(dialog == 0xD1A106 && result == 1 ? "dialog ended"
+                                                               : "another window ended");
 }
 
 void FakeSetText(PlatformWindow, const char* text) {
@@ -181,12 +184,18 @@ u32 FakeModuleFileName(char* buffer, u32 size) {
 void FakeExitProcess(int code) { throw ProcessExit{code}; }
 
 const PatcherPlatform kFakePlatform = {
-    StartDiskService,     ExitDiskService,   FakeMessageBox,     FakeRegOpen,
-    FakeRegQueryString,   FakeRegQueryDword, FakeRegSetDword,    [](PlatformKey) {},
-    FakeCreateNamedMutex, FakeDialogBox,     FakeEndDialog,      FakeSetText,
-    FakeSetDlgItemText,   FakeCreateThread,  FakeProgramsFolder, FakeFindFirst,
-    FakeFindNext,         FakeFindClose,     FakeCreateLink,     FakeStartProgram,
-    FakeGetAttributes,    FakeSetAttributes, FakeFileOpens,      FakeCommandLine,
+    StartDiskService,     ExitDiskService,
+    FakeMessageBox,       FakeRegOpen,
+    FakeRegQueryString,   FakeRegQueryDword,
+    FakeRegSetDword,      [](PlatformKey) { --g_world->openKeys; },
+    FakeCreateNamedMutex, FakeDialogBox,
+    FakeEndDialog,        FakeSetText,
+    FakeSetDlgItemText,   FakeCreateThread,
+    FakeProgramsFolder,   FakeFindFirst,
+    FakeFindNext,         FakeFindClose,
+    FakeCreateLink,       FakeStartProgram,
+    FakeGetAttributes,    FakeSetAttributes,
+    FakeFileOpens,        FakeCommandLine,
     FakeModuleFileName,   FakeExitProcess,
 };
 

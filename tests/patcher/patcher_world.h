@@ -25,6 +25,7 @@ struct World {
   std::vector<std::string> boxes;  // "<kind>:<text>", kind Q Y O E A by the box type
   std::vector<std::string> effects;  // "link <path> -> <target>", "start <command line>"
   bool keyExists = true, gameRunning = false;
+  int openKeys = 0;                            // registry keys opened and not closed
   std::map<std::string, std::string> strings;  // registry texts of the game key
   std::map<std::string, u32> dwords;
   std::string commandLine = "\"" + kPatch + "\" ";
