@@ -30,7 +30,6 @@ class CHashTable : public CObject {
   void Clear();
   bool HasBuckets() const { return buckets != nullptr; }
   u32 Count() const { return count; }
-  u32 BucketCount() const { return bucketCount; }
 
   CHashTable(const CHashTable&) = delete;
   CHashTable& operator=(const CHashTable&) = delete;

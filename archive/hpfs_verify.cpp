@@ -1,10 +1,9 @@
 #include "archive/hpfs_verify.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "archive/hpfs.h"
+#include "core/error_message.h"
 #include "file/bfhp.h"
 
 namespace {
@@ -16,8 +15,7 @@ u32 Word(const u8* p) {
 
 class Checker {
  public:
-  Checker(CFile* store, char* text, u32 textSize)
-      : file(store), message(text), messageSize(textSize) {}
+  Checker(CFile* store, char* text, u32 textSize) : file(store), message{text, textSize} {}
   ~Checker() {
     if (owner) g_ptrPool->Free(owner);
     if (block) g_ptrPool->Free(block);
@@ -27,24 +25,18 @@ class Checker {
   ErrorCode Run(u32* fileCount, u32* directoryCount, u64* byteCount);
 
  private:
-  __attribute__((format(printf, 2, 3))) ErrorCode Fault(const char* format, ...) {
-    if (message && messageSize) {
-      va_list args;
-      va_start(args, format);
-      std::vsnprintf(message, messageSize, format, args);
-      va_end(args);
-    }
-    return ERR_INVALIDFORMAT;
-  }
   ErrorCode ReadBlock(u32 number, u8* into) {
     ErrorCode error = file->ReadAt(into, number * header.blockSize, header.blockSize, nullptr);
-    if (error) Fault("block %u cannot be read", number);
+    if (error) message.Fail(ERR_INVALIDFORMAT, "block %u cannot be read", number);
     return error;
   }
   ErrorCode Claim(u32 number, u32 handle) {
     if (number == 0 || number >= header.blockCount)
-      return Fault("handle %u names block %u, outside the store", handle, number);
-    if (owner[number]) return Fault("block %u is used twice (again by handle %u)", number, handle);
+      return message.Fail(ERR_INVALIDFORMAT, "handle %u names block %u, outside the store", handle,
+                          number);
+    if (owner[number])
+      return message.Fail(ERR_INVALIDFORMAT, "block %u is used twice (again by handle %u)", number,
+                          handle);
     owner[number] = 1;
     return nullptr;
   }
@@ -54,8 +46,7 @@ class Checker {
   ErrorCode FreeList();
 
   CFile* file;
-  char* message;
-  u32 messageSize;
+  ErrorMessage message;
   HpfsHeader header = {};
   u8* owner = nullptr;  // one byte per block: claimed or not
   u8* block = nullptr;  // scratch block per tree level
@@ -101,12 +92,14 @@ ErrorCode Checker::Handle(u32 handle, u32* size) {
   *size = Word(root);
   int depth = static_cast<i16>(root[4] | root[5] << 8);
   if (depth < 0 || depth > kHpfsMaxDepth)
-    return Fault("handle %u has an index tree of depth %u", handle, static_cast<u32>(depth));
+    return message.Fail(ERR_INVALIDFORMAT, "handle %u has an index tree of depth %u", handle,
+                        static_cast<u32>(depth));
   u64 blocks = (*size + u64{header.blockSize} - 1) / header.blockSize;
   u64 capacity = (header.blockSize - header.rootHeaderSize) / 4;
   for (int i = 0; i < depth; ++i) capacity *= header.blockSize / 4;
   if (blocks > capacity || blocks >= header.blockCount)
-    return Fault("handle %u holds %u bytes, more than its tree can address", handle, *size);
+    return message.Fail(ERR_INVALIDFORMAT,
+                        "handle %u holds %u bytes, more than its tree can address", handle, *size);
   u64 left = blocks, dataBlocks = 0;
   for (u32 i = 0; i < (header.blockSize - header.rootHeaderSize) / 4 && left > 0; ++i) {
     u32 number = Word(root + header.rootHeaderSize + 4 * i);
@@ -117,7 +110,8 @@ ErrorCode Checker::Handle(u32 handle, u32* size) {
 }
 
 ErrorCode Checker::Directory(u32 handle, int nesting) {
-  if (nesting > 256) return Fault("directories nested deeper than 256 levels");
+  if (nesting > 256)
+    return message.Fail(ERR_INVALIDFORMAT, "directories nested deeper than 256 levels");
   ++directories;
   // Read the directory's bytes: its data blocks in order.
   u32 size = 0;
@@ -128,14 +122,16 @@ ErrorCode Checker::Directory(u32 handle, int nesting) {
     // Size first, without claiming: the claim happens in Handle below.
     u8 root[8];
     if (handle == 0 || handle >= header.blockCount)
-      return Fault("a directory names handle %u, outside the store", handle);
+      return message.Fail(ERR_INVALIDFORMAT, "a directory names handle %u, outside the store",
+                          handle);
     ErrorCode error = file->ReadAt(root, handle * header.blockSize, 8, nullptr);
-    if (error) return Fault("block %u cannot be read", handle);
+    if (error) return message.Fail(ERR_INVALIDFORMAT, "block %u cannot be read", handle);
     peek = Word(root);
   }
   u64 blocks = (peek + u64{header.blockSize} - 1) / header.blockSize;
   if (blocks >= header.blockCount)
-    return Fault("handle %u holds %u bytes, more than its tree can address", handle, peek);
+    return message.Fail(ERR_INVALIDFORMAT,
+                        "handle %u holds %u bytes, more than its tree can address", handle, peek);
   u8* content = static_cast<u8*>(g_ptrPool->Alloc(static_cast<u32>(blocks * header.blockSize) + 1));
   if (!content) return ERR_NOTENOUGHMEM;
   collect = content;
@@ -145,18 +141,21 @@ ErrorCode Checker::Directory(u32 handle, int nesting) {
   collected = savedCount;
   for (u32 at = 0; !error && at < size;) {
     if (size - at < kHpfsEntryHeaderSize) {
-      error = Fault("directory %u ends inside an entry at offset %u", handle, at);
+      error = message.Fail(ERR_INVALIDFORMAT, "directory %u ends inside an entry at offset %u",
+                           handle, at);
       break;
     }
     u32 child = Word(content + at);
     u16 flags = static_cast<u16>(content[at + 4] | content[at + 5] << 8);
     u16 length = static_cast<u16>(content[at + 6] | content[at + 7] << 8);
     if (size - at - kHpfsEntryHeaderSize < length) {
-      error = Fault("directory %u: the entry at offset %u runs past its end", handle, at);
+      error = message.Fail(ERR_INVALIDFORMAT,
+                           "directory %u: the entry at offset %u runs past its end", handle, at);
       break;
     }
     if (length == 0) {
-      error = Fault("directory %u: the entry at offset %u has no name", handle, at);
+      error = message.Fail(ERR_INVALIDFORMAT, "directory %u: the entry at offset %u has no name",
+                           handle, at);
       break;
     }
     if (flags & HPFS_ENTRY_DIRECTORY) {
@@ -180,8 +179,10 @@ ErrorCode Checker::FreeList() {
   u8* words = block;
   while (left > 0) {
     if (list == 0 || list >= header.blockCount)
-      return Fault("the free list names block %u, outside the store", list);
-    if (owner[list]) return Fault("free block %u is also in use or listed twice", list);
+      return message.Fail(ERR_INVALIDFORMAT, "the free list names block %u, outside the store",
+                          list);
+    if (owner[list])
+      return message.Fail(ERR_INVALIDFORMAT, "free block %u is also in use or listed twice", list);
     owner[list] = 1;
     ErrorCode error = ReadBlock(list, words);
     if (error) return error;
@@ -189,8 +190,11 @@ ErrorCode Checker::FreeList() {
     for (u32 i = 1; i <= p; ++i) {
       u32 number = Word(words + 4 * i);
       if (number == 0 || number >= header.blockCount)
-        return Fault("the free list names block %u, outside the store", number);
-      if (owner[number]) return Fault("free block %u is also in use or listed twice", number);
+        return message.Fail(ERR_INVALIDFORMAT, "the free list names block %u, outside the store",
+                            number);
+      if (owner[number])
+        return message.Fail(ERR_INVALIDFORMAT, "free block %u is also in use or listed twice",
+                            number);
       owner[number] = 1;
     }
     left -= p + 1;
@@ -203,24 +207,26 @@ ErrorCode Checker::Run(u32* fileCount, u32* directoryCount, u64* byteCount) {
   u8 raw[kHpfsHeaderSize];
   ErrorCode error = file->ReadAt(raw, 0, kHpfsHeaderSize, nullptr);
   if (error) {
-    Fault("the header cannot be read");
+    message.Fail(ERR_INVALIDFORMAT, "the header cannot be read");
     return error;
   }
   DecodeHpfsHeader(raw, &header);
-  if (header.magic != kHpfsMagic) return Fault("no HPFS magic");
+  if (header.magic != kHpfsMagic) return message.Fail(ERR_INVALIDFORMAT, "no HPFS magic");
   if (CheckHpfsGeometry(header.blockSize, header.rootHeaderSize))
-    return Fault("block size %u with a root header of %u bytes is not a usable geometry",
-                 header.blockSize, header.rootHeaderSize);
+    return message.Fail(ERR_INVALIDFORMAT,
+                        "block size %u with a root header of %u bytes is not a usable geometry",
+                        header.blockSize, header.rootHeaderSize);
   u64 fileBlocks = (u64{file->GetSize()} + header.blockSize - 1) / header.blockSize;
   if (header.blockCount == 0 || header.blockCount > fileBlocks ||
       u64{header.blockCount} * header.blockSize > 0xFFFFFFFFu)
-    return Fault("the header counts %u blocks; the file holds %u", header.blockCount,
-                 static_cast<u32>(fileBlocks));
+    return message.Fail(ERR_INVALIDFORMAT, "the header counts %u blocks; the file holds %u",
+                        header.blockCount, static_cast<u32>(fileBlocks));
   if (header.blockCount > header.maxBlocks)
-    return Fault("the header counts %u blocks, above its limit of %u", header.blockCount,
-                 header.maxBlocks);
+    return message.Fail(ERR_INVALIDFORMAT, "the header counts %u blocks, above its limit of %u",
+                        header.blockCount, header.maxBlocks);
   if (header.freeCount >= header.blockCount)
-    return Fault("the free list claims %u of %u blocks", header.freeCount, header.blockCount);
+    return message.Fail(ERR_INVALIDFORMAT, "the free list claims %u of %u blocks", header.freeCount,
+                        header.blockCount);
   owner = static_cast<u8*>(g_ptrPool->Alloc(header.blockCount));
   block = static_cast<u8*>(g_ptrPool->Alloc((kHpfsMaxDepth + 2) * header.blockSize));
   if (!owner || !block) return ERR_NOTENOUGHMEM;
@@ -234,12 +240,12 @@ ErrorCode Checker::Run(u32* fileCount, u32* directoryCount, u64* byteCount) {
   error = FreeList();
   if (error) return error;
   for (u32 n = 1; n < header.blockCount; ++n) {
-    if (!owner[n]) return Fault("block %u is neither used nor free", n);
+    if (!owner[n]) return message.Fail(ERR_INVALIDFORMAT, "block %u is neither used nor free", n);
   }
   if (fileCount) *fileCount = files;
   if (directoryCount) *directoryCount = directories;
   if (byteCount) *byteCount = bytes;
-  if (message && messageSize) message[0] = 0;
+  if (message.text && message.size) message.text[0] = 0;
   return nullptr;
 }
 

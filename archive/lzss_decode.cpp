@@ -130,116 +130,157 @@ ErrorCode DecodeTokens(const u8* source, u32 sourceLength, u8* destination, u32 
 // write spoils are backed up first (a ring of the positions just ahead of the output, filled a
 // segment at a time) and put back wherever they could be seen: before a skip, before the plain
 // decoder takes over, at the end and on failure.
-template <unsigned kOffsetBits, unsigned kLengthBits>
-ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 capacity,
-                      u32* produced) {
-  constexpr u32 kWindow = 1u << kOffsetBits;
-  constexpr unsigned kMatchBits = 1 + kOffsetBits + kLengthBits;
-  constexpr u32 kLongest = (1u << kLengthBits) + 1;
-  constexpr u32 kReach = (kLongest + 7) / 8 * 8;  // bytes one token may write
+template <unsigned kOffsetBitsOf, unsigned kLengthBitsOf>
+struct FastLoop {
+  static constexpr unsigned kOffsetBits = kOffsetBitsOf;
+  static constexpr unsigned kLengthBits = kLengthBitsOf;
+  static constexpr u32 kWindow = 1u << kOffsetBits;
+  static constexpr unsigned kMatchBits = 1 + kOffsetBits + kLengthBits;
+  static constexpr u32 kLongest = (1u << kLengthBits) + 1;
+  static constexpr u32 kReach = (kLongest + 7) / 8 * 8;  // bytes one token may write
   // Matches of at most 5 bytes copy byte by byte, which is right for any overlap and cheaper than
   // leaving the straight path for the many short repeats these methods code.
-  constexpr bool kByteCopy = kLongest <= 5;
-  constexpr u32 kGroup = 56 / kMatchBits;  // tokens per refill of at least 56 bits
-  constexpr u32 kGroupReach = kGroup * kReach;
-  constexpr u32 kSegment = 512;  // bytes backed up at a time
-  constexpr u32 kRing = 1024;
+  static constexpr bool kByteCopy = kLongest <= 5;
+  static constexpr u32 kGroup = 56 / kMatchBits;  // tokens per refill of at least 56 bits
+  static constexpr u32 kGroupReach = kGroup * kReach;
+  static constexpr u32 kSegment = 512;  // bytes backed up at a time
+  static constexpr u32 kRing = 1024;
   static_assert(kGroup >= 3 && kSegment + kGroupReach <= kRing, "ring too small");
+};
 
-  // Where the source lies in the destination's range (in-place decoding), writes must stay below
-  // the next unread source byte. A source that starts before the destination and reaches into it
-  // is left to the plain decoder.
-  const uintptr_t sourceAt = reinterpret_cast<uintptr_t>(source);
-  const uintptr_t destinationAt = reinterpret_cast<uintptr_t>(destination);
-  u64 sourceOffset = ~u64{0} >> 1;
-  if (sourceAt >= destinationAt && sourceAt - destinationAt < capacity) {
-    sourceOffset = sourceAt - destinationAt;
-  } else if (sourceAt < destinationAt && destinationAt - sourceAt < sourceLength) {
-    return DecodeTokens<kOffsetBits, kLengthBits>(source, sourceLength, destination, capacity, 0, 0,
-                                                  produced);
-  }
-
-  // The fast loop stops while at least 9 source bytes lie ahead of its next load: its loads stay
-  // inside the source, and the stop rule (the next unread bit in the last byte) cannot trigger
-  // inside it. The plain decoder takes the rest.
-  const u8* in = source;
-  const u8* const lastLoad = sourceLength >= 9 ? source + sourceLength - 9 : nullptr;
+// Where the fast loop stands between groups of tokens.
+struct FastState {
+  const u8* in;           // next byte to load
   u64 bits = 0;           // unread bits, the next one at the top
   unsigned buffered = 0;  // how many; (in - source) * 8 - buffered is the next unread bit
   u32 out = 0;
   u32 backedUp = 0;  // [out, backedUp) have their original bytes in ring; the rest are untouched
-  u8 ring[kRing];
 
-  while (lastLoad && in <= lastLoad) {
-    bits |= LoadBigEndian64(in) >> buffered;
-    in += (63 - buffered) >> 3;
-    buffered |= 56;
-    if (out + kGroupReach > backedUp) {
-      const u64 nextByte = (u64{static_cast<u32>(in - source)} * 8 - buffered) >> 3;
-      u64 limit = sourceOffset + nextByte < capacity ? sourceOffset + nextByte : capacity;
-      if (limit > u64{out} + kSegment) limit = out + kSegment;
-      if (out + kGroupReach > limit) break;
-      if (backedUp < out) backedUp = out;
-      while (backedUp < limit) {
-        const u32 at = backedUp % kRing;
-        const u32 piece = static_cast<u32>(limit - backedUp) < kRing - at
-                              ? static_cast<u32>(limit - backedUp)
-                              : kRing - at;
-        std::memcpy(ring + at, destination + backedUp, piece);
-        backedUp += piece;
-      }
-    }
-    // Before the output holds a whole window, a match may also reach back before the block.
-    const bool near = out < kWindow;
-    auto token = [&](auto nearPhase) __attribute__((always_inline))->bool {
-      constexpr bool kNear = decltype(nearPhase)::value;
-      const u32 literal = static_cast<u32>(bits >> 63);
-      const u32 match = literal - 1;  // all ones for a match, zero for a literal
-      const u32 code = static_cast<u32>(bits >> (63 - kOffsetBits)) & (kWindow - 1);
-      const u32 length =
-          (static_cast<u32>(bits >> (63 - kOffsetBits - kLengthBits)) & ((1u << kLengthBits) - 1)) +
-          2;
-      // Out of the straight path: a skip (code 0) and, for word copies, a copy from less than a
-      // word back; near the start also a copy from before the block.
-      bool rare = ((code - 1) & match) >= (kByteCopy ? kWindow - 1 : kWindow - 8);
-      if constexpr (kNear) rare |= (literal ^ 1) & (kWindow - code > out);
-      if (__builtin_expect(rare, 0)) {
-        if (!TakeRareMatch<kReach, kRing>(destination, out, backedUp, ring, kWindow - code,
-                                          code == 0))
-          return false;
-        bits <<= kMatchBits;
-        buffered -= kMatchBits;
-        out += length;
-        return true;
-      }
-      // Branch-free: a literal copies junk from the front of the block, then its byte goes
-      // first; a match puts that byte where its own junk lies, past its end.
-      u8* to = destination + out;
-      const u8* from = destination + ((out + code - kWindow) & match);
-      if constexpr (kByteCopy) {
-        for (u32 i = 0; i < kLongest; ++i) to[i] = from[i];
-      } else {
-        for (u32 i = 0; i < kReach; i += 8) Copy8(to + i, from + i);
-      }
-      to[(kReach - 1) & match] = static_cast<u8>(bits >> 55);
-      const unsigned used = 9 + ((kMatchBits - 9) & match);
-      out += 1 + ((length - 1) & match);
-      bits <<= used;
-      buffered -= used;
-      return true;
-    };
-    if (near) {
-      auto step = [&]() __attribute__((always_inline)) { return token(std::true_type{}); };
-      if (!Repeat<kGroup>(step)) return ERR_INVALIDFORMAT;
-    } else {
-      auto step = [&]() __attribute__((always_inline)) { return token(std::false_type{}); };
-      if (!Repeat<kGroup>(step)) return ERR_INVALIDFORMAT;
-    }
+  u64 NextBit(const u8* source) const { return u64{static_cast<u32>(in - source)} * 8 - buffered; }
+};
+
+// Where the source lies in the destination's range (in-place decoding), writes must stay below
+// the next unread source byte: *offset is the source's offset there, else beyond any block. A
+// source that starts before the destination and reaches into it is left to the plain decoder:
+// false.
+inline bool FindSourceOffset(const u8* source, u32 sourceLength, const u8* destination,
+                             u32 capacity, u64* offset) {
+  const uintptr_t sourceAt = reinterpret_cast<uintptr_t>(source);
+  const uintptr_t destinationAt = reinterpret_cast<uintptr_t>(destination);
+  *offset = ~u64{0} >> 1;
+  if (sourceAt >= destinationAt && sourceAt - destinationAt < capacity) {
+    *offset = sourceAt - destinationAt;
+  } else if (sourceAt < destinationAt && destinationAt - sourceAt < sourceLength) {
+    return false;
   }
-  PutBackSpoiled<kRing>(destination, out, backedUp, ring);
+  return true;
+}
+
+// Backs up the next segment ahead of the output, up to the capacity and the next unread source
+// byte (at sourceEnd in the destination). False when a group's wild writes would not fit there:
+// the plain decoder takes over.
+template <typename L>
+inline __attribute__((always_inline)) bool BackUpAhead(const u8* destination, u32 capacity,
+                                                       u64 sourceEnd, FastState& s, u8* ring) {
+  u64 limit = sourceEnd < capacity ? sourceEnd : capacity;
+  if (limit > u64{s.out} + L::kSegment) limit = s.out + L::kSegment;
+  if (s.out + L::kGroupReach > limit) return false;
+  if (s.backedUp < s.out) s.backedUp = s.out;
+  while (s.backedUp < limit) {
+    const u32 at = s.backedUp % L::kRing;
+    const u32 piece = static_cast<u32>(limit - s.backedUp) < L::kRing - at
+                          ? static_cast<u32>(limit - s.backedUp)
+                          : L::kRing - at;
+    std::memcpy(ring + at, destination + s.backedUp, piece);
+    s.backedUp += piece;
+  }
+  return true;
+}
+
+// One token from the top of the bit buffer. kNear: the output does not hold a whole window yet,
+// so a match may also reach back before the block, which fails (false).
+template <typename L, bool kNear>
+inline __attribute__((always_inline)) bool FastToken(u8* destination, FastState& s,
+                                                     const u8* ring) {
+  const u32 literal = static_cast<u32>(s.bits >> 63);
+  const u32 match = literal - 1;  // all ones for a match, zero for a literal
+  const u32 code = static_cast<u32>(s.bits >> (63 - L::kOffsetBits)) & (L::kWindow - 1);
+  const u32 length = (static_cast<u32>(s.bits >> (63 - L::kOffsetBits - L::kLengthBits)) &
+                      ((1u << L::kLengthBits) - 1)) +
+                     2;
+  // Out of the straight path: a skip (code 0) and, for word copies, a copy from less than a
+  // word back; near the start also a copy from before the block.
+  bool rare = ((code - 1) & match) >= (L::kByteCopy ? L::kWindow - 1 : L::kWindow - 8);
+  if constexpr (kNear) rare |= (literal ^ 1) & (L::kWindow - code > s.out);
+  if (__builtin_expect(rare, 0)) {
+    if (!TakeRareMatch<L::kReach, L::kRing>(destination, s.out, s.backedUp, ring, L::kWindow - code,
+                                            code == 0))
+      return false;
+    s.bits <<= L::kMatchBits;
+    s.buffered -= L::kMatchBits;
+    s.out += length;
+    return true;
+  }
+  // Branch-free: a literal copies junk from the front of the block, then its byte goes
+  // first; a match puts that byte where its own junk lies, past its end.
+  u8* to = destination + s.out;
+  const u8* from = destination + ((s.out + code - L::kWindow) & match);
+  if constexpr (L::kByteCopy) {
+    for (u32 i = 0; i < L::kLongest; ++i) to[i] = from[i];
+  } else {
+    for (u32 i = 0; i < L::kReach; i += 8) Copy8(to + i, from + i);
+  }
+  to[(L::kReach - 1) & match] = static_cast<u8>(s.bits >> 55);
+  const unsigned used = 9 + ((L::kMatchBits - 9) & match);
+  s.out += 1 + ((length - 1) & match);
+  s.bits <<= used;
+  s.buffered -= used;
+  return true;
+}
+
+// The group of tokens one refill holds, unrolled.
+template <typename L>
+inline __attribute__((always_inline)) bool FastGroup(u8* destination, FastState& s,
+                                                     const u8* ring) {
+  if (s.out < L::kWindow) {
+    auto step = [&]() __attribute__((always_inline)) {
+      return FastToken<L, true>(destination, s, ring);
+    };
+    return Repeat<L::kGroup>(step);
+  }
+  auto step = [&]() __attribute__((always_inline)) {
+    return FastToken<L, false>(destination, s, ring);
+  };
+  return Repeat<L::kGroup>(step);
+}
+
+template <unsigned kOffsetBits, unsigned kLengthBits>
+ErrorCode DecodeBlock(const u8* source, u32 sourceLength, u8* destination, u32 capacity,
+                      u32* produced) {
+  using L = FastLoop<kOffsetBits, kLengthBits>;
+  u64 sourceOffset = 0;
+  if (!FindSourceOffset(source, sourceLength, destination, capacity, &sourceOffset)) {
+    return DecodeTokens<kOffsetBits, kLengthBits>(source, sourceLength, destination, capacity, 0, 0,
+                                                  produced);
+  }
+  // The fast loop stops while at least 9 source bytes lie ahead of its next load: its loads stay
+  // inside the source, and the stop rule (the next unread bit in the last byte) cannot trigger
+  // inside it. The plain decoder takes the rest.
+  const u8* const lastLoad = sourceLength >= 9 ? source + sourceLength - 9 : nullptr;
+  FastState s{source};
+  u8 ring[L::kRing];
+  while (lastLoad && s.in <= lastLoad) {
+    s.bits |= LoadBigEndian64(s.in) >> s.buffered;
+    s.in += (63 - s.buffered) >> 3;
+    s.buffered |= 56;
+    if (s.out + L::kGroupReach > s.backedUp &&
+        !BackUpAhead<L>(destination, capacity, sourceOffset + (s.NextBit(source) >> 3), s, ring))
+      break;
+    if (!FastGroup<L>(destination, s, ring)) return ERR_INVALIDFORMAT;
+  }
+  PutBackSpoiled<L::kRing>(destination, s.out, s.backedUp, ring);
   return DecodeTokens<kOffsetBits, kLengthBits>(source, sourceLength, destination, capacity,
-                                                u64{static_cast<u32>(in - source)} * 8 - buffered,
-                                                out, produced);
+                                                s.NextBit(source), s.out, produced);
 }
 
 // The patcher is built for size (VORN_SMALL_CODE): fifteen copies of the fast loop would not fit

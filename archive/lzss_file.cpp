@@ -29,10 +29,10 @@ void StoreLe32(u8* p, u32 value) {
 
 // Work buffer size for a block size: the block plus the worst growth of coding (9 bits per
 // literal), so a block can be decoded in place from coded bytes at the buffer's back.
-// 0 when the size does not fit 32 bits.
+// 0 for a block size that no reader accepts.
 u32 WorkSizeFor(u32 blockSize) {
-  u64 size = static_cast<u64>(blockSize) + blockSize / 8 + 2;
-  return size > 0xFFFFFFFFu ? 0 : static_cast<u32>(size);
+  if (blockSize == 0 || blockSize > CLzssFile::kMaxBlockSize) return 0;
+  return blockSize + blockSize / 8 + 2;
 }
 
 void EncodeHeader(u8* header, u32 length, u32 blockSize, u8 method, u8 spare) {
@@ -56,7 +56,6 @@ CLzssFile::CLzssFile(CFile* base, u32 owns) : CFile(base, owns) {
   method = header[12];
   spare = header[13];
   // A block size of 0 leaves the block count undefined.
-  if (blockSize == 0) return;
   workSize = WorkSizeFor(blockSize);
   if (workSize == 0) return;
   const u32 count = BlockCountFor(length);
@@ -380,7 +379,7 @@ ErrorCode CLzssFile::LoadBlockData(u32 index) {
 }
 
 ErrorCode CLzssFile::CreateContainer(CFile* emptyBase, u32 blockSize, u8 method, u8 spare) {
-  if (!emptyBase || blockSize == 0 || WorkSizeFor(blockSize) == 0) return ERR_BADPARAMS;
+  if (!emptyBase || WorkSizeFor(blockSize) == 0) return ERR_BADPARAMS;
   if (!LzssMethodValid(method)) return ERR_NOSUCHBITLENGTHS;
   u8 bytes[kHeaderSize + 4];
   EncodeHeader(bytes, 0, blockSize, method, spare);

@@ -5,6 +5,10 @@
 //   14 table of N u32 block positions, then the stored blocks without gaps.
 // The last block's stored bytes run to the end of the base file. A block whose stored length S is
 // at least its raw length R is stored raw; S < R means coded, and S = 0 a block of zeros.
+// No bound is put on how far the stored bytes expand: an empty block stands for a block of zeros,
+// and the optimal coder stores every all-zero block so (a 64 MiB file of zeros builds into a
+// 28 KB patch), so 256 KiB of table may rightly decode to 2 GiB. What a reader takes out is
+// bounded by the pack inside (archive/pack_verify.h), not by the container.
 // Exactly one decoded block is held at a time; a changed block is coded again when another block
 // is selected or on Flush, and the stored blocks behind it move to fit. Blocks loaded one after
 // the other are read from the base file kReadAheadSize bytes at a time.
@@ -21,9 +25,15 @@ class CLzssFile : public CFile {
   static constexpr u32 kHeaderSize = 14;
   static constexpr u32 kNoBlock = 0xFFFFFFFFu;
   static constexpr u32 kReadAheadSize = 0x40000;
+  // Largest block size a container may have. A reader holds one decoded block (plus an eighth)
+  // in memory, so the header's block size decides what opening a container costs: a few bytes
+  // of header must not make a reader allocate gigabytes. The tool writes at most this, and the
+  // patcher's payload uses 32 KiB blocks.
+  static constexpr u32 kMaxBlockSize = 16u << 20;
 
-  // Opens the container; isOpen tells whether the stream is usable. Every operation of an
-  // unusable stream but destruction answers INVALIDFORMAT.
+  // Opens the container; isOpen tells whether the stream is usable (not for a block size of 0 or
+  // above kMaxBlockSize). Every operation of an unusable stream but destruction answers
+  // INVALIDFORMAT.
   CLzssFile(CFile* base, u32 ownsBase);
   ~CLzssFile() override;
 
@@ -45,7 +55,8 @@ class CLzssFile : public CFile {
   void SetEncoder(LzssBlockEncoder coder) { encoder = coder; }
 
   // Writes the header and table of an empty container (length 0, one empty block) at the start
-  // of emptyBase, so that a CLzssFile opened on it can be written.
+  // of emptyBase, so that a CLzssFile opened on it can be written. A block size of 0 or above
+  // kMaxBlockSize: BADPARAMS.
   static ErrorCode CreateContainer(CFile* emptyBase, u32 blockSize, u8 method, u8 spare = 0);
 
   u32 BlockSize() const { return blockSize; }

@@ -140,55 +140,56 @@ class BitPacker {
   unsigned pendingBits_ = 0;
 };
 
-}  // namespace
+// The parse's tables, in one allocation (block).
+struct ParseTables {
+  u8* block;
+  u32* heads;     // the match finder's tree roots
+  u32* children;  // its links, two per window position
+  u32* finish;    // fewest bits that produce [p, end)
+  u16* distance;  // of the longest match from p
+  u8* token;      // length of that match (0 for none), then the token chosen at p
+};
 
-ErrorCode LzssEncodeBlockOptimal(const u8* source, u32 sourceLength, u8* destination,
-                                 u32* capacityAndLength, u8 method, const u8* reference) {
-  if (!capacityAndLength || (sourceLength > 0 && !source)) return ERR_BADPARAMS;
-  if (!LzssMethodValid(method)) return ERR_NOSUCHBITLENGTHS;
-  const u32 capacity = *capacityAndLength;
-  if (capacity > 0 && !destination) return ERR_BADPARAMS;
-  if (sourceLength > kLongestBlock) return ERR_NOTENOUGHMEM;
-  const u32 offsetBits = method >> 4;
-  const u32 lengthBits = method & 0x0F;
-  const u32 window = 1u << offsetBits;
-  const u32 longest = (1u << lengthBits) + 1;
-  const u32 matchCost = 1 + offsetBits + lengthBits;
-
-  if (capacity > 0) std::memset(destination, 0, capacity);
-  // The reader fills the rest of a block with zeros, so only [0, end) must be produced.
-  u32 end = sourceLength;
-  while (end > 0 && source[end - 1] == 0) --end;
-  if (end == 0) {
-    *capacityAndLength = 0;
-    return nullptr;
-  }
-
+// Tables for a parse of [0, end) with the given window; false when there is no memory for them.
+bool AllocateTables(u32 window, u32 end, ParseTables* tables) {
   const size_t headBytes = kHeadCount * sizeof(u32);
   const size_t childBytes = 2 * static_cast<size_t>(window) * sizeof(u32);
   const size_t finishBytes = (static_cast<size_t>(end) + 1) * sizeof(u32);
   const size_t distanceBytes = static_cast<size_t>(end) * sizeof(u16);
   const size_t total = headBytes + childBytes + finishBytes + distanceBytes + end;
-  if (total > 0xFFFFFFFFu) return ERR_NOTENOUGHMEM;
-  u8* tables = static_cast<u8*>(g_ptrPool->Alloc(static_cast<u32>(total)));
-  if (!tables) return ERR_NOTENOUGHMEM;
-  u32* heads = reinterpret_cast<u32*>(tables);
-  u32* children = reinterpret_cast<u32*>(tables + headBytes);
-  u32* finish = reinterpret_cast<u32*>(tables + headBytes + childBytes);
-  u16* distance = reinterpret_cast<u16*>(tables + headBytes + childBytes + finishBytes);
-  u8* token = tables + headBytes + childBytes + finishBytes + distanceBytes;
+  if (total > 0xFFFFFFFFu) return false;
+  u8* block = static_cast<u8*>(g_ptrPool->Alloc(static_cast<u32>(total)));
+  if (!block) return false;
+  tables->block = block;
+  tables->heads = reinterpret_cast<u32*>(block);
+  tables->children = reinterpret_cast<u32*>(block + headBytes);
+  tables->finish = reinterpret_cast<u32*>(block + headBytes + childBytes);
+  tables->distance = reinterpret_cast<u16*>(block + headBytes + childBytes + finishBytes);
+  tables->token = block + headBytes + childBytes + finishBytes + distanceBytes;
+  return true;
+}
 
-  // Tokens start only before end, and only those positions serve as match sources.
-  MatchFinder finder(heads, children, source, sourceLength, window, longest);
+// The longest earlier match from every position before end into token and distance. Tokens start
+// only before end, and only those positions serve as match sources.
+void FindLongestMatches(const u8* source, u32 sourceLength, u32 end, u32 window, u32 longest,
+                        const ParseTables& tables) {
+  MatchFinder finder(tables.heads, tables.children, source, sourceLength, window, longest);
   for (u32 p = 0; p < end; ++p) {
     u32 matchDistance = 0;
-    token[p] = static_cast<u8>(finder.Insert(p, &matchDistance));
-    distance[p] = static_cast<u16>(matchDistance);
+    tables.token[p] = static_cast<u8>(finder.Insert(p, &matchDistance));
+    tables.distance[p] = static_cast<u16>(matchDistance);
   }
+}
 
-  // finish[p] = fewest bits that produce [p, end). It never grows with p (a match from p less its
-  // first byte is a match from p + 1, and a 2-byte match costs no less than a literal), so the
-  // longest match from p is always the best match to take there.
+// The shortest path over positions: finish[p] = fewest bits that produce [p, end), and the token
+// that starts it in token[p] (1 for a literal, else its length, with kSkipToken for a run equal
+// to the reference). finish never grows with p (a match from p less its first byte is a match
+// from p + 1, and a 2-byte match costs no less than a literal), so the longest match from p is
+// always the best match to take there.
+void ChooseTokens(const u8* source, u32 sourceLength, u32 end, const u8* reference, u32 longest,
+                  u32 matchCost, const ParseTables& tables) {
+  u32* const finish = tables.finish;
+  u8* const token = tables.token;
   u32 equalRun = 0;  // bytes from p on that equal the reference, at most the longest match
   if (reference) {
     for (u32 p = sourceLength; p-- > end;) {
@@ -216,29 +217,66 @@ ErrorCode LzssEncodeBlockOptimal(const u8* source, u32 sourceLength, u8* destina
       token[p] = 1;
     }
   }
+}
 
-  const u32 bits = finish[0];
-  const u32 codedLength = bits / 8 + (bits % 8 != 0);
-  if (codedLength > capacity) {
-    g_ptrPool->Free(tables);
-    return ERR_BUFFERTOOSMALL;
-  }
+// Writes the chosen tokens of [0, end); returns the end of the stream.
+u8* PackTokens(const u8* source, u32 end, u32 window, u32 lengthBits, u32 matchCost,
+               const ParseTables& tables, u8* destination) {
   BitPacker packer(destination);
   for (u32 p = 0; p < end;) {
-    const u8 t = token[p];
+    const u8 t = tables.token[p];
     if (t == 1) {
       packer.Put(0x100u | source[p], 9);
       ++p;
       continue;
     }
     const u32 length = t & ~kSkipToken;
-    const u32 code = (t & kSkipToken) ? 0 : window - distance[p];
+    const u32 code = (t & kSkipToken) ? 0 : window - tables.distance[p];
     packer.Put(code << lengthBits | (length - 2), matchCost);
     p += length;
   }
   packer.Finish();
-  assert(static_cast<u32>(packer.End() - destination) == codedLength);
-  g_ptrPool->Free(tables);
+  return packer.End();
+}
+
+}  // namespace
+
+ErrorCode LzssEncodeBlockOptimal(const u8* source, u32 sourceLength, u8* destination,
+                                 u32* capacityAndLength, u8 method, const u8* reference) {
+  if (!capacityAndLength || (sourceLength > 0 && !source)) return ERR_BADPARAMS;
+  if (!LzssMethodValid(method)) return ERR_NOSUCHBITLENGTHS;
+  const u32 capacity = *capacityAndLength;
+  if (capacity > 0 && !destination) return ERR_BADPARAMS;
+  if (sourceLength > kLongestBlock) return ERR_NOTENOUGHMEM;
+  const u32 offsetBits = method >> 4;
+  const u32 lengthBits = method & 0x0F;
+  const u32 window = 1u << offsetBits;
+  const u32 longest = (1u << lengthBits) + 1;
+  const u32 matchCost = 1 + offsetBits + lengthBits;
+
+  if (capacity > 0) std::memset(destination, 0, capacity);
+  // The reader fills the rest of a block with zeros, so only [0, end) must be produced.
+  u32 end = sourceLength;
+  while (end > 0 && source[end - 1] == 0) --end;
+  if (end == 0) {
+    *capacityAndLength = 0;
+    return nullptr;
+  }
+
+  ParseTables tables = {};
+  if (!AllocateTables(window, end, &tables)) return ERR_NOTENOUGHMEM;
+  FindLongestMatches(source, sourceLength, end, window, longest, tables);
+  ChooseTokens(source, sourceLength, end, reference, longest, matchCost, tables);
+  const u32 bits = tables.finish[0];
+  const u32 codedLength = bits / 8 + (bits % 8 != 0);
+  if (codedLength > capacity) {
+    g_ptrPool->Free(tables.block);
+    return ERR_BUFFERTOOSMALL;
+  }
+  const u8* streamEnd = PackTokens(source, end, window, lengthBits, matchCost, tables, destination);
+  assert(static_cast<u32>(streamEnd - destination) == codedLength);
+  (void)streamEnd;
+  g_ptrPool->Free(tables.block);
   *capacityAndLength = codedLength;
   return nullptr;
 }

@@ -82,12 +82,41 @@ ErrorCode CPackFS::Mount(CFile* file) {
     if (block) MemFree(block);
     return ERR_ALLOCFAIL;
   }
+  directorySize_ = directorySize;
   error = index_->Status();
   if (error) {
     delete index_;
     index_ = nullptr;
   }
   return error;
+}
+
+namespace {
+
+// No lower-case letter (no lookup could reach the member) and no empty component.
+bool IsWholeName(const char* name) {
+  char previous = '\\';
+  for (; *name; ++name) {
+    if ((*name >= 'a' && *name <= 'z') || (*name == '\\' && previous == '\\')) return false;
+    previous = *name;
+  }
+  return previous != '\\';
+}
+
+}  // namespace
+
+ErrorCode CPackFS::CheckWhole() {
+  // The index ends before the first entry it cannot use (out of order, cut off, ...).
+  if (!index_ || index_->UsableCount() != index_->Count() || index_->UsableSize() != directorySize_)
+    return ERR_INVALIDFORMAT;
+  char name[kPackMaxNameLength + 1];
+  u8 record[kPackRecordSize];
+  for (u32 more = index_->NextName(nullptr, name); more; more = index_->NextName(name, name)) {
+    if (!IsWholeName(name) || !index_->FindRecord(name, record) ||
+        static_cast<u64>(ReadLittle32(record)) + ReadLittle32(record + 4) > packFile_->GetSize())
+      return ERR_INVALIDFORMAT;
+  }
+  return nullptr;
 }
 
 CFile* CPackFS::Open(const char* path, u16 flags, ErrorCode* error) {
@@ -101,8 +130,14 @@ CFile* CPackFS::Open(const char* path, u16 flags, ErrorCode* error) {
     if (error) *error = ERR_FILENOTFOUND;
     return nullptr;
   }
-  CPackFSFile* member =
-      new (std::nothrow) CPackFSFile(packFile_, ReadLittle32(record), ReadLittle32(record + 4));
+  const u32 offset = ReadLittle32(record);
+  const u32 size = ReadLittle32(record + 4);
+  // Such a member cannot be read whole; refused before a reader copies the part that is there.
+  if (static_cast<u64>(offset) + size > packFile_->GetSize()) {
+    if (error) *error = ERR_INVALIDFORMAT;
+    return nullptr;
+  }
+  CPackFSFile* member = new (std::nothrow) CPackFSFile(packFile_, offset, size);
   // A null result must not come with a success code.
   if (error) *error = member ? nullptr : ERR_ALLOCFAIL;
   return member;
@@ -135,7 +170,8 @@ ErrorCode CPackFS::FindFirst(FindRecord* record, const char* directory) {
   area[0] = '\0';  // FindNext after a failed FindFirst then finds nothing
   area[kPackFindSubdirOffset] = '\0';
   // A prefix of 256 bytes cannot begin any name.
-  if (!index_ || p > kPackMaxNameLength || !index_->FindPrefix(prepared, area, nullptr))
+  if (!index_ || p > kPackMaxNameLength || !index_->FindPrefix(prepared, area, nullptr) ||
+      !SkipEmptyComponents(record))
     return ERR_NOTFOUND;
   return ReportEntry(record);
 }
@@ -143,11 +179,28 @@ ErrorCode CPackFS::FindFirst(FindRecord* record, const char* directory) {
 ErrorCode CPackFS::FindNext(FindRecord* record) {
   char* area = static_cast<char*>(record->data);
   if (!area) return ERR_ALLOCFAIL;
-  char next[kPackMaxNameLength + 1];
-  if (!index_ || !index_->NextName(area, next) || std::strncmp(next, area, record->cursor) != 0)
-    return ERR_NOTFOUND;
-  std::strcpy(area, next);
+  if (!index_ || !StepWithinDirectory(record) || !SkipEmptyComponents(record)) return ERR_NOTFOUND;
   return ReportEntry(record);
+}
+
+bool CPackFS::StepWithinDirectory(FindRecord* record) {
+  char* area = static_cast<char*>(record->data);
+  char next[kPackMaxNameLength + 1];
+  if (!index_->NextName(area, next) || std::strncmp(next, area, record->cursor) != 0) return false;
+  std::strcpy(area, next);
+  return true;
+}
+
+// A name whose part below the listed directory is empty or begins with a backslash (A\\B, \X,
+// A\ with nothing after it) names no file or folder. Reported, it would be a directory named ""
+// whose listing is this directory again, and a walk would never end; such entries are passed
+// over.
+bool CPackFS::SkipEmptyComponents(FindRecord* record) {
+  const char* below = static_cast<char*>(record->data) + record->cursor;
+  while (*below == '\\' || *below == '\0') {
+    if (!StepWithinDirectory(record)) return false;
+  }
+  return true;
 }
 
 ErrorCode CPackFS::ReportEntry(FindRecord* record) {
@@ -248,6 +301,7 @@ ErrorCode MountPack(CFile* file, const char* mountName) {
     return ERR_UNKNOWN;
   }
   ErrorCode error = service->Mount(file);  // the service owns the file from here on
+  if (!error) error = service->CheckWhole();
   if (error) {
     delete service;
     return error;

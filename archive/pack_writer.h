@@ -3,7 +3,7 @@
 // data are streamed straight to the output.
 #pragma once
 
-#include "core/errors.h"
+#include "core/error_message.h"
 #include "file/file.h"
 
 // Member names: full names with '\' separators, as the pack stores them.
@@ -39,11 +39,6 @@ class CPackWriter {
   CPackWriter& operator=(const CPackWriter&) = delete;
 
  private:
-  ErrorCode Fail(ErrorCode error, const char* format, ...)
-#if defined(__GNUC__)
-      __attribute__((format(printf, 3, 4)))
-#endif
-      ;
   void Reset();
   void SkipEmptyMembers();
 
@@ -58,4 +53,5 @@ class CPackWriter {
   u32 position_ = 0;       // where the next data byte goes
   bool begun_ = false;
   char problem_[320] = "";
+  ErrorMessage message_{problem_, sizeof problem_};
 };

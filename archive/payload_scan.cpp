@@ -2,21 +2,21 @@
 
 #include <cstring>
 
+#include "core/byte_order.h"
 #include "core/pools.h"
 
 namespace {
 
 bool IsPayloadHeader(const u8* at) {
   if (std::memcmp(at, "LZSS", 4) != 0) return false;
-  u32 blockSize = static_cast<u32>(at[8]) | static_cast<u32>(at[9]) << 8 |
-                  static_cast<u32>(at[10]) << 16 | static_cast<u32>(at[11]) << 24;
-  return blockSize == kPayloadBlockSize;
+  return LoadLittleEndian32(at + 8) == kPayloadBlockSize;
 }
 
 }  // namespace
 
-ErrorCode FindPayload(CFile* file, u32* offset) {
+ErrorCode FindPayload(CFile* file, u32* offset, PayloadSeal* seal) {
   if (!file || !offset) return ERR_BADPARAMS;
+  if (seal) seal->length = 0;
   const u32 bufferSize = kPayloadScanStep + kPayloadScanOverlap;
   u8* buffer = static_cast<u8*>(g_ptrPool->Alloc(bufferSize));
   if (!buffer) return ERR_NOTENOUGHMEM;
@@ -43,6 +43,11 @@ ErrorCode FindPayload(CFile* file, u32* offset) {
     u32 last = got - kPayloadProbeLength;
     if (last >= kPayloadScanStep) last = kPayloadScanStep - 1;
     for (u32 i = 0; i <= last; ++i) {
+      if (seal && i + kSealSize <= got && ReadSeal(buffer + i, seal)) {
+        *offset = block + i + kSealSize;
+        result = nullptr;
+        break;
+      }
       if (IsPayloadHeader(buffer + i)) {
         *offset = block + i;
         result = nullptr;

@@ -14,3 +14,20 @@ inline u64 LoadBigEndian64(const u8* p) {
 #endif
   return v;
 }
+
+// The 4 bytes at p, the first one least significant.
+inline u32 LoadLittleEndian32(const u8* p) {
+  u32 v;
+  std::memcpy(&v, p, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap32(v);
+#endif
+  return v;
+}
+
+inline void StoreLittleEndian32(u8* p, u32 value) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  value = __builtin_bswap32(value);
+#endif
+  std::memcpy(p, &value, 4);
+}

@@ -58,8 +58,8 @@ class CNameIndex {
   // The count given to the constructor, or the entries counted when it was 0.
   u32 Count() const { return count_; }
   u32 UsableCount() const { return usableCount_; }
-  u16 RecordSize() const { return recordSize_; }
-  u8 FieldWidth() const { return fieldWidth_; }
+  // Bytes of the block that the usable entries occupy, from its start.
+  u32 UsableSize() const { return usableEnd_; }
   u32 CheckpointCount() const { return checkpointCount_; }
   // Byte offset of checkpoint i's entry in the block; 0xFFFFFFFF when i is out of range.
   u32 CheckpointOffset(u32 i);
@@ -93,7 +93,7 @@ class CNameIndex {
   u32 size_;
   u32 count_;
   u16 recordSize_;
-  u8 fieldWidth_;
+  [[maybe_unused]] u8 fieldWidth_;  // kept as given: no operation depends on it
   u16 checkpointStep_;
   MemHandle checkpoints_ = 0;
   u32 checkpointCount_ = 0;

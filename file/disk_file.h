@@ -3,14 +3,12 @@
 #pragma once
 
 #include "file/file_service.h"
+#include "file/os_handle.h"
 
 // A file that is being written to replace another has the other's name followed by this, in
 // the same folder, until it takes the other's place; one found later was left by a run that
 // was stopped. Pack members never have such a name.
 inline constexpr char kReplacementSuffix[] = ".vp~";
-
-// An operating-system file handle: a HANDLE on Windows, a descriptor on POSIX.
-typedef uintptr_t OsHandle;
 
 // A file on disk. It reports the class name "CFile": it has no name of its own.
 class CDiskFile : public CFile {

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "core/types.h"
-#include "file/disk_file.h"
+#include "file/os_handle.h"
 
 constexpr OsHandle kInvalidOsHandle = ~static_cast<OsHandle>(0);
 
@@ -102,8 +102,7 @@ struct DiskOsTable {
 
 // The table in force. Production code never changes it.
 extern DiskOsTable g_diskOs;
-// The backend's own table, and the restoration of g_diskOs to it.
-const DiskOsTable& DiskOsDefault();
+// Puts the backend's own table back into g_diskOs.
 void DiskOsRestore();
 
 // Layout of the backend's find-data block.

@@ -60,6 +60,7 @@
 #include <cstring>
 
 #include "file/disk_os.h"
+#include "file/file_service.h"
 
 namespace {
 
@@ -572,7 +573,6 @@ const DiskOsTable kPosixTable = {
 
 DiskOsTable g_diskOs = kPosixTable;
 
-const DiskOsTable& DiskOsDefault() { return kPosixTable; }
 void DiskOsRestore() { g_diskOs = kPosixTable; }
 
 const u32 kOsFindDataSize = sizeof(PosixFindData);

@@ -101,7 +101,6 @@ const DiskOsTable kWin32Table = {
 
 DiskOsTable g_diskOs = kWin32Table;
 
-const DiskOsTable& DiskOsDefault() { return kWin32Table; }
 void DiskOsRestore() { g_diskOs = kWin32Table; }
 
 const u32 kOsFindDataSize = sizeof(WIN32_FIND_DATAA);

@@ -1,11 +1,14 @@
-// Mounts arbitrary bytes as a pack, lists the whole tree recursively, opens and reads every
-// member and asks for every member's offset; the verifier reads the same bytes.
+// Mounts arbitrary bytes as a pack, lists the whole tree recursively (with its own joining and
+// as the tool does, through tools/vornpatch/tree.cpp), opens and reads every member and asks for
+// every member's offset; the verifier reads the same bytes.
 #include <cstring>
 #include <string>
 
+#include "archive/pack_format.h"
 #include "archive/pack_fs.h"
 #include "archive/pack_verify.h"
 #include "support/memory_file.h"
+#include "tree.h"
 
 namespace {
 
@@ -39,6 +42,21 @@ void Walk(CPackFS* fs, const std::string& prefix, int depth) {
   fs->FindClose(&record);
 }
 
+// The tool's walk joins a name to its folder only with a separator the folder lacks, so a
+// folder named "" would be listed again and again.
+void WalkAsTheTool(CPackFS* fs) {
+  const u32 entries = fs->Index()->UsableCount();
+  u32 visits = 0;
+  WalkTree(fs, std::string(), '\\', [&](const WalkEntry& entry) -> int {
+    // Every entry is reported once, and a folder only for entries below it.
+    if (++visits > entries * (kPackMaxNameLength / 2 + 1) ||
+        entry.relative.size() > kPackMaxNameLength)
+      __builtin_trap();
+    if (!entry.IsDirectory()) ReadMember(fs, entry.full);
+    return 0;
+  });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
@@ -49,6 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   if (fs.Mount(new MemoryFile(std::vector<u8>(data, data + size)))) return 0;
   fs.Exists("");
   Walk(&fs, "", 0);
+  WalkAsTheTool(&fs);
+  fs.CheckWhole();
   // Every stored name, also those the listing cannot reach (lower case, odd separators).
   char name[256];
   u32 steps = 0;

@@ -13,3 +13,11 @@ foreach(corpus ${vorn_fuzz_corpora})
   add_test(NAME replay_${target} COMMAND replay_${target} --gtest_brief=1)
   set_tests_properties(replay_${target} PROPERTIES TIMEOUT 300)
 endforeach()
+# Targets that reach past the toolkit: the tool's tree walk, the patcher's copy.
+target_sources(replay_fuzz_pack PRIVATE ${PROJECT_SOURCE_DIR}/tools/vornpatch/tree.cpp)
+target_include_directories(replay_fuzz_pack PRIVATE ${PROJECT_SOURCE_DIR}/tools/vornpatch)
+if(VORN_PATCHER_STAGES)
+  target_sources(replay_fuzz_copy PRIVATE ${VORN_PATCHER_STAGES}
+                 ${PROJECT_SOURCE_DIR}/tests/patcher/patcher_world.cpp)
+  target_include_directories(replay_fuzz_copy PRIVATE ${PROJECT_SOURCE_DIR}/tests/patcher)
+endif()

@@ -4,7 +4,7 @@
 #include "archive/file_window.h"
 #include "archive/lzss_file.h"
 #include "archive/pack_fs.h"
-#include "archive/payload_scan.h"
+#include "archive/payload_bounds.h"
 #include "file/file_service.h"
 #include "patcher/patcher_state.h"
 
@@ -47,13 +47,18 @@ u32 OpenPayload() {
   // Lives until the file layer is shut down: the window over it does not own it.
   CFile* own = FileServiceTable.Open(path, OPEN_READ | OPEN_SHARE_READ | OPEN_SHARE_WRITE, &error);
   if (!own) return 0;
-  u32 offset = 0;
-  if (FindPayload(own, &offset)) {
+  // A sealed payload is checked whole here, before anything is asked or changed.
+  PayloadBounds bounds;
+  u32 crc = 0;
+  if (LocatePayload(own, &bounds) ||
+      (bounds.sealed && (PayloadCrc(own, bounds.offset, bounds.end - bounds.offset, &crc) ||
+                         crc != bounds.sealCrc))) {
     delete own;
     PatchFileIsBroken();
   }
   OwnFile = own;
-  CFileWindow* window = new (std::nothrow) CFileWindow(own, offset, 0xFFFFFFFFu, 0);
+  CFileWindow* window =
+      new (std::nothrow) CFileWindow(own, bounds.offset, bounds.end - bounds.offset, 0);
   if (!window) return 1;
   CLzssFile* stream = new (std::nothrow) CLzssFile(window, 1);
   if (!stream) {

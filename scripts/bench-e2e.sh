@@ -2,6 +2,8 @@
 # End-to-end timings of the vornpatch tool on the benchmark corpus tree, beside tar + gzip -6 and
 # cp -r, with peak resident memory from /usr/bin/time. Writes "name<TAB>seconds<TAB>cpu<TAB>kib"
 # lines to the file given as $2.
+# Then the patcher under Wine applies a patch of 100 MB or more (scripts/bench_apply.py; set
+# VORN_BENCH_APPLY=0 to leave it out).
 # Usage: scripts/bench-e2e.sh VORNPATCH OUT.tsv [--big]
 #   --big also builds and extracts a 1 GiB tree (16 hard-linked copies of the corpus tree).
 set -euo pipefail
@@ -68,4 +70,14 @@ if [ "$big" = --big ]; then
   measure big_extract "$tool" extract "$work/big.exe" -C "$work/bigout"
   printf 'size_big_tree\t%s\t0\t0\n' "$(du -sb "$work/bigout" | cut -f1)" >>"$results"
   rm -rf "$work/bigout" "$work/big.exe"
+fi
+
+if [ "${VORN_BENCH_APPLY:-1}" = 1 ]; then
+  rm -rf "$work"
+  source "$root/scripts/wine-env.sh"
+  source "$root/scripts/e2e-programs.sh"
+  vorn_wine_prefix
+  vorn_build_e2e_programs "$root" || { echo "building the patcher failed" >&2; exit 1; }
+  python3 "$root/scripts/bench_apply.py" "$tool" "$VORN_STUB" "$VORN_HELPERS" "$corpus/tree" \
+    "$results"
 fi

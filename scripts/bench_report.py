@@ -111,9 +111,19 @@ if e2e:
     w("| run | wall s | cpu s | peak RSS MiB |")
     w("|---|---|---|---|")
     for name, (wall, cpu, kib) in e2e.items():
-        if not name.startswith("size_"):
+        if not name.startswith(("size_", "wine_")):
             w("| %s | %.2f | %.2f | %.1f |" % (name, wall, cpu, kib / 1024))
-    sizes = {k[5:]: int(v[0]) for k, v in e2e.items() if k.startswith("size_")}
+    if "wine_apply" in e2e:
+        w("\nThe patcher under Wine (scripts/bench_apply.py; wall seconds, medians of 3): a patch of "
+          "%d bytes holding %d bytes of files, and the same patch without its seal.\n"
+          % (e2e["size_apply_patch"][0], e2e["size_apply_tree"][0]))
+        w("| run | wall s | patcher cpu s |")
+        w("|---|---|---|")
+        for name, (wall, _, _) in e2e.items():
+            if name.startswith("wine_") and not name.endswith("_cpu"):
+                w("| %s | %.2f | %.2f |" % (name[5:], wall, e2e[name + "_cpu"][0]))
+    sizes = {k[5:]: int(v[0]) for k, v in e2e.items()
+             if k.startswith("size_") and not k.startswith("size_apply_")}
     w("")
     for k, v in sizes.items():
         w("- size of %s: %d bytes" % (k, v))
@@ -151,6 +161,11 @@ if e2e:
     if "extract" in e2e and "cp_r" in e2e:
         x = e2e["cp_r"][0] / e2e["extract"][0]
         target("extract >= 50 % of cp -r's speed", "%.0f %%" % (100 * x), x >= 0.5)
+    if "wine_apply" in e2e:
+        check, whole = e2e["wine_seal_check_cpu"][0], e2e["wine_apply_cpu"][0]
+        target("seal check <= 10 % of the apply of a 100 MB patch under Wine (patcher cpu)",
+               "%.2f s of %.2f s (%.1f %%)" % (check, whole, 100 * check / whole),
+               check <= 0.1 * whole)
     for name in ("big_build", "big_extract"):
         if name in e2e:
             mib = e2e[name][2] / 1024

@@ -65,7 +65,7 @@ windows_i686() {
 }
 
 fuzz() {
-  if [ "$quick" = 1 ]; then FUZZ_SECONDS=2 bash scripts/fuzz.sh; else bash scripts/fuzz.sh; fi
+  if [ "$quick" = 1 ]; then FUZZ_TIME=2 bash scripts/fuzz.sh; else bash scripts/fuzz.sh; fi
 }
 
 suite native build_and_test native -DCMAKE_BUILD_TYPE=Release

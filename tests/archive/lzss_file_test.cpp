@@ -276,8 +276,11 @@ TEST(LzssFile, UnusableStreamAnswersEveryOperationWithAnError) {
   broken.push_back(BuildContainer(RandomBytes(10, 1), 64, 0xC4));  // table cut short
   StoreLe32(broken.back(), 4, 64 * 100);
   broken.back().resize(14 + 4 * 50);
-  broken.push_back(BuildContainer(RandomBytes(10, 1), 64, 0xC4));  // block size 0
-  StoreLe32(broken.back(), 8, 0);
+  // Block sizes no reader can afford: 0xE0000000 made every reader allocate 3.5 GiB.
+  for (u32 blockSize : {0u, CLzssFile::kMaxBlockSize + 1, 0xE0000000u}) {
+    broken.push_back(BuildContainer(RandomBytes(10, 1), 64, 0xC4));
+    StoreLe32(broken.back(), 8, blockSize);
+  }
   for (const std::vector<u8>& bytes : broken) {
     MemoryFile base(bytes);
     CLzssFile file(&base, 0);
@@ -298,8 +301,12 @@ TEST(LzssFile, UnusableStreamAnswersEveryOperationWithAnError) {
     EXPECT_EQ(file.GetSize(), 0u);
     EXPECT_EQ(base.writes, 0u);
     EXPECT_EQ(CLzssFile::CreateContainer(&base, 0, 0xC4), ERR_BADPARAMS);
+    EXPECT_EQ(CLzssFile::CreateContainer(&base, CLzssFile::kMaxBlockSize + 1, 0xC4), ERR_BADPARAMS);
     EXPECT_EQ(CLzssFile::CreateContainer(&base, 64, 0xC7), ERR_NOSUCHBITLENGTHS);
   }
+  MemoryFile largest;
+  ASSERT_EQ(CLzssFile::CreateContainer(&largest, CLzssFile::kMaxBlockSize, 0xC4), nullptr);
+  EXPECT_EQ(CLzssFile(&largest, 0).isOpen, 1u);
 }
 
 TEST(LzssFile, StoredLengthAboveTheBlockSizeIsInvalid) {

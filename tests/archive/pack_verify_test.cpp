@@ -70,6 +70,12 @@ TEST(PackVerify, AcceptsWhatTheWriterMakesAndNamesEachKindOfDamage) {
       {[&](std::vector<u8>& p) { StoreLe32(p, 32, 5); }, "5 members", ""},
       {[&](std::vector<u8>& p) { StoreLe32(p, 36, LoadLe32(good, 36) - 3); }, "entry 3",
        "past the end of the directory"},
+      // "DIR", "DIR.A", "DIR\B": a member that is also the directory of a later, not the next, one.
+      {[&](std::vector<u8>& p) {
+         p = BuildPack({{"DIR", ""}, {"DIR.A", ""}, {"DIRXB", ""}});
+         p[PackEntryOffset(p, 2) + 2] = '\\';
+       },
+       "\"DIR\\B\"", "\"DIR\" is also its directory"},
       {[&](std::vector<u8>& p) { p[17] = ' '; }, "magic", ""},
       {[&](std::vector<u8>& p) { p.resize(30); }, "header", ""},
   };

@@ -147,7 +147,12 @@ class Wine:
                     index = len(result.boxes)
                     text = lines[index].encode("latin-1", "backslashreplace").decode("unicode_escape")
                     window = self._wait_for_box(known)
-                    caption = self.desktop.xdotool("getwindowname", window) if window else None
+                    shown_at = time.time()
+                    cpu = self._cpu_seconds(window)  # for the benchmarks
+                    # The progress dialog may be new too: name every new window now and take
+                    # the caption of the one that the answer closes.
+                    names = {w: self.desktop.xdotool("getwindowname", w)
+                             for w in self._visible_windows() - known}
                     shot = None
                     if shots_dir:
                         time.sleep(0.2)
@@ -160,9 +165,12 @@ class Wine:
                         result.unexpected.append(text)
                     if on_box:
                         on_box(index, text)
-                    self._press(window, key, known)
+                    closed = self._press(window, key, known)
+                    caption = names.get(closed) or (
+                        self.desktop.xdotool("getwindowname", closed) if closed else None)
                     result.boxes.append(SimpleNamespace(text=text, caption=caption, answer=key,
-                                                        screenshot=shot))
+                                                        screenshot=shot, shown_at=shown_at,
+                                                        answered_at=time.time(), cpu_seconds=cpu))
                     time.sleep(0.2)
                     continue
                 if process.poll() is not None:
@@ -186,6 +194,17 @@ class Wine:
             result.stderr = err.read()
         result.texts = [box.text for box in result.boxes]
         return result
+
+    def _cpu_seconds(self, window):
+        """User and system seconds of the process owning the window (Wine gives its Unix pid),
+        for the benchmarks: GetProcessTimes under Wine does not count another process's time."""
+        pid = self.desktop.xdotool("getwindowpid", window) if window else None
+        try:
+            with open("/proc/%s/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            return None
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def _visible_windows(self):
         listing = self.desktop.xdotool("search", "--onlyvisible", "--name", ".")
@@ -215,11 +234,12 @@ class Wine:
                 time.sleep(0.1)
             self.desktop.xdotool("key", key)
             if not window or self._gone(window, 2.0):
-                return
+                return window
             stayed.add(window)
             others = self._visible_windows() - known - stayed
             if others:
                 window = max(others, key=int)
+        return window
 
     def _gone(self, window, seconds):
         deadline = time.time() + seconds

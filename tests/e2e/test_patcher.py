@@ -10,16 +10,18 @@ import argparse
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 import traceback
 
 import harness
-from world import DEFAULT_FILES, GAME_DIR, MUTEX_NAME, SHIPPED_TEXTS as T, World
+from world import DEFAULT_FILES, GAME_DIR, MUTEX_NAME, SHIPPED_TEXTS as T, World, ini_text
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "reference"))
 from tool_test import crafted_pack  # noqa: E402
+import lzss_reference  # noqa: E402
 import pack_reference  # noqa: E402
 
 WELCOME, DONE, INCOMPLETE = (T["welcome"], "y"), (T["done"], "Return"), (T["errnotcomplete"], "Return")
@@ -76,6 +78,34 @@ def bare_stub(ctx):
         ctx.patch = ctx.world.place_file("C:\\patches\\bare-stub.exe", f.read())
 
 
+def signed(writer):
+    """The patch (of the tool, or of the independent writer of tests/reference) signed with a
+    throwaway certificate, whose signature verifies: the signature's table must not be taken for
+    a part of the payload."""
+    def setup(ctx):
+        world = ctx.world
+        if writer == "reference":
+            members = [(b"PATCH.INI", ini_text(dict(T, **SHORTCUT)).encode())]
+            members += [(b"FILES/" + n.encode(), d) for n, d in DEFAULT_FILES.items()]
+            with open(world.stub, "rb") as f:
+                data = f.read() + lzss_reference.encode_container(pack_reference.build_pack(members))
+            ctx.patch = world.place_file("C:\\patches\\foreign.exe", data)
+        host = world.wine.host_path(ctx.patch)
+        key, cert = os.path.join(world.work, "key.pem"), os.path.join(world.work, "cert.pem")
+        if not os.path.exists(cert):
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                            key, "-out", cert, "-days", "2", "-subj", "/CN=e2e"], check=True,
+                           capture_output=True)
+        if os.path.exists(host + ".signed.exe"):  # osslsigncode will not overwrite it
+            os.unlink(host + ".signed.exe")
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", host, "-out",
+                        host + ".signed.exe"], check=True, capture_output=True)
+        subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", host + ".signed.exe"],
+                       check=True, capture_output=True)
+        ctx.patch += ".signed.exe"
+    return setup
+
+
 def installer(ctx):
     """The installer in a game folder with blanks, and a decoy that an unquoted command starts."""
     wine = ctx.world.wine
@@ -130,6 +160,10 @@ ROWS = [
     dict(name="member escaping the game folder", setup=escaping_member, files={"GOOD.TXT": b"good"},
          version=0x10000,
          answers=[WELCOME, (error("..\\..\\ESCAPED.TXT"), "i"), INCOMPLETE]),
+    dict(name="signed patch", texts=SHORTCUT, setup=signed("tool"), answers=[WELCOME, DONE],
+         shortcuts={"Vorn Online.lnk": True}),
+    dict(name="signed patch of an independent writer", texts=SHORTCUT, setup=signed("reference"),
+         answers=[WELCOME, DONE], shortcuts={"Vorn Online.lnk": True}),
     dict(name="shortcut in the programs menu", texts=SHORTCUT, answers=[WELCOME, DONE],
          shortcuts={"Vorn Online.lnk": True}),
     dict(name="shortcut in every vorn folder", texts=SHORTCUT, setup=menu, answers=[WELCOME, DONE],

@@ -4,6 +4,7 @@ the vornpatch tool from a patch source (Patch.ini + Files/)."""
 
 import os
 import shutil
+import struct
 import subprocess
 
 GAME_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Kavelunde\Vorn"
@@ -81,7 +82,9 @@ class World:
         return windows_path
 
     def local_pack(self, form, language):
-        """The game's localisation pack, plain or in a container."""
+        """The game's localisation pack, plain, in a container, or one no reader can afford."""
+        if form == "huge-block":  # a container whose blocks a reader would need 3.5 GiB for
+            return b"LZSS" + struct.pack("<IIBBI", 0xDFFFFFFF, 0xE0000000, 0xC4, 0, 18) + bytes(64)
         tree = self.fresh_dir("local")
         write_tree(tree, {"LOCAL/strings3.ini": b"[system]\r\nlanguage=%s\r\n" % language.encode(),
                           "LOCAL/strings.ini": b"[objects]\r\npeon=peasant\r\n"})

@@ -59,14 +59,16 @@ struct OpenArguments {
   }
 };
 OpenArguments lastOpen;
+decltype(DiskOsTable::Open) realOpen;
 
 TEST(DiskFileOpen, FlagsMapOntoTheSystemArguments) {
   TempDir dir;
   dir.Write("f", "x");
   CDiskFS disk;
+  realOpen = g_diskOs.Open;
   g_diskOs.Open = [](const char* path, u32 access, u32 share, u32 creation, u32 hints) {
     lastOpen = {access, share, creation, hints};
-    return DiskOsDefault().Open(path, access, share, creation, hints);
+    return realOpen(path, access, share, creation, hints);
   };
   const struct {
     u16 flags;

@@ -32,6 +32,7 @@ import json, sys
 assert json.loads(sys.argv[1])["stub"] == sys.argv[2]
 PY
 verdict="$("$tool" verify "$scratch/p.exe")"
-grep -q "OK (patch executable; payload at offset $(stat -c %s "$stub");" <<<"$verdict" ||
+# The container starts behind the stub and the 24-byte seal record.
+grep -q "OK (patch executable; payload at offset $(($(stat -c %s "$stub") + 24));" <<<"$verdict" ||
   fail "verify says: $verdict"
 echo "package check: $(basename "$deb") installs a tool that builds and verifies a patch"

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "archive/hpfs.h"
+#include "file/disk_file.h"
 #include "patcher/patcher_state.h"
 #include "patcher_world.h"
 #include "support/hpfs_store.h"
@@ -72,6 +73,17 @@ std::string LocalPack(const std::string& language, const std::string& peon, char
   w.strings["Path"] = kGame;      \
   w.image[kGame + "vorn.exe"].bytes = "MZ"
 
+// The world's pack, changed by `body`, as the payload: unsealed, or sealed as the tool writes it
+// and then changed.
+#define PAYLOAD(body) \
+  WORLD(std::vector<u8> p = WorldPack(w); body; w.patchBytes = PatchOfPack(p))
+#define SEALED(body) WORLD(w.patchBytes = PatchOfPack(WorldPack(w), true); body)
+// A game pack whose header claims blocks that a reader would need 3.5 GiB for.
+const std::string kHugeBlocks =
+    std::string("LZSS\xFF\xFF\xFF\xDF\x00\x00\x00\xE0\xC4\x00\x12\x00\x00\x00", 18) +
+    std::string(64, '\0');
+const std::string kBroken = "O:Patch file is broken!";
+
 constexpr u32 kSame = 0;  // GameVersion as before the run
 const std::string kMap = "DATA\\MAPS\\ONE.MAP,";
 const std::string kErrMap = "A:Error copying DATA\\MAPS\\ONE.MAP";
@@ -97,6 +109,19 @@ std::vector<Row> Rows() {
     Silent("no Patch.ini", WORLD(w.ini = "")),
     Silent("own file without payload", WORLD(w.patchBytes = "MZ an image and LZSS but no container"),
            "O:Patch file is broken!"),
+    // A payload is checked whole before its first use: an empty component made the copy walk one
+    // folder forever; the other faults left members out or copied them in part, reported done.
+    Silent("payload name with an empty component", PAYLOAD(p[PackEntryOffset(p, 1) + 2] = '\\')),
+    Silent("payload name in lower case", PAYLOAD(p[PackEntryOffset(p, 3) + 2] = 'r')),
+    Silent("payload directory out of order", PAYLOAD(p[PackEntryOffset(p, 2) + 2] = 'Z')),
+    Silent("payload directory cut", PAYLOAD(StoreLe32(p, 36, LoadLe32(p, 36) - 3))),
+    Silent("payload member past its end", PAYLOAD(const u32 e = PackEntryOffset(p, 2);
+                                                  StoreLe32(p, e + 6 + p[e] - p[e + 1], 0x7FF00000))),
+    Completes("sealed", SEALED()),
+    Silent("sealed, a stored byte changed", SEALED(w.patchBytes[w.patchBytes.size() - 5000] ^= 1), kBroken),
+    Silent("sealed, cut at its last block", SEALED(w.patchBytes.resize(w.patchBytes.size() - 100)), kBroken),
+    Silent("sealed, cut inside the record", SEALED(w.patchBytes.resize(20010)), kBroken),
+    Silent("sealed, record damaged", SEALED(w.patchBytes[20003] ^= 1), kBroken),
     Silent("no own path at all", WORLD(w.commandLine = ""; w.moduleName = std::string(300, 'm'))),
     Refused("game running", WORLD(w.gameRunning = true), "vornrun"),
     Refused("no registry key", WORLD(w.keyExists = false), "notvorn"),
@@ -122,6 +147,7 @@ std::vector<Row> Rows() {
     Completes("pack plain", PACK("English", "peasant", 'p')),
     Completes("pack wrapped", PACK("english", "PEASANT", 'l')),
     Completes("pack store", PACK("English", "Peasant", 'h')),
+    Completes("pack no reader can afford", WORLD(w.image[kGame + "packs\\local.wdt"].bytes = kHugeBlocks)),
     Completes("pack of neither kind", WORLD(w.image[kGame + "packs\\local.wdt"].bytes = "neither")),
     Completes("welcome2", WORLD(WELCOME2("Update %d.%02d in %s?")), "Update 1.00 in C:\\Games\\Vorn\\?"),
     Completes("welcome2 without version", WORLD(WELCOME2("Update %d.%02d in %s?"); w.dwords.clear()),

@@ -4,6 +4,9 @@
 
 #include "archive/ini_table.h"
 #include "archive/lzss_file.h"
+#include "archive/pack_fs.h"
+#include "archive/payload_seal.h"
+#include "core/crc32.h"
 #include "file/disk_file.h"
 #include "file/disk_os.h"
 #include "file/file_service.h"
@@ -231,15 +234,26 @@ std::string Container(const std::string& content) {
   return std::string(base.bytes.begin(), base.bytes.end());
 }
 
-std::string PatchFile(const World& world) {
+std::vector<u8> WorldPack(const World& world) {
+  PackMembers members = world.members;
+  if (!world.ini.empty()) members["Patch.ini"] = world.ini;
+  return BuildPack(members);
+}
+
+std::string PatchOfPack(const std::vector<u8>& pack, bool sealed) {
   // The image names the signature in its text, at an offset that is no multiple of the scan step.
   std::string image(20000, '\x90');
   std::memcpy(&image[4000], "LZSS", 4);
-  PackMembers members = world.members;
-  if (!world.ini.empty()) members["Patch.ini"] = world.ini;
-  const std::vector<u8> pack = BuildPack(members);
-  return image + Container(std::string(pack.begin(), pack.end()));
+  std::string container = Container(std::string(pack.begin(), pack.end()));
+  if (!sealed) return image + container;
+  container[kSpareByteOffset] = static_cast<char>(kSealedSpare);
+  u8 record[kSealSize];
+  WriteSeal(record, {static_cast<u32>(container.size()),
+                     Crc32Update(0, container.data(), container.size())});
+  return image + std::string(record, record + kSealSize) + container;
 }
+
+std::string PatchFile(const World& world) { return PatchOfPack(WorldPack(world)); }
 
 int RunPatch(World& world, SimDisk& disk) {
   g_world = &world;
@@ -272,4 +286,27 @@ int RunPatch(World& world, SimDisk& disk) {
   if (held != kInvalidOsHandle) g_diskOs.Close(held);
   g_platform = saved;
   return code;
+}
+
+int RunCopy(World& world, SimDisk& disk, CFile* pack) {
+  g_world = &world;
+  g_disk = &disk;
+  const PatcherPlatform saved = g_platform;
+  g_platform = kFakePlatform;
+  disk.Load(world.image);
+  world.boxes.clear();
+  InitMountTable(8);
+  g_platform.MountRootService();
+  CPackFS* service = new CPackFS();
+  if (!service->Mount(pack) && !MountService("DATA\\", service)) {
+    std::strcpy(InstallPath, kGame.c_str());
+    CopyIncomplete = 0;
+    CopyPackTree(kPayloadRoot);
+  } else {
+    delete service;
+  }
+  g_platform.UnmountRootService();
+  ShutdownMountTable();
+  g_platform = saved;
+  return CopyIncomplete;
 }

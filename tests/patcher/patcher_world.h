@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "file/file.h"
 #include "support/pack_builder.h"
 #include "support/sim_disk.h"
 
@@ -45,9 +46,17 @@ World DefaultWorld();
 extern const std::string kShippedIni;
 std::string Container(const std::string& content);  // an LZSS container of 32768-byte blocks
 std::string PatchFile(const World& world);          // an image, then the payload
+// The world's pack (its members and Patch.ini) as bytes, and an image followed by the pack as a
+// payload, sealed (the seal record and the container's mark, as the tool writes them) or not.
+std::vector<u8> WorldPack(const World& world);
+std::string PatchOfPack(const std::vector<u8>& pack, bool sealed = false);
 
 // Runs the patcher on `disk` loaded with the world; the exit code. Afterwards the world's boxes
 // and effects are filled and its registry holds what the run wrote.
 int RunPatch(World& world, SimDisk& disk);
+// Runs the copy worker alone over `pack` (owned from here on) mounted as the payload's pack,
+// without the whole-pack check of a real run, so that the walk itself meets damaged
+// directories; the disk holds the world's image. Returns CopyIncomplete.
+int RunCopy(World& world, SimDisk& disk, CFile* pack);
 extern World* g_world;
 extern SimDisk* g_disk;

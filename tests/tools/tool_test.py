@@ -21,6 +21,7 @@ import traceback
 OK, FAILURE, USAGE = 0, 1, 2
 SKIPPED = 77  # the exit code ctest counts as a skip
 METHODS = [b * 16 + l for b in (10, 11, 12) for l in range(1, 6)]
+SEAL_SIZE = 24  # the seal record between the stub and the container
 
 
 class Failure(Exception):
@@ -149,7 +150,7 @@ def test_roundtrip(tool, work, args, smoke=False):
     names = tool.ok("list", "-n", patch)[0].splitlines()
     check(names == sorted(names, key=lambda n: n.encode("latin-1")), "list is not in directory order")
     out, _ = tool.ok("verify", patch)
-    check("OK (patch executable; payload at offset %d;" % os.path.getsize(stub) in out, out)
+    check("OK (patch executable; payload at offset %d;" % (os.path.getsize(stub) + SEAL_SIZE) in out, out)
     tool.ok("extract", patch, "-C", os.path.join(work, "out"))
     check(read_tree(os.path.join(work, "out")) == expected, "extracted tree differs from the source")
     tool.fails(FAILURE, "cut short", "verify", write_cut(patch, work))
@@ -181,7 +182,7 @@ def test_smoke(tool, work, args):
     if os.path.exists(beside):
         tool.ok("build", os.path.join(work, "src"), "-o", os.path.join(work, "real.exe"))
         out, _ = tool.ok("verify", os.path.join(work, "real.exe"))
-        check("payload at offset %d" % os.path.getsize(beside) in out, out)
+        check("payload at offset %d" % (os.path.getsize(beside) + SEAL_SIZE) in out, out)
 
 
 def test_reproducible(tool, work, args):
@@ -226,7 +227,7 @@ def test_usage(tool, work, args):
 def test_corruption(tool, work, args):
     """Damaged patches and packs make verify exit 1 naming the fault."""
     _, _, stub, patch = sample(tool, work)
-    built, at = read(patch), os.path.getsize(stub)
+    built, at = read(patch), os.path.getsize(stub) + SEAL_SIZE
     length, block_size = struct.unpack_from("<II", built, at + 4)
     count = (length - 1) // block_size + 1
     table = list(struct.unpack_from("<%dI" % count, built, at + 14)) + [len(built) - at]
@@ -248,6 +249,12 @@ def test_corruption(tool, work, args):
              (changed(good, crc_at, bytes([good[crc_at] ^ 1])), "CRC"),
              (changed(good, len(good) - 1, bytes([good[-1] ^ 0xFF])), "CRC"),
              (b"just some text\n" * 100, "not a"), (read(stub), "payload")]
+    # Cuts anywhere, and bytes that no block check reads: the seal catches them.
+    raw = [i for i in range(count) if table[i + 1] - table[i] == min(block_size, length - i * block_size)]
+    rows += [(built[:at - 14], "no payload found"), (built[:at + table[-2]], "cut short"), (built[:-1], "cut short"),
+             (changed(built, at - 9, bytes([built[at - 9] ^ 1])), "sealed"),
+             (changed(built, at + 13, bytes([built[at + 13] ^ 1])), "seal gives"),
+             (changed(built, at + table[raw[0]] + 9, bytes([built[at + table[raw[0]] + 9] ^ 1])), "CRC-32")]
     for i, (data, fragment) in enumerate(rows):
         write(os.path.join(work, "bad%d" % i), data)
         tool.fails(FAILURE, fragment, "verify", os.path.join(work, "bad%d" % i))
@@ -266,7 +273,7 @@ def test_build_refusals(tool, work, args):
     # case only would become one member; a member named like the patcher's temporaries.
     for change, undo, options, fragment in (
             (lambda: os.rename(ini, ini + "~"), lambda: os.rename(ini + "~", ini), [], "Patch.ini"),
-            (None, None, ["--stub", patch], "container header"),
+            (None, None, ["--stub", patch], "seal record in front of a container"),
             (None, None, ["--stub", os.path.join(work, "missing.exe")], "missing.exe"),
             (lambda: write(os.path.join(src, "Files", "README.TXT"), b"x"),
              lambda: os.remove(os.path.join(src, "Files", "README.TXT")), [], "case"),
@@ -543,36 +550,165 @@ def test_reference(tool, work, args):
               "%s extracts differently" % target)
 
 
-def crafted_pack(pack_ref, members):
-    """A pack with names the writers refuse, laid out with the reference's own entry coder."""
-    members = sorted(members)
-    names = [m[0] for m in members]
-    offset = pack_ref.HEADER_SIZE + 4 * len(members) + sum(
-        2 + len(n) - pack_ref.shared_length(p, n) + 8 for p, n in zip([b""] + names, names))
-    directory, previous = b"", b""
-    for name, data in members:
-        directory += pack_ref.encode_entry(name, previous, offset, len(data))
-        offset += len(data)
+def crafted_pack(pack_ref, members, count=None, cut=0, ranges=None, crcs=None):
+    """A pack with directories and names the writers refuse: members [(name, data)] in the given
+    order, front-coded against the previous name (a duplicate keeps its last byte). ranges
+    [(offset, size)] and crcs replace the laid-out ones; count replaces the header's; the
+    directory loses its last `cut` bytes."""
+    heads, previous = [], b""
+    for name, _ in members:
+        shared = min(pack_ref.shared_length(previous, name), len(name) - 1)
+        heads.append(bytes([len(name), shared]) + name[shared:])
         previous = name
-    header = pack_ref.MAGIC + bytes(32 - len(pack_ref.MAGIC)) + struct.pack("<II", len(members), len(directory))
-    crcs = b"".join(struct.pack("<I", binascii.crc32(d) & 0xFFFFFFFF) for _, d in members)
-    return header + directory + crcs + b"".join(d for _, d in members)
+    offset = pack_ref.HEADER_SIZE + sum(len(h) + 8 for h in heads) - cut + 4 * len(members)
+    laid = []
+    for _, data in members:
+        laid.append((offset, len(data)))
+        offset += len(data)
+    directory = b"".join(h + struct.pack("<II", *r) for h, r in zip(heads, ranges or laid))
+    directory = directory[:len(directory) - cut]
+    header = pack_ref.MAGIC + bytes(32 - len(pack_ref.MAGIC))
+    header += struct.pack("<II", len(members) if count is None else count, len(directory))
+    table = crcs or [binascii.crc32(d) & 0xFFFFFFFF for _, d in members]
+    return header + directory + struct.pack("<%dI" % len(table), *table) + b"".join(d for _, d in members)
 
 
-def test_escape(tool, work, args):
-    """extract writes nothing, anywhere, for a pack holding a name that would leave its folder;
-    verify names such members."""
-    pack_ref = load_reference(args, "pack_reference")
-    for i, bad in enumerate([b"..\\EVIL.TXT", b"A\\..\\..\\EVIL.TXT", b"\\EVIL.TXT", b"C:EVIL.TXT",
-                             b"A\\.\\EVIL.TXT", b"A/../../EVIL.TXT", b"A\\\\EVIL.TXT", b"A\\EV\x01IL.TXT"]):
-        case = os.path.join(work, "case%d" % i)
-        pak = os.path.join(case, "evil.pak")
-        write(pak, crafted_pack(pack_ref, [(b"SAFE\\FILE.TXT", b"harmless"), (bad, b"escaped")]))
-        os.makedirs(os.path.join(case, "a", "b"))
-        tool.fails(FAILURE, "refusing", "extract", pak, "-C", os.path.join(case, "a", "b", "dest"))
-        written = [os.path.join(r, f) for r, _, fs in os.walk(case) for f in fs]
-        check(written == [pak], "%r: extract wrote %r" % (bad, written))
-        tool.fails(FAILURE, "EV", "verify", pak)
+def raw_container(blocks, length, block_size):
+    """A container of blocks stored raw (bytes) or empty (None: reads as zeros)."""
+    table, position = [], 14 + 4 * len(blocks)
+    for block in blocks:
+        table.append(position)
+        position += len(block or b"")
+    return (b"LZSS" + struct.pack("<II", length, block_size) + bytes([0xC4, 0]) +
+            struct.pack("<%dI" % len(blocks), *table) + b"".join(b or b"" for b in blocks))
+
+
+def zero_bomb(pack_ref, length, right_crc):
+    """One member of `length` - 100 zero bytes in a container of empty 32 KiB blocks."""
+    size = length - 100
+    crc = binascii.crc32(bytes(size)) & 0xFFFFFFFF if right_crc else 0
+    head = crafted_pack(pack_ref, [(b"BOMB.DAT", b"")], ranges=[(100, size)], crcs=[crc])
+    count = (length - 1) // 32768 + 1
+    return raw_container([head.ljust(32768, b"\0")] + [None] * (count - 1), length, 32768)
+
+
+def test_hostile_targets(tool, work, args):
+    """Hostile and careless targets: each row is a target, the command run on it, its exit code,
+    a fragment of its message, how the case folder is prepared (extract writes into case/out,
+    beside case/outside) and the files there afterwards besides the target and outside/kept."""
+    ref = load_reference(args, "pack_reference")
+    good = (b"SAFE\\FILE.TXT", b"harmless")
+    one_mib = bytes(range(256)) * 4096
+    many = [(b"M%03d" % i, b"") for i in range(200)]
+    tiny = raw_container([b"abc" * 20 + b"abcd"], 0xDFFFFFFF, 0xE0000000)  # 82 bytes
+    # BIG.DAT runs from block 0 into block 1, which is stored with more bytes than a block.
+    damaged = bytearray(raw_container([bytes(4096), bytes(5000), None], 3 * 4096, 4096))
+    member = crafted_pack(ref, [(b"BIG.DAT", one_mib[:9000])])[:-5000]
+    damaged[26:26 + len(member)] = member
+
+    def link(at, to):
+        return lambda case: os.symlink(os.path.join(case, to), os.path.join(case, at))
+
+    def old_file(case):
+        write(os.path.join(case, "out", "BIG.DAT"), b"old")
+
+    rows = [
+        ("doubled backslash", crafted_pack(ref, [(b"A\\\\B", b"x"), good]), "list", FAILURE,
+         "doubled backslash", None, {}),
+        ("leading backslash", crafted_pack(ref, [(b"\\X", b"x"), good]), "extract", FAILURE,
+         "begins with a backslash", None, {}),
+        ("lone backslash", crafted_pack(ref, [(b"\\", b"x")]), "list", FAILURE, "backslash", None,
+         {}),
+        ("huge block size", tiny, "verify", FAILURE, "block size 3758096384", None, {}),
+        ("huge block size", tiny, "list", FAILURE, "block size 3758096384", None, {}),
+        ("bomb, wrong CRC", zero_bomb(ref, 64 << 20, False), "extract", FAILURE, "CRC-32", None,
+         {}),
+        ("bomb, right CRC", zero_bomb(ref, 64 << 20, True), "extract", OK, "", None,
+         {"out/BOMB.DAT": bytes((64 << 20) - 100)}),
+        ("200 members on one MiB", crafted_pack(ref, many, ranges=[(len(crafted_pack(ref, many)),
+                                                                    1 << 20)] * 200) + one_mib,
+         "extract", FAILURE, "begin inside the previous member's", None, {}),
+        ("unsorted", crafted_pack(ref, [(b"B", b"b"), (b"A", b"a")]), "list", FAILURE,
+         "not after", None, {}),
+        ("duplicate", crafted_pack(ref, [(b"A", b"a"), (b"A", b"a")]), "extract", FAILURE,
+         "a duplicate of", None, {}),
+        ("cut directory", crafted_pack(ref, [(b"A", b"a"), (b"B", b"b")], cut=3), "list",
+         FAILURE, "past the end of the directory", None, {}),
+        ("wrong count", crafted_pack(ref, [(b"A", b"a")], count=2), "list", FAILURE,
+         "counts 2 members", None, {}),
+        ("lower case", crafted_pack(ref, [(b"Lower.TXT", b"x")]), "extract", FAILURE,
+         "lower-case", None, {}),
+        ("file is a folder", crafted_pack(ref, [(b"A", b"x"), (b"A\\B", b"y")]), "list",
+         FAILURE, "is also its directory", None, {}),
+        ("escape sequence", crafted_pack(ref, [(b"\x1b[2J\xc2\x9b1M.TXT", b"x")]), "list", OK,
+         "\\x1B[2J\\xC2\\x9B1M.TXT", None, {}),
+        ("escape sequence", crafted_pack(ref, [(b"\x1b[2J.TXT", b"x")]), "extract", FAILURE,
+         "\\x1B[2J.TXT", None, {}),
+        ("read fails part-way", bytes(damaged), "extract", FAILURE, "cannot read member",
+         old_file, {"out/BIG.DAT": b"old"}),
+        ("folder is a link", crafted_pack(ref, [(b"LINK\\A.TXT", b"x")]), "extract", FAILURE,
+         "symbolic link", link("out/LINK", "outside"), {}),
+        ("file is a link", crafted_pack(ref, [(b"LINK", b"x")]), "extract", FAILURE,
+         "symbolic link", link("out/LINK", "outside/kept"), {"out/LINK": b"outside"}),
+        ("stale temporary is a link", crafted_pack(ref, [(b"A.TXT", b"new")]), "extract", OK, "",
+         link("out/A.TXT.vp~", "outside/kept"), {"out/A.TXT": b"new"}),
+    ]
+    for i, bad in enumerate([b"..\\EVIL.TXT", b"A\\..\\..\\EVIL.TXT", b"C:EVIL.TXT",
+                             b"A\\.\\EVIL.TXT", b"A/../../EVIL.TXT", b"A\\EV\x01IL.TXT"]):
+        target = crafted_pack(ref, sorted([good, (bad, b"escaped")]))
+        rows.append(("escape %d" % i, target, "extract", FAILURE, "EV", None, {}))
+        rows.append(("escape %d" % i, target, "verify", FAILURE, "EV", None, {}))
+    for index, (name, data, command, code, says, prepare, stays) in enumerate(rows):
+        case = os.path.join(work, "case%02d" % index)
+        write(os.path.join(case, "outside", "kept"), b"outside")
+        os.makedirs(os.path.join(case, "out"))
+        if prepare:
+            prepare(case)
+        write(os.path.join(case, "target"), data)
+        extra = ["-C", os.path.join(case, "out")] if command == "extract" else []
+        result, out, err = tool.run(command, os.path.join(case, "target"), *extra)
+        where = "%s: %s exits %d saying %r" % (name, command, result, (out + err)[-300:])
+        check(result == code and says in out + err and "\x1b" not in out + err, where)
+        expected = dict(stays, **{"target": data, "outside/kept": b"outside"})
+        found = {f.replace(os.sep, "/"): open(os.path.join(case, f), "rb").read()
+                 for r, _, fs in os.walk(case) for f in
+                 [os.path.relpath(os.path.join(r, n), case) for n in fs]}
+        check(found == expected, "%s; afterwards: %r" % (where, sorted(found)))
+
+
+def test_signed(tool, work, args):
+    """Patches signed after building, the tool's and one of an independent writer's, still
+    verify and extract as before, and their signature holds."""
+    lzss, pack_ref = load_reference(args, "lzss_reference"), load_reference(args, "pack_reference")
+    src = os.path.join(work, "src")
+    files = make_tree(src, odd_names=False)
+    whole = members(files, ini=True)
+    small = {"PATCH.INI": b"[str]\r\n", "FILES\\A.TXT": b"vorn " * 300, "FILES\\B.BIN": bytes(range(256)) * 9}
+    # Real executables to sign, a PE32 and a PE32+ one.
+    stubs = []
+    for arch in ("i686", "x86_64"):
+        stub = os.path.join(work, "stub-%s.exe" % arch)
+        subprocess.run(["%s-w64-mingw32-gcc" % arch, "-x", "c", "-", "-o", stub], check=True,
+                       input=b"int main(void) { return 0; }\n", capture_output=True)
+        stubs.append(stub)
+    patch, foreign = os.path.join(work, "patch.exe"), os.path.join(work, "foreign.exe")
+    tool.ok("build", src, "-o", patch, "--stub", stubs[0])
+    write(foreign, open(stubs[1], "rb").read() + lzss.encode_container(
+        pack_ref.build_pack([(n.encode(), d) for n, d in small.items()])))
+    key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=vornpatch test"], check=True, capture_output=True)
+    for unsigned, expected in ((patch, whole), (foreign, small)):
+        signed = unsigned + ".signed.exe"
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", unsigned, "-out", signed],
+                       check=True, capture_output=True)
+        result = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed], capture_output=True)
+        check(result.returncode == 0, "the signature of %s does not verify: %r" % (signed, result.stdout[-300:]))
+        out, _ = tool.ok("verify", signed)
+        check("signed" in out and "not part of the payload" in out, "verify of %s says %r" % (signed, out))
+        dest = signed + ".out"
+        tool.ok("extract", signed, "-C", dest)
+        check(read_tree(dest) == expected, "%s extracts differently" % signed)
 
 
 def test_coders(tool, work, args):

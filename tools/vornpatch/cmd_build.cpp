@@ -1,6 +1,7 @@
 // vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] [--fast] [...]
 #include <cstring>
 
+#include "archive/payload_bounds.h"
 #include "archive/payload_scan.h"
 #include "build_summary.h"
 #include "coding.h"
@@ -13,6 +14,7 @@
 #include "pack_build.h"
 #include "patch_ini_check.h"
 #include "progress.h"
+#include "seal_write.h"
 #include "source_check.h"
 #include "stub_locate.h"
 #include "tree.h"
@@ -79,6 +81,126 @@ int FindSourceParts(const std::string& source, std::string* ini, std::string* fi
   return kExitOk;
 }
 
+// RunBuild's steps.
+
+// The stub, opened once and closed when the build ends.
+struct Stub {
+  CFile* file = nullptr;
+  std::string path;
+  u64 size = 0;
+
+  Stub() = default;
+  ~Stub() { delete file; }
+  Stub(const Stub&) = delete;
+  Stub& operator=(const Stub&) = delete;
+};
+
+// Opens the stub and refuses it when it is the output or already holds a payload. *outputExists
+// tells whether the output exists, and *existing then identifies it.
+int OpenStubFor(const Args& args, const std::string& output, Stub* stub, FileIdentity* existing,
+                bool* outputExists) {
+  stub->file = OpenStub(args.Value("stub"), &stub->path);
+  if (!stub->file) return kExitFailure;
+  stub->size = stub->file->GetSize();
+  FileSize64(stub->file, &stub->size);
+  FileIdentity stubId;
+  *outputExists = IdentifyPath(output, existing);
+  if (*outputExists && IdentifyFile(stub->file, &stubId) && stubId == *existing) {
+    return ReportFault(output, "refusing to overwrite the stub " + stub->path);
+  }
+  if (stub->size >= 0x80000000ull)
+    return ReportFault(stub->path, "the stub is implausibly large (2 GiB or more)");
+  u32 falseStart = 0;
+  PayloadSeal stubSeal;
+  ErrorCode error = FindPayload(stub->file, &falseStart, &stubSeal);
+  if (!error) {
+    return ReportFault(stub->path, std::string("the stub already holds a ") +
+                                       (stubSeal.length ? "seal record in front of a container at "
+                                                        : "container header at ") +
+                                       "offset " + std::to_string(falseStart) +
+                                       " (is it a built patch?); the patcher would read that "
+                                       "instead of the payload");
+  }
+  if (error != ERR_NOTFOUND) return ReportError(stub->path, "cannot read the stub", error);
+  return kExitOk;
+}
+
+// The sources: Patch.ini and the tree under Files, as PATCH.INI and FILES\...; with --method auto
+// the method is picked from them.
+int GatherSources(const Args& args, const std::string& source, SourceSet* set, Coding* coding) {
+  std::string ini, files;
+  if (int status = FindSourceParts(source, &ini, &files)) return status;
+  if (int status = CheckSourceEntry(files, true, set->followLinks)) return status;
+  if (int status = AddSourceFile(set, ini, "PATCH.INI")) return status;
+  if (int status = CheckPatchIni(ini, args.Has("allow-missing-keys"))) return status;
+  const size_t before = set->files.size();
+  if (int status = AddSourceTree(set, files, "FILES\\")) return status;
+  if (set->files.size() == before) Warn(files, "holds no files: the patch installs nothing");
+  if (int status = FinishSourceSet(set)) return status;
+  if (coding->autoMethod) {
+    std::vector<SampleInput> samples;
+    for (const SourceFile& file : set->files) samples.push_back({file.diskPath, file.size});
+    if (int status = PickMethodFromSamples(coding, samples)) return status;
+  }
+  return kExitOk;
+}
+
+int CopyStub(const Stub& stub, CFile* out, const std::string& output, Progress* progress) {
+  ErrorCode error = stub.file->Seek(0, SEEK_FROM_START);
+  CopyResult copy;
+  if (!error) copy = CopyBytes(stub.file, out, stub.size, progress);
+  if (error || copy.error) {
+    progress->Clear();
+    if (error || copy.readFailed)
+      return ReportError(stub.path, "cannot read the stub", error ? error : copy.error);
+    return ReportError(output, "cannot write the stub", copy.error);
+  }
+  return kExitOk;
+}
+
+// Behind the stub (at sealOffset): the seal record, reserved first and filled in at the end, and
+// the container with the pack.
+int WritePayload(const SourceSet& set, const Coding& coding, CFile* out, u32 sealOffset,
+                 const std::string& output, Progress* progress) {
+  const u32 payloadOffset = sealOffset + kSealSize;
+  if (int status = ReserveSeal(out, sealOffset, output)) return status;
+  CLzssFile* container =
+      CreateContainerAt(out, payloadOffset, kPatchBlockSize, coding, output, kSealedSpare);
+  if (!container) return kExitFailure;
+  int status = WritePackFromSources(set, container, output, progress, [&](u32 packSize) -> int {
+    // The whole patch must stay addressable, for this tool and for the patcher.
+    const u64 blocks = packSize / kPatchBlockSize + 1;
+    const u64 bound =
+        payloadOffset + CLzssFile::kHeaderSize + 4 * blocks + static_cast<u64>(packSize);
+    if (bound > kMaxFileSize) {
+      return ReportFault(output, "the patch would be too large: up to " + TooLargeText(bound));
+    }
+    ErrorCode sizing = Presize(container, packSize);
+    return sizing ? ReportError(output, "cannot size the payload", sizing) : kExitOk;
+  });
+  progress->Clear();
+  if (status) {
+    delete container;
+    return status;
+  }
+  if (int finished = FinishContainer(container, out, payloadOffset, output)) return finished;
+  return WriteSealRecord(out, sealOffset, output);
+}
+
+// The patcher takes the first seal or container header it meets: it must be this payload.
+int CheckPayloadFound(CFile* out, u32 payloadOffset, const std::string& output) {
+  PayloadBounds found;
+  ErrorCode error = LocatePayload(out, &found);
+  if (error || !found.sealed || found.offset != payloadOffset) {
+    return ReportFault(
+        output, error
+                    ? "the payload cannot be found in the result: " + DescribeError(error)
+                    : "the patcher would find a payload at offset " + std::to_string(found.offset) +
+                          " instead of the sealed one at " + std::to_string(payloadOffset));
+  }
+  return kExitOk;
+}
+
 int RunBuild(const Args& args) {
   const u64 started = MonotonicMilliseconds();
   const std::string& source = args.positional[0];
@@ -91,103 +213,27 @@ int RunBuild(const Args& args) {
   if (int status = ReadSourceOptions("build", args, &set)) return status;
   const std::string output = outputName;
 
-  // The stub: opened once, refused when it is the output or already holds a payload.
-  std::string stubPath;
-  CFile* stub = OpenStub(args.Value("stub"), &stubPath);
-  if (!stub) return kExitFailure;
-  ErrorCode error = nullptr;
-  struct StubCloser {
-    CFile* file;
-    ~StubCloser() { delete file; }
-  } stubCloser{stub};
-
-  u64 stubSize = stub->GetSize();
-  FileSize64(stub, &stubSize);
-  FileIdentity existing, stubId;
-  const bool outputExists = IdentifyPath(output, &existing);
-  if (outputExists && IdentifyFile(stub, &stubId) && stubId == existing) {
-    return ReportFault(output, "refusing to overwrite the stub " + stubPath);
-  }
-  if (stubSize >= 0x80000000ull)
-    return ReportFault(stubPath, "the stub is implausibly large (2 GiB or more)");
-  u32 falseStart = 0;
-  error = FindPayload(stub, &falseStart);
-  if (!error) {
-    return ReportFault(stubPath, "the stub already holds a container header at offset " +
-                                     std::to_string(falseStart) +
-                                     " (is it a built patch?); the patcher would read that instead "
-                                     "of the payload");
-  }
-  if (error != ERR_NOTFOUND) return ReportError(stubPath, "cannot read the stub", error);
-
-  // The sources: Patch.ini and the tree under Files, as PATCH.INI and FILES\...
-  std::string ini, files;
-  if (int status = FindSourceParts(source, &ini, &files)) return status;
-  if (int status = CheckSourceEntry(files, true, set.followLinks)) return status;
+  Stub stub;
+  FileIdentity existing;
+  bool outputExists = false;
+  if (int status = OpenStubFor(args, output, &stub, &existing, &outputExists)) return status;
   set.outputName = output;
   if (outputExists) set.output = &existing;
-  if (int status = AddSourceFile(&set, ini, "PATCH.INI")) return status;
-  if (int status = CheckPatchIni(ini, args.Has("allow-missing-keys"))) return status;
-  const size_t before = set.files.size();
-  if (int status = AddSourceTree(&set, files, "FILES\\")) return status;
-  if (set.files.size() == before) Warn(files, "holds no files: the patch installs nothing");
-  if (int status = FinishSourceSet(&set)) return status;
-  if (coding.autoMethod) {
-    std::vector<SampleInput> samples;
-    for (const SourceFile& file : set.files) samples.push_back({file.diskPath, file.size});
-    if (int status = PickMethodFromSamples(&coding, samples)) return status;
-  }
+  if (int status = GatherSources(args, source, &set, &coding)) return status;
 
   OutputFile out(output);
   if (int status = out.Create()) return status;
-  Progress progress("building", stubSize + set.totalBytes);
-  error = stub->Seek(0, SEEK_FROM_START);
-  CopyResult copy;
-  if (!error) copy = CopyBytes(stub, out.File(), stubSize, &progress);
-  if (error || copy.error) {
-    progress.Clear();
-    if (error || copy.readFailed)
-      return ReportError(stubPath, "cannot read the stub", error ? error : copy.error);
-    return ReportError(output, "cannot write the stub", copy.error);
-  }
-
-  const u32 payloadOffset = static_cast<u32>(stubSize);
-  CLzssFile* container =
-      CreateContainerAt(out.File(), payloadOffset, kPatchBlockSize, coding, output);
-  if (!container) return kExitFailure;
-  int status = WritePackFromSources(set, container, output, &progress, [&](u32 packSize) -> int {
-    // The whole patch must stay addressable, for this tool and for the patcher.
-    const u64 blocks = packSize / kPatchBlockSize + 1;
-    const u64 bound =
-        payloadOffset + CLzssFile::kHeaderSize + 4 * blocks + static_cast<u64>(packSize);
-    if (bound > kMaxFileSize) {
-      return ReportFault(output, "the patch would be too large: up to " + TooLargeText(bound));
-    }
-    ErrorCode sizing = Presize(container, packSize);
-    return sizing ? ReportError(output, "cannot size the payload", sizing) : kExitOk;
-  });
-  progress.Clear();
-  if (status) {
-    delete container;
+  Progress progress("building", stub.size + set.totalBytes);
+  if (int status = CopyStub(stub, out.File(), output, &progress)) return status;
+  const u32 sealOffset = static_cast<u32>(stub.size);
+  if (int status = WritePayload(set, coding, out.File(), sealOffset, output, &progress))
     return status;
-  }
-  if (int finished = FinishContainer(container, out.File(), payloadOffset, output)) return finished;
-
-  // The patcher takes the first container header it meets: it must be this payload.
-  u32 found = 0;
-  error = FindPayload(out.File(), &found);
-  if (error || found != payloadOffset) {
-    return ReportFault(output,
-                       error ? "the payload cannot be found in the result: " + DescribeError(error)
-                             : "the patcher would find a container header at offset " +
-                                   std::to_string(found) + " before the payload at " +
-                                   std::to_string(payloadOffset));
-  }
+  if (int status = CheckPayloadFound(out.File(), sealOffset + kSealSize, output)) return status;
   u64 patchBytes = out.File()->GetSize();
   FileSize64(out.File(), &patchBytes);
   if (int committed = out.Commit()) return committed;
-  PrintBuildSummary(args, {output, stubPath, set.files.size(), set.totalBytes, stubSize, patchBytes,
-                           coding.method, MonotonicMilliseconds() - started});
+  PrintBuildSummary(args, {output, stub.path, set.files.size(), set.totalBytes, stub.size,
+                           patchBytes, coding.method, MonotonicMilliseconds() - started});
   return kExitOk;
 }
 
@@ -201,11 +247,13 @@ std::string HelpText() {
              "Builds a patch: the patcher executable (the stub) followed by its payload, an\n"
              "LZSS container with blocks of 32768 bytes holding a pack with the members\n"
              "PATCH.INI (from SRC/Patch.ini) and FILES\\... (the tree SRC/Files, names\n"
-             "upper-cased). The same inputs always give the same bytes. The result is\n"
-             "written to PATCH.exe.partial and renamed when complete; the stub and the\n"
-             "source files are never overwritten. Patch.ini must hold the texts and\n"
-             "settings that the patcher looks up in its section [str]. At the end it prints\n"
-             "a summary on stdout.\n"
+             "upper-cased). A seal record between the two gives the container's length and\n"
+             "CRC-32: the patcher refuses a damaged or cut patch before it asks anything.\n"
+             "The patch may be signed afterwards. The same inputs always give the same\n"
+             "bytes. The result is written to PATCH.exe.partial and renamed when complete;\n"
+             "the stub and the source files are never overwritten. Patch.ini must hold the\n"
+             "texts and settings that the patcher looks up in its section [str]. At the end\n"
+             "it prints a summary on stdout.\n"
              "\n"
              "Options:\n"
              "  -o, --output FILE   the patch to write (required)\n") +

@@ -6,6 +6,7 @@
 #include "messages.h"
 #include "name_coding.h"
 #include "names.h"
+#include "output_tree.h"
 #include "progress.h"
 #include "tree.h"
 
@@ -14,51 +15,39 @@ namespace {
 const OptionSpec kOptions[] = {
     {"directory", 'C', true}, {"codepage", 0, true}, {nullptr, 0, false}};
 
-std::string DiskPathOf(const std::string& root, const std::string& relative) {
-  std::string native = relative;
-  for (char& c : native) {
-    if (c == '\\') c = kDiskSeparator;
-  }
-  return JoinPath(root, native, kDiskSeparator);
-}
-
-// Creates the last component of `path` when it is missing.
-ErrorCode MakeFolder(const std::string& path) {
-  std::string parent, name = path;
-  size_t cut = path.find_last_of("\\/");
-  if (cut != std::string::npos) {
-    parent = path.substr(0, cut + 1);
-    name = path.substr(cut + 1);
-  }
-  if (name.empty()) return nullptr;  // a root or a trailing separator: nothing to make
-  ErrorCode error = FileServiceTable.CreateDir(parent.c_str(), name.c_str());
-  return error == ERR_ALREADYEXISTS || error == ERR_FILEEXIST ? nullptr : error;
-}
-
-int ExtractFile(CFileService* service, const WalkEntry& entry, const std::string& targetPath,
-                const std::string& diskPath, Progress* progress) {
+// Copies one member into the tree as `host` (its path below the root in this system's names),
+// whole or not at all, and holds the bytes to the CRC-32 the target keeps for it.
+int ExtractFile(Target* target, const WalkEntry& entry, const std::string& host,
+                const std::string& targetPath, OutputTree* tree, Progress* progress) {
   ErrorCode error = nullptr;
-  CFile* member = service->Open(entry.full.c_str(), OPEN_READ, &error);
-  if (!member) {
-    progress->Clear();
+  CFile* member = target->Service()->Open(entry.full.c_str(), OPEN_READ, &error);
+  if (!member)
     return ReportError(targetPath, "cannot open member " + entry.full,
                        error ? error : ERR_OPENFAIL);
-  }
-  CFile* out = FileServiceTable.Open(diskPath.c_str(),
-                                     OPEN_READ | OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE, &error);
-  if (!out) {
-    delete member;
-    progress->Clear();
-    return ReportError(diskPath, "cannot create the file", error ? error : ERR_OPENFAIL);
-  }
-  CopyResult copy = CopyBytes(member, out, member->GetSize(), progress);
+  CFile* out = nullptr;
+  int status = tree->BeginFile(host, &out);
+  u32 expected = 0;
+  const bool checked = target->MemberCrc(entry.full, &expected);
+  u32 crc = 0;
+  CopyResult copy;
+  if (!status) copy = CopyBytes(member, out, member->GetSize(), progress, checked ? &crc : nullptr);
   delete member;
-  delete out;
-  if (!copy.error) return kExitOk;
-  progress->Clear();
-  if (copy.readFailed)
-    return ReportError(targetPath, "cannot read member " + entry.full, copy.error);
-  return ReportError(diskPath, "cannot write the file", copy.error);
+  if (status) return status;
+  if (copy.error) {
+    tree->AbandonFile();
+    if (copy.readFailed)
+      return ReportError(targetPath, "cannot read member " + entry.full, copy.error);
+    return ReportError(tree->DiskPath(host), "cannot write the file", copy.error);
+  }
+  if (checked && crc != expected) {
+    tree->AbandonFile();
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "%08X, the pack's table says %08X", crc, expected);
+    return ReportFault(targetPath, "member " + entry.full +
+                                       " is damaged: the CRC-32 of its data is " + numbers +
+                                       "; it was not written");
+  }
+  return tree->CommitFile();
 }
 
 int RunExtract(const Args& args) {
@@ -102,25 +91,18 @@ int RunExtract(const Args& args) {
   if (!status && walk.error) {
     status = ReportError(path, "cannot list folder '" + walk.failedDirectory + "'", walk.error);
   }
-  if (!status) {
-    ErrorCode error = MakeFolder(root);
-    if (error) status = ReportError(root, "cannot create the folder", error);
-  }
+  OutputTree tree;
+  if (!status) status = tree.Open(root);
   if (!status) {
     Progress progress("extracting", total);
     walk = WalkTree(service, std::string(), '\\', [&](const WalkEntry& entry) -> int {
       std::string host;
       HostName(names, entry.relative, &host);  // checked above
-      const std::string diskPath = DiskPathOf(root, host);
-      if (!entry.IsDirectory()) return ExtractFile(service, entry, path, diskPath, &progress);
-      ErrorCode error = MakeFolder(diskPath);
-      if (!error) return kExitOk;
-      progress.Clear();
-      return ReportError(diskPath, "cannot create the folder", error);
+      return entry.IsDirectory() ? tree.MakeFolder(host)
+                                 : ExtractFile(target, entry, host, path, &tree, &progress);
     });
     status = walk.stopped;
     if (!status && walk.error) {
-      progress.Clear();
       status = ReportError(path, "cannot list folder '" + walk.failedDirectory + "'", walk.error);
     }
   }
@@ -139,8 +121,12 @@ VORNPATCH_COMMAND(extract, "recreate the files inside a target in a folder",
                   "DIR, which is created when missing. Names are written as stored (packs store\n"
                   "them upper-cased). Nothing is written outside DIR: a target holding a name\n"
                   "with a '.' or '..' component, an empty component, a drive colon, a leading\n"
-                  "separator or a control character is refused before any file is written.\n"
-                  "Existing files of the same names are overwritten.\n"
+                  "separator or a control character, or a directory that 'vornpatch verify'\n"
+                  "would refuse, is refused before any file is written, and a link found below\n"
+                  "DIR is refused, never followed. Each file is written to NAME.vp~, checked\n"
+                  "against the pack's CRC-32 and renamed over NAME (flushed to the disk first\n"
+                  "when NAME exists), so existing files are replaced whole or, after a\n"
+                  "failure, left as they were.\n"
                   "\n"
                   "Options:\n" CODEPAGE_HELP
                   "  -C, --directory DIR   the folder to extract into (required)\n",

@@ -40,9 +40,9 @@ int RunList(const Args& args) {
         shown = entry.relative;
       }
       if (namesOnly) {
-        std::printf("%s\n", shown.c_str());
+        std::printf("%s\n", Printable(shown, stdout).c_str());
       } else {
-        std::printf("%12u  %s\n", size, shown.c_str());
+        std::printf("%12u  %s\n", size, Printable(shown, stdout).c_str());
       }
       ++files;
       bytes += size;
@@ -70,7 +70,9 @@ VORNPATCH_COMMAND(list, "list the files inside a patch, LZSS container or pack",
                   "Lists the files inside TARGET with their sizes, in the order the directory\n"
                   "holds them, and a total line. TARGET is a patch executable (its payload is\n"
                   "found the way the patcher finds it), a bare LZSS container holding a pack,\n"
-                  "or a pack.\n"
+                  "or a pack. A directory that 'vornpatch verify' would refuse is refused\n"
+                  "here too. Control characters in names are shown as \\xNN, and so, on a\n"
+                  "terminal, are bytes that are not UTF-8.\n"
                   "\n"
                   "Options:\n" CODEPAGE_HELP
                   "  -n, --names   print the names only, one a line, without the total\n",

@@ -18,8 +18,8 @@ const OptionSpec kOptions[] = {
     {"method", 0, true}, {"block-size", 0, true}, {"fast", 0, false}, {nullptr, 0, false}};
 
 constexpr u32 kDefaultBlockSize = 32768;
-// Every block is held decoded in memory, with room for its coded form: keep blocks modest.
-constexpr u32 kMaxBlockSize = 16 * 1024 * 1024;
+// Every block is held decoded in memory: readers refuse larger blocks.
+constexpr u32 kMaxBlockSize = CLzssFile::kMaxBlockSize;
 
 int Compress(const Args& args, const std::string& in, const std::string& out) {
   Coding coding;

@@ -42,7 +42,8 @@ int RunVerify(const Args& args) {
   if (!sound) {
     status = ReportFault(path, std::string(target->Kind()) + " is damaged: " + fault);
   } else if (!args.Has("quiet")) {
-    std::printf("%s: OK (%s; %s)\n", path.c_str(), target->Kind(), summary.c_str());
+    std::printf("%s: OK (%s; %s)\n", Printable(path, stdout).c_str(), target->Kind(),
+                summary.c_str());
   }
   delete target;
   delete file;

@@ -22,7 +22,9 @@
 //    A further kind (an HPFS block file, say) adds a file with
 //      VORNPATCH_TARGET_KIND(400, OpenMyKind);
 //    and implements Target: a file service whose root "" is the target's top level (walked with
-//    FindFirst/FindNext, files read through Open), and a full integrity check.
+//    FindFirst/FindNext, files read through Open), and a full integrity check. A target whose
+//    tree the integrity check would refuse on its structure alone (a damaged directory) offers
+//    no service, so that list and extract refuse it too.
 #pragma once
 
 #include <string>
@@ -109,6 +111,9 @@ class Target {
   virtual bool Verify(Progress* progress, std::string* fault, std::string* summary) = 0;
   // Total bytes Verify reads, for the progress bar (0 if unknown).
   virtual u64 VerifyWork() { return 0; }
+  // The CRC-32 that the target's own integrity data give for the file `full` (as the service
+  // names it); false when the target keeps none.
+  virtual bool MemberCrc(const std::string& /*full*/, u32* /*crc*/) { return false; }
 
   Target() = default;
   Target(const Target&) = delete;

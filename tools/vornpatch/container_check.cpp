@@ -30,31 +30,16 @@ u64 ContainerCheckWork(CLzssFile* container) {
   return end > first ? end - first : 0;
 }
 
-bool CheckContainer(CLzssFile* container, Progress* progress, std::string* fault,
-                    std::string* summary) {
+bool CheckContainerTable(CLzssFile* container, std::string* fault) {
   const u32 count = container->BlockCount();
-  const u32 blockSize = container->BlockSize();
-  const u32 length = container->GetSize();
-  const u8 method = container->Method();
-  CFile* stored = container->baseFile;
-
   const u32 tableEnd = CLzssFile::kHeaderSize + 4 * count;
   if (container->BlockOffset(0) != tableEnd) {
     *fault = Format("the first block is stored at offset %u, but the table of %u blocks ends at %u",
                     container->BlockOffset(0), count, tableEnd);
     return false;
   }
-
-  const u32 bufferSize = length < blockSize ? (length ? length : 1) : blockSize;
-  ChunkBuffer input(bufferSize);
-  ChunkBuffer output(bufferSize);
-  if (!input.Data() || !output.Data()) {
-    *fault = Format("no memory for blocks of %u bytes", blockSize);
-    return false;
-  }
-
-  // The table first: entries must not decrease, and none may pass the end of the data (entry
-  // count is the end of the file as the container sees it).
+  // Entries must not decrease, and none may pass the end of the data (entry count is the end of
+  // the file as the container sees it).
   const u32 dataEnd = container->BlockOffset(count);
   for (u32 i = 0; i < count; ++i) {
     const u32 start = container->BlockOffset(i);
@@ -70,6 +55,25 @@ bool CheckContainer(CLzssFile* container, Progress* progress, std::string* fault
                       container->BlockOffset(i + 1));
       return false;
     }
+  }
+  return true;
+}
+
+bool CheckContainer(CLzssFile* container, Progress* progress, std::string* fault,
+                    std::string* summary) {
+  if (!CheckContainerTable(container, fault)) return false;
+  const u32 count = container->BlockCount();
+  const u32 blockSize = container->BlockSize();
+  const u32 length = container->GetSize();
+  const u8 method = container->Method();
+  CFile* stored = container->baseFile;
+
+  const u32 bufferSize = length < blockSize ? (length ? length : 1) : blockSize;
+  ChunkBuffer input(bufferSize);
+  ChunkBuffer output(bufferSize);
+  if (!input.Data() || !output.Data()) {
+    *fault = Format("no memory for blocks of %u bytes", blockSize);
+    return false;
   }
 
   u32 coded = 0, raw = 0, empty = 0;

@@ -5,11 +5,11 @@
 #include "messages.h"
 
 CLzssFile* CreateContainerAt(CFile* disk, u32 offset, u32 blockSize, const Coding& coding,
-                             const std::string& name) {
+                             const std::string& name, u8 spare) {
   ErrorCode error = nullptr;
   {
     CFileWindow head(disk, offset, 0, 0);
-    error = CLzssFile::CreateContainer(&head, blockSize, coding.method);
+    error = CLzssFile::CreateContainer(&head, blockSize, coding.method, spare);
   }
   if (error) {
     ReportError(name, "cannot write the container header", error);

@@ -6,10 +6,11 @@
 #include "archive/lzss_file.h"
 #include "coding.h"
 
-// Creates an empty container in `disk` at `offset` (everything before it is left alone) and
-// opens a CLzssFile on it, which the caller deletes. Reports and returns null on failure.
+// Creates an empty container in `disk` at `offset` (everything before it is left alone), with
+// `spare` in its header's spare byte, and opens a CLzssFile on it, which the caller deletes.
+// Reports and returns null on failure.
 CLzssFile* CreateContainerAt(CFile* disk, u32 offset, u32 blockSize, const Coding& coding,
-                             const std::string& name);
+                             const std::string& name, u8 spare = 0);
 
 // Sizes the stream before it is written, so that the blocks written afterwards never move the
 // stored blocks behind them.

@@ -1,5 +1,6 @@
 #include "copy.h"
 
+#include "core/crc32.h"
 #include "core/pools.h"
 #include "progress.h"
 
@@ -10,8 +11,9 @@ ChunkBuffer::~ChunkBuffer() {
   if (data_) g_ptrPool->Free(data_);
 }
 
-CopyResult CopyBytes(CFile* source, CFile* destination, u64 count, Progress* progress) {
+CopyResult CopyBytes(CFile* source, CFile* destination, u64 count, Progress* progress, u32* crc) {
   CopyResult result;
+  if (crc) *crc = 0;
   ChunkBuffer buffer(kCopyChunk);
   if (!buffer.Data()) {
     result.error = ERR_NOTENOUGHMEM;
@@ -32,6 +34,7 @@ CopyResult CopyBytes(CFile* source, CFile* destination, u64 count, Progress* pro
       result.error = error;
       return result;
     }
+    if (crc) *crc = Crc32Update(*crc, buffer.Data(), want);
     u32 written = 0;
     error = destination->Write(buffer.Data(), want, &written);
     if (!error && written != want) error = ERR_DISKFULL;

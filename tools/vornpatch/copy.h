@@ -14,7 +14,9 @@ struct CopyResult {
 constexpr u32 kCopyChunk = 64 * 1024;
 
 // Reads `count` bytes from the source's current position and writes them at the destination's.
-CopyResult CopyBytes(CFile* source, CFile* destination, u64 count, Progress* progress);
+// crc (may be null) receives the CRC-32 of the bytes copied.
+CopyResult CopyBytes(CFile* source, CFile* destination, u64 count, Progress* progress,
+                     u32* crc = nullptr);
 
 // A chunk buffer from the pointer pool.
 class ChunkBuffer {

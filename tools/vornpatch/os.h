@@ -1,16 +1,17 @@
 // The few operating-system services the tool needs beyond the toolkit's disk layer: whether
-// stderr is a terminal (for the progress bar), a clock, 64-bit file sizes (the toolkit's sizes
-// are 32-bit, so large files must be caught here), file identity (so a build never
+// a stream is a terminal (for the progress bar and names shown), a clock, 64-bit file sizes (the
+// toolkit's sizes are 32-bit, so large files must be caught here), file identity (so a build never
 // overwrites its own inputs) and an atomic replace for the write-to-temporary-then-rename
 // protocol.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "core/errors.h"
 #include "file/file.h"
 
-bool StderrIsTerminal();
+bool IsTerminal(std::FILE* stream);
 u64 MonotonicMilliseconds();
 
 // Size of an open disk file in full width; false when the file holds no operating-system handle.
@@ -45,3 +46,8 @@ std::string ExecutableDirectory();
 
 // Renames `from` to `to`, replacing `to` when it exists.
 ErrorCode ReplaceFileWith(const char* from, const char* to);
+
+#ifndef _WIN32
+// The toolkit's error code for an errno value of a file call.
+ErrorCode ErrorFromErrno(int error);
+#endif

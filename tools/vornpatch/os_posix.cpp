@@ -26,7 +26,7 @@ std::string NativePath(const char* path) {
 
 }  // namespace
 
-bool StderrIsTerminal() { return isatty(2) != 0; }
+bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 u64 MonotonicMilliseconds() {
   timespec now{};
@@ -77,19 +77,34 @@ std::string ExecutableDirectory() {
   return self.substr(0, self.find_last_of('/') + 1);
 }
 
-ErrorCode ReplaceFileWith(const char* from, const char* to) {
-  if (rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0) return nullptr;
-  switch (errno) {
+ErrorCode ErrorFromErrno(int error) {
+  switch (error) {
     case EACCES:
     case EPERM:
       return ERR_ACCESSDENIED;
     case ENOENT:
+    case ENOTDIR:
       return ERR_PATHNOTFOUND;
+    case EEXIST:
     case EISDIR:
+    case ENOTEMPTY:
       return ERR_ALREADYEXISTS;
-    case EXDEV:
-      return ERR_FILE;
+    case ENOSPC:
+    case EDQUOT:
+      return ERR_DISKFULL;
+    case EROFS:
+      return ERR_WRITEPROTECTED;
+    case EMFILE:
+    case ENFILE:
+      return ERR_TOOMANYOPENFILES;
+    case EIO:
+      return ERR_WRITEFAIL;
     default:
       return ERR_FILE;
   }
+}
+
+ErrorCode ReplaceFileWith(const char* from, const char* to) {
+  if (rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0) return nullptr;
+  return ErrorFromErrno(errno);
 }

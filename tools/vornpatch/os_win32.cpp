@@ -15,7 +15,7 @@ bool HandleOf(CFile* file, HANDLE* handle) {
 
 }  // namespace
 
-bool StderrIsTerminal() { return _isatty(2) != 0; }
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 u64 MonotonicMilliseconds() {
   LARGE_INTEGER frequency, now;

@@ -18,16 +18,28 @@ u64 DelayMs() {
   return std::strtoull(text, nullptr, 10);
 }
 
+Progress* g_current = nullptr;
+
 }  // namespace
 
 Progress::Progress(const char* label, u64 total)
     : label_(label),
       total_(total),
-      enabled_(StderrIsTerminal()),
+      enabled_(IsTerminal(stderr)),
       start_(enabled_ ? MonotonicMilliseconds() : 0),
-      delay_(DelayMs()) {}
+      delay_(DelayMs()),
+      outer_(g_current) {
+  g_current = this;
+}
 
-Progress::~Progress() { Clear(); }
+Progress::~Progress() {
+  Clear();
+  g_current = outer_;
+}
+
+void Progress::ClearCurrent() {
+  if (g_current) g_current->Clear();
+}
 
 void Progress::Advance(u64 amount) {
   done_ += amount;

@@ -14,6 +14,9 @@ class Progress {
   void Advance(u64 amount);
   // Erases the bar (before a message is printed, and at the end).
   void Clear();
+  // Erases the bar of the Progress alive now, if any; the reports of messages.h call it, so a
+  // message never lands behind a bar.
+  static void ClearCurrent();
 
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
@@ -29,4 +32,5 @@ class Progress {
   u64 start_;
   u64 lastDraw_ = 0;
   u64 delay_;
+  Progress* outer_;  // the Progress that was current before this one
 };

@@ -1,13 +1,15 @@
 // The built-in target kinds: a patch executable (stub followed by its payload), a bare LZSS
 // container and a pack.
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "archive/file_window.h"
 #include "archive/lzss_file.h"
 #include "archive/pack_format.h"
 #include "archive/pack_fs.h"
 #include "archive/pack_verify.h"
-#include "archive/payload_scan.h"
+#include "archive/payload_bounds.h"
 #include "commands.h"
 #include "container_check.h"
 #include "counting_file.h"
@@ -31,14 +33,59 @@ bool CheckPack(CFile* pack, Progress* progress, std::string* fault) {
   return false;
 }
 
+u32 ReadLittle32(const u8* p) {
+  return static_cast<u32>(p[0]) | (static_cast<u32>(p[1]) << 8) | (static_cast<u32>(p[2]) << 16) |
+         (static_cast<u32>(p[3]) << 24);
+}
+
+// The structure of a pack that is to be listed or extracted, checked as verify checks it, and
+// its members' CRC-32 values for extract to hold the written bytes to.
+class PackDirectory {
+ public:
+  // "" when the directory is sound, else what is wrong with it.
+  std::string Check(CFile* pack) {
+    char message[kVerifyMessageSize] = {0};
+    ErrorCode error = CheckPackDirectory(pack, message, sizeof message, &layout_);
+    if (!error) {
+      crcs_.resize(4 * static_cast<size_t>(layout_.count));
+      if (!crcs_.empty())
+        error = pack->ReadAt(crcs_.data(), layout_.crcTableOffset, static_cast<u32>(crcs_.size()),
+                             nullptr);
+      if (error) return "cannot read the CRC table: " + DescribeError(error);
+      return std::string();
+    }
+    return message[0] ? message : DescribeError(error);
+  }
+
+  bool MemberCrc(CPackFS* service, const std::string& name, u32* crc) const {
+    char found[kPackMaxNameLength + 1];
+    u32 index = 0;
+    // Names are unique and sort before every longer name, so the first one beginning with the
+    // name is the member itself, and its position is the one of its CRC.
+    if (!service || !service->Index()->FindPrefix(name.c_str(), found, &index) || name != found ||
+        index >= layout_.count)
+      return false;
+    *crc = ReadLittle32(crcs_.data() + 4 * static_cast<size_t>(index));
+    return true;
+  }
+
+ private:
+  PackLayout layout_;
+  std::vector<u8> crcs_;
+};
+
 // A pack read straight from the file.
 class PackTarget : public Target {
  public:
-  explicit PackTarget(CPackFS* service) : service_(service) {}
+  PackTarget(CPackFS* service, const PackDirectory& directory)
+      : service_(service), directory_(directory) {}
   ~PackTarget() override { delete service_; }
 
   const char* Kind() const override { return "pack"; }
   CFileService* Service() override { return service_; }
+  bool MemberCrc(const std::string& full, u32* crc) override {
+    return directory_.MemberCrc(service_, full, crc);
+  }
   u64 VerifyWork() override { return service_->PackFile()->GetSize(); }
   bool Verify(Progress* progress, std::string* fault, std::string* summary) override {
     if (!CheckPack(service_->PackFile(), progress, fault)) return false;
@@ -48,20 +95,24 @@ class PackTarget : public Target {
 
  private:
   CPackFS* service_;
+  PackDirectory directory_;
 };
 
 // An LZSS container, bare or behind a patch executable's image, usually holding a pack.
 class ContainerTarget : public Target {
  public:
   // The target owns the container and the service (null when no pack is mounted; `noPack`
-  // says why).
+  // says why). `payload` is null for a bare container.
   ContainerTarget(const char* kind, CLzssFile* container, CPackFS* service,
-                  const std::string& noPack, u32 payloadOffset)
+                  const PackDirectory& directory, const std::string& noPack,
+                  const PayloadBounds* payload)
       : kind_(kind),
         container_(container),
         service_(service),
-        noPack_(noPack),
-        payloadOffset_(payloadOffset) {}
+        directory_(directory),
+        noPack_(noPack) {
+    if (payload) payload_ = *payload;
+  }
   ~ContainerTarget() override {
     delete service_;
     delete container_;
@@ -70,19 +121,23 @@ class ContainerTarget : public Target {
   const char* Kind() const override { return kind_; }
   CFileService* Service() override { return service_; }
   std::string WhyNoTree() const override { return noPack_; }
+  bool MemberCrc(const std::string& full, u32* crc) override {
+    return directory_.MemberCrc(service_, full, crc);
+  }
   u64 VerifyWork() override {
-    return ContainerCheckWork(container_) + (noPack_.empty() ? container_->GetSize() : 0);
+    return ContainerCheckWork(container_) + (noPack_.empty() ? container_->GetSize() : 0) +
+           (payload_.sealed ? payload_.end - payload_.offset : 0);
   }
   bool Verify(Progress* progress, std::string* fault, std::string* summary) override {
     std::string blocks;
     if (!CheckContainer(container_, progress, fault, &blocks)) return false;
     *summary = blocks;
-    if (payloadOffset_) {
-      *summary = "payload at offset " + std::to_string(payloadOffset_) + "; " + blocks;
+    if (IsPatch()) {
+      *summary = "payload at offset " + std::to_string(payload_.offset) + "; " + blocks;
     }
     if (!noPack_.empty()) {
       // A patch must carry a pack; a bare container may hold any data.
-      if (payloadOffset_ || !notAPack_) {
+      if (IsPatch() || !notAPack_) {
         *fault = noPack_;
         return false;
       }
@@ -93,28 +148,68 @@ class ContainerTarget : public Target {
       *fault = "the pack inside the container: " + *fault;
       return false;
     }
-    if (payloadOffset_ && !service_->Exists("PATCH.INI")) {
+    if (IsPatch() && !service_->Exists("PATCH.INI")) {
       *fault = "the payload's pack has no member PATCH.INI, which the patcher reads first";
       return false;
     }
     *summary += "; pack of " + std::to_string(container_->GetSize()) + " bytes";
-    return true;
+    return !IsPatch() || CheckPayloadWhole(progress, fault, summary);
   }
 
   bool notAPack_ = false;  // the data are readable and simply not a pack
 
  private:
+  // A patch's container always follows the stub's image, so offset 0 means a bare container.
+  bool IsPatch() const { return payload_.offset != 0; }
+
+  // The seal's CRC-32 over the whole payload, and what the signature and the seal tell.
+  bool CheckPayloadWhole(Progress* progress, std::string* fault, std::string* summary) {
+    const u32 length = payload_.end - payload_.offset;
+    if (payload_.sealed) {
+      u32 crc = 0;
+      ErrorCode error = PayloadCrc(container_->baseFile, 0, length, &crc);
+      if (progress) progress->Advance(length);
+      if (error) {
+        *fault = "the sealed payload cannot be read: " + DescribeError(error);
+        return false;
+      }
+      if (crc != payload_.sealCrc) {
+        *fault = Hex("the payload's CRC-32 is ", crc) +
+                 Hex(", but its seal gives ", payload_.sealCrc) + ": stored bytes were changed";
+        return false;
+      }
+      *summary +=
+          "; sealed: " + std::to_string(length) + " bytes" + Hex(", CRC-32 ", crc) + " holds";
+    } else {
+      *summary += "; not sealed: the payload cannot be checked as a whole";
+    }
+    if (payload_.certificateOffset) {
+      *summary += "; signed: the certificate table (" + std::to_string(payload_.certificateSize) +
+                  " bytes at offset " + std::to_string(payload_.certificateOffset) +
+                  ") is not part of the payload, which ends at offset " +
+                  std::to_string(payload_.end);
+    }
+    return true;
+  }
+
+  static std::string Hex(const char* text, u32 value) {
+    char digits[16];
+    std::snprintf(digits, sizeof(digits), "0x%08X", value);
+    return text + std::string(digits);
+  }
+
   const char* kind_;
   CLzssFile* container_;
   CPackFS* service_;
+  PackDirectory directory_;
   std::string noPack_;
-  u32 payloadOffset_;
+  PayloadBounds payload_;  // all zero for a bare container
 };
 
 // Opens the container on `base` (owned by the container) and mounts the pack it holds. Faults
 // past the header are left for Verify to pin down block by block.
-OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Target** target,
-                          std::string* fault) {
+OpenOutcome OpenContainer(const char* kind, CFile* base, const PayloadBounds* payload,
+                          Target** target, std::string* fault) {
   CLzssFile* container = new (std::nothrow) CLzssFile(base, 1);
   if (!container) {
     delete base;
@@ -122,15 +217,21 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
     return OpenOutcome::kBroken;
   }
   if (!container->isOpen) {
+    const u32 blockSize = container->BlockSize();
+    *fault = blockSize == 0 || blockSize > CLzssFile::kMaxBlockSize
+                 ? "the block size " + std::to_string(blockSize) + " is not one from 1 to " +
+                       std::to_string(CLzssFile::kMaxBlockSize) + " that readers accept"
+                 : "the container header or block table cannot be read";
     delete container;
-    *fault = "the container header or block table cannot be read, or its block size is invalid";
     return OpenOutcome::kBroken;
   }
   std::string noPack;
   bool notAPack = false;
   char magic[kPackMagicSize];
   ErrorCode error = nullptr;
-  if (container->GetSize() < kPackMagicSize) {
+  if (!CheckContainerTable(container, &noPack)) {
+    noPack = "the container: " + noPack;
+  } else if (container->GetSize() < kPackMagicSize) {
     notAPack = true;
   } else if ((error = container->ReadAt(magic, 0, kPackMagicSize, nullptr)) != nullptr) {
     noPack = "the start of the container's data cannot be read: " + DescribeError(error);
@@ -138,14 +239,19 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
     notAPack = std::memcmp(magic, kPackMagic, kPackMagicSize) != 0;
   }
   if (notAPack) {
-    noPack = payloadOffset ? std::string("the payload does not hold a pack")
-                           : "the container holds " + std::to_string(container->GetSize()) +
-                                 " bytes of data that are not a pack";
+    noPack = payload ? std::string("the payload does not hold a pack")
+                     : "the container holds " + std::to_string(container->GetSize()) +
+                           " bytes of data that are not a pack";
   }
   // The pack service reads the container through a window that it may own and destroy; the
   // container itself stays with the target, so Verify can still check its blocks when the
   // mount fails.
   CPackFS* service = nullptr;
+  PackDirectory directory;
+  if (noPack.empty()) {
+    const std::string damage = directory.Check(container);
+    if (!damage.empty()) noPack = "the pack inside: " + damage;
+  }
   if (noPack.empty()) {
     CFileWindow* view = new (std::nothrow) CFileWindow(container, 0, CFileWindow::kToEnd, 0);
     service = view ? new (std::nothrow) CPackFS() : nullptr;
@@ -158,7 +264,7 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
     }
   }
   ContainerTarget* made =
-      new (std::nothrow) ContainerTarget(kind, container, service, noPack, payloadOffset);
+      new (std::nothrow) ContainerTarget(kind, container, service, directory, noPack, payload);
   if (!made) {
     delete service;
     delete container;
@@ -173,22 +279,31 @@ OpenOutcome OpenContainer(const char* kind, CFile* base, u32 payloadOffset, Targ
 OpenOutcome OpenPatchExecutable(const char*, CFile* file, Target** target, std::string* fault) {
   char magic[2];
   if (!ReadPrefix(file, magic, 2) || std::memcmp(magic, "MZ", 2) != 0) return OpenOutcome::kNotMine;
-  u32 offset = 0;
-  ErrorCode error = FindPayload(file, &offset);
+  PayloadBounds payload;
+  ErrorCode error = LocatePayload(file, &payload);
   if (error == ERR_NOTFOUND) {
     *fault = "no payload found (no LZSS container with block size 32768 behind the image)";
-    return OpenOutcome::kBroken;
-  }
-  if (error) {
+  } else if (error == ERR_EOF && !payload.sealed) {
+    *fault = "the payload is cut short: the file ends inside its container header";
+  } else if (error == ERR_EOF) {
+    *fault = "the payload is cut short: its seal gives a container of " +
+             std::to_string(payload.end - payload.offset) + " bytes at offset " +
+             std::to_string(payload.offset) + ", but the file ends at " +
+             std::to_string(file->GetSize());
+  } else if (error == ERR_BADFILEFORMAT) {
+    *fault = "the container at offset " + std::to_string(payload.offset) +
+             " is marked as sealed, but no sound seal record lies in front of it";
+  } else if (error) {
     *fault = "cannot scan for the payload: " + DescribeError(error);
-    return OpenOutcome::kBroken;
   }
-  CFileWindow* window = new (std::nothrow) CFileWindow(file, offset, CFileWindow::kToEnd, 0);
+  if (error) return OpenOutcome::kBroken;
+  CFileWindow* window =
+      new (std::nothrow) CFileWindow(file, payload.offset, payload.end - payload.offset, 0);
   if (!window) {
     *fault = "out of memory";
     return OpenOutcome::kBroken;
   }
-  return OpenContainer("patch executable", window, offset, target, fault);
+  return OpenContainer("patch executable", window, &payload, target, fault);
 }
 
 OpenOutcome OpenBareContainer(const char*, CFile* file, Target** target, std::string* fault) {
@@ -201,7 +316,7 @@ OpenOutcome OpenBareContainer(const char*, CFile* file, Target** target, std::st
     *fault = "out of memory";
     return OpenOutcome::kBroken;
   }
-  return OpenContainer("LZSS container", window, 0, target, fault);
+  return OpenContainer("LZSS container", window, nullptr, target, fault);
 }
 
 OpenOutcome OpenPack(const char*, CFile* file, Target** target, std::string* fault) {
@@ -210,6 +325,9 @@ OpenOutcome OpenPack(const char*, CFile* file, Target** target, std::string* fau
       std::memcmp(magic, kPackMagic, kPackMagicSize) != 0) {
     return OpenOutcome::kNotMine;
   }
+  PackDirectory directory;
+  *fault = directory.Check(file);
+  if (!fault->empty()) return OpenOutcome::kBroken;
   CFileWindow* window = new (std::nothrow) CFileWindow(file, 0, CFileWindow::kToEnd, 0);
   CPackFS* service = new (std::nothrow) CPackFS();
   if (!window || !service) {
@@ -224,7 +342,7 @@ OpenOutcome OpenPack(const char*, CFile* file, Target** target, std::string* fau
     *fault = "the directory cannot be read: " + DescribeError(error);
     return OpenOutcome::kBroken;
   }
-  *target = new (std::nothrow) PackTarget(service);
+  *target = new (std::nothrow) PackTarget(service, directory);
   if (!*target) {
     delete service;
     *fault = "out of memory";

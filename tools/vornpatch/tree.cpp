@@ -8,6 +8,12 @@ std::string JoinPath(const std::string& directory, const std::string& name, char
   return directory + separator + name;
 }
 
+void SplitPath(const std::string& relative, std::string* folder, std::string* name) {
+  const size_t cut = relative.rfind('\\');
+  *folder = cut == std::string::npos ? std::string() : relative.substr(0, cut);
+  *name = cut == std::string::npos ? relative : relative.substr(cut + 1);
+}
+
 namespace {
 
 // A listing ends with NOMOREFILES (disk, HPFS) or NOTFOUND (pack); an empty directory fails its

@@ -15,6 +15,9 @@ constexpr char kDiskSeparator = '/';
 #endif
 
 std::string JoinPath(const std::string& directory, const std::string& name, char separator);
+// The folder part (without the separator; "" at the top) and the last component of a
+// '\'-separated relative path.
+void SplitPath(const std::string& relative, std::string* folder, std::string* name);
 
 struct WalkEntry {
   std::string name;      // the entry's own name, as the service lists it

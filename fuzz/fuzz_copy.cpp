@@ -1,0 +1,26 @@
+// The patcher's copy (CopyPackTree over "DATA\Files") over arbitrary bytes mounted as the
+// payload's pack, on the simulated disk with the scripted platform of tests/patcher. Every copy
+// question gets the default answer (go on). The walk must end, and nothing outside the game
+// folder may change.
+#include <vector>
+
+#include "patcher_world.h"
+#include "support/memory_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
+  World world = DefaultWorld();
+  world.titled = false;
+  SimDisk disk;
+  RunCopy(world, disk, new MemoryFile(std::vector<u8>(data, data + size)));
+  const SimDisk::Image after = disk.Killed();
+  for (const auto& [path, node] : world.image) {
+    auto found = after.find(path);
+    if (path.compare(0, kGame.size(), kGame) != 0 && (found == after.end() || !(found->second == node)))
+      __builtin_trap();
+  }
+  for (const auto& entry : after) {
+    if (entry.first.compare(0, kGame.size(), kGame) != 0 && !world.image.count(entry.first))
+      __builtin_trap();
+  }
+  return 0;
+}
