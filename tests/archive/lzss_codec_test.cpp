@@ -1,5 +1,6 @@
 // The block coders (greedy and optimal) and the block decoder, held to the plain bit-at-a-time
-// decoder of the test support, to brute-force models of the best token choice, and to known bytes.
+// decoder of the test support and to brute-force models of the best token choice. The decoder's
+// handling of arbitrary streams is held to the plain one by the replayed fuzz_lzss_decode corpus.
 #include "archive/lzss_codec.h"
 
 #include <gtest/gtest.h>
@@ -47,47 +48,6 @@ Bytes Decode(const Bytes& coded, u8 method, u32 size, const Bytes* initial = nul
   return buffer;
 }
 
-class TokenStream {
- public:
-  explicit TokenStream(u8 method) : offsetBits(method >> 4), lengthBits(method & 15) {}
-  void Literal(u8 byte) { Put(1, 1), Put(byte, 8); }
-  void Match(u32 code, u32 n) { Put(0, 1), Put(code, offsetBits), Put(n, lengthBits); }
-  Bytes bytes;
-
- private:
-  void Put(u32 value, u32 count) {
-    for (u32 i = count; i-- > 0; ++bit) {
-      if (bit % 8 == 0) bytes.push_back(0);
-      if ((value >> i) & 1) bytes.back() |= static_cast<u8>(0x80 >> (bit % 8));
-    }
-  }
-  u32 offsetBits, lengthBits;
-  u64 bit = 0;
-};
-
-// About `tokens` random tokens: literals, overlapping short copies, far copies, skips, and (when
-// allowed) now and then a copy from before the block.
-Bytes RandomStream(std::mt19937& random, u8 method, u32 tokens, bool allowInvalid) {
-  const u32 window = 1u << (method >> 4), longest = (1u << (method & 15)) + 1;
-  TokenStream stream(method);
-  stream.Literal(static_cast<u8>(random()));
-  for (u32 i = 1, out = 1; i < tokens; ++i) {
-    const u32 kind = random() % 100, length = 2 + random() % (longest - 1);
-    if (kind < 45) {
-      stream.Literal(static_cast<u8>(random() % 4 == 0 ? 0 : random()));
-      out += 1;
-      continue;
-    }
-    u32 distance = kind < 60 ? 1 + random() % 8 : 1 + random() % (window - 1);
-    if (kind >= 60 && kind < 63) distance = window;  // code 0: a skip
-    if (kind == 63 && allowInvalid) distance = out + 1 + random() % 4;
-    if (distance > out && distance != window && !(kind == 63 && allowInvalid)) distance = out;
-    stream.Match(window - std::min(distance, window), length - 2);
-    out += length;
-  }
-  return stream.bytes;
-}
-
 Bytes Random(std::mt19937& random, u32 size, u32 alphabet = 256) {
   Bytes bytes(size);
   for (u8& b : bytes) b = static_cast<u8>(random() % alphabet);
@@ -118,29 +78,6 @@ u32 FewestBytes(const Bytes& block, u8 method, const Bytes* reference) {
 }
 
 }  // namespace
-
-TEST(LzssCodec, KnownBlocksCodeToKnownBytes) {
-  struct Row {
-    LzssBlockEncoder encoder;
-    u8 method;
-    Bytes block, coded;
-  };
-  Bytes oneThenZeros(4096, 0);
-  oneThenZeros[0] = 'x';
-  const Row rows[] = {
-      {LzssEncodeBlock,
-       0xC4,
-       {'a', 'b', 'c', 'a', 'b', 'c', 'a', 'b', 'c'},
-       {0xB0, 0xD8, 0xAC, 0x6F, 0xFD, 0x40}},
-      {LzssEncodeBlock, 0xA1, {'a', 'a', 'a'}, {0xB0, 0xBF, 0xF0}},
-      {LzssEncodeBlockOptimal, 0xC4, oneThenZeros, {0xBC, 0x00}},  // the zero tail is left out
-      {LzssEncodeBlockOptimal, 0xC4, Bytes(4096, 0), {}},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(Encode(row.encoder, row.block, row.method), row.coded) << std::hex << +row.method;
-    EXPECT_EQ(Decode(row.coded, row.method, static_cast<u32>(row.block.size())), row.block);
-  }
-}
 
 TEST(LzssCodec, BothCodersRoundTripEveryMethodAndTheOptimalOneIsNeverLarger) {
   for (u32 size : {1u, 2u, 17u, 4099u, 32768u}) {
@@ -244,40 +181,6 @@ TEST(LzssCodec, OptimalCoderMatchesExhaustiveSearch) {
   }
 }
 
-TEST(LzssCodec, DecoderLeavesExactlyWhatThePlainDecoderLeaves) {
-  // Valid streams at capacities at, just below and above their output (the write limit of the
-  // fast loop), and streams with copies from before the block: the whole
-  // buffer, skipped bytes and bytes past the output included, must match.
-  std::mt19937 random(61);
-  u32 failures = 0;
-  for (u8 method : AllMethods()) {
-    for (u32 round = 0; round < 12; ++round) {
-      const Bytes coded = RandomStream(random, method, 200 + random() % 2500, round % 3 == 2);
-      const u32 size = static_cast<u32>(coded.size());
-      const Bytes initial = Random(random, 0x10000);
-      Bytes plain = initial;
-      u32 produced = 0;
-      const bool ok = ReferenceDecode(coded.data(), size, method, plain.data(), 0x10000, &produced);
-      failures += !ok;
-      for (u32 capacity : {0x10000u, produced, produced - 1, produced + 5}) {
-        if (!ok && capacity != 0x10000) continue;
-        Bytes expected = initial, fast = initial;
-        u32 expectedProduced = 0, fastProduced = 0;
-        const bool expectOk = ReferenceDecode(coded.data(), size, method, expected.data(), capacity,
-                                              &expectedProduced);
-        ErrorCode error =
-            LzssDecodeBlock(coded.data(), size, fast.data(), capacity, &fastProduced, method);
-        ASSERT_EQ(error, expectOk ? nullptr : ERR_INVALIDFORMAT) << std::hex << +method;
-        if (expectOk) {
-          ASSERT_EQ(fastProduced, expectedProduced);
-        }
-        ASSERT_EQ(fast, expected) << std::hex << +method << std::dec << " round " << round;
-      }
-    }
-  }
-  EXPECT_GT(failures, 10u);  // the invalid streams do reach the failure path
-}
-
 TEST(LzssCodec, RefusalsLeaveTheCallersValuesAlone) {
   const Bytes block = SampleBlocks(3000)[2].bytes;
   for (LzssBlockEncoder encoder : {LzssEncodeBlock, LzssEncodeBlockOptimal}) {
@@ -305,10 +208,12 @@ TEST(LzssCodec, RefusalsLeaveTheCallersValuesAlone) {
   }
   EXPECT_EQ(LzssEncodeBlockOptimal(block.data(), 3000, nullptr, nullptr, 0xC4, nullptr),
             ERR_BADPARAMS);
-  u32 valid = 0;
-  for (u32 m = 0; m < 256; ++m) valid += LzssMethodValid(static_cast<u8>(m));
-  EXPECT_EQ(valid, AllMethods().size());
-  for (u8 m : AllMethods()) EXPECT_TRUE(LzssMethodValid(m)) << +m;
+  const std::vector<u8> methods = AllMethods();
+  for (u32 m = 0; m < 256; ++m) {
+    EXPECT_EQ(LzssMethodValid(static_cast<u8>(m)),
+              std::find(methods.begin(), methods.end(), m) != methods.end())
+        << m;
+  }
   u8 out[8];
   u32 produced = 77;
   EXPECT_EQ(LzssDecodeBlock(block.data(), 3, out, 8, &produced, 0xC6), ERR_NOSUCHBITLENGTHS);
