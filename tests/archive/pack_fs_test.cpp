@@ -217,30 +217,91 @@ TEST(PackFS, MemberFilesReadSeekAndRefuseWrites) {
   delete member;
 }
 
-TEST(PackFS, MountRejectsBadHeaders) {
-  std::vector<u8> good = BuildPack(kTree);
+// Packs refused as they are mounted: bad headers, directories beyond the file, failed reads, and
+// (by MountPack only) payloads whose members cannot all be reached or read whole, which the copy
+// would otherwise leave out or cut short without a word. Every refused pack file is destroyed,
+// and a later mount replaces a failed one.
+TEST(PackFS, MountRefusesPacksThatCannotBeReadWhole) {
+  const std::vector<u8> good = BuildPack({{"A", "aaa"}, {"B\\C", "c"}, {"D", "ddd"}});
+  const u32 last = PackEntryOffset(good, 2);  // (1, 0, 'D', offset, size)
+  struct Row {
+    const char* what;
+    std::function<void(std::vector<u8>&)> damage;
+    ErrorCode mount, mountPack, openD;  // Mount, MountPack, then Open("D") after Mount
+  };
+  std::vector<Row> rows = {
+      {"member past the end", [&](std::vector<u8>& p) { StoreLe32(p, last + 7, 4); }, nullptr,
+       ERR_INVALIDFORMAT, ERR_INVALIDFORMAT},
+      {"lower-case name", [&](std::vector<u8>& p) { p[last + 2] = 'd'; }, nullptr,
+       ERR_INVALIDFORMAT, ERR_FILENOTFOUND},
+      {"empty name part", [&](std::vector<u8>& p) { p[PackEntryOffset(p, 1) + 4] = '\\'; }, nullptr,
+       ERR_INVALIDFORMAT, nullptr},
+      {"entry cut off", [&](std::vector<u8>& p) { StoreLe32(p, 36, LoadLe32(p, 36) - 3); }, nullptr,
+       ERR_INVALIDFORMAT, ERR_FILENOTFOUND},
+      {"cut header", [&](std::vector<u8>& p) { p.resize(39); }, ERR_EOF, ERR_EOF, nullptr},
+      {"directory beyond the file", [&](std::vector<u8>& p) { p[39] = 0x7F; }, ERR_EOF, ERR_EOF,
+       nullptr},
+  };
   for (u32 bit = 0; bit < 18 * 8; bit += 5) {
-    std::vector<u8> bad = good;
-    bad[bit / 8] ^= static_cast<u8>(1u << (bit % 8));
-    CPackFS fs;
-    EXPECT_EQ(fs.Mount(new MemoryFile(bad)), ERR_UNKNOWN) << bit;
-    EXPECT_EQ(fs.Open("Patch.ini", OPEN_READ, nullptr), nullptr);
-    EXPECT_EQ(fs.Exists(""), 0u);
+    rows.push_back({"magic", [bit](std::vector<u8>& p) { p[bit / 8] ^= u8(1u << (bit % 8)); },
+                    ERR_UNKNOWN, ERR_UNKNOWN, nullptr});
   }
-  CPackFS fs;
-  EXPECT_EQ(fs.Mount(new MemoryFile(std::vector<u8>(good.begin(), good.begin() + 39))), ERR_EOF);
-  std::vector<u8> longDirectory = good;
-  longDirectory[39] = 0x7F;  // directory size far beyond the file
-  EXPECT_EQ(fs.Mount(new MemoryFile(longDirectory)), ERR_EOF);
+  ASSERT_EQ(InitMountTable(2), nullptr);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<u8> bad = good;
+    row.damage(bad);
+    bool destroyed = false;
+    MemoryFile* file = new MemoryFile(bad);
+    file->destroyedFlag = &destroyed;
+    EXPECT_EQ(MountPack(file, "BAD"), row.mountPack);
+    EXPECT_TRUE(destroyed);
+    CPackFS fs;
+    EXPECT_EQ(fs.Mount(new MemoryFile(bad)), row.mount);
+    EXPECT_EQ(fs.Exists("A") == 1, row.mount == nullptr);
+    if (!row.mount) {
+      ErrorCode error = ERR_UNKNOWN;
+      delete fs.Open("D", OPEN_READ, &error);
+      EXPECT_EQ(error, row.openD);
+    }
+    EXPECT_EQ(fs.Mount(new MemoryFile(good)), nullptr);
+    EXPECT_EQ(fs.Exists("A"), 1u);
+  }
+  EXPECT_EQ(FileServiceTable.Exists("BAD\\A"), 0u);
   MemoryFile* failing = new MemoryFile(good);
   failing->failReadFrom = 2;  // the header reads, the directory does not
-  failing->failError = ERR_READFAIL;
-  EXPECT_EQ(fs.Mount(failing), ERR_READFAIL);
-  EXPECT_EQ(fs.Mount(new MemoryFile(good)), nullptr);  // a later mount replaces the failed one
-  EXPECT_EQ(fs.Exists("Patch.ini"), 1u);
+  EXPECT_EQ(MountPack(failing, "BAD"), ERR_READFAIL);
+  EXPECT_EQ(MountPack(nullptr, "BAD"), ERR_UNKNOWN);
+  MemoryFile* closed = new MemoryFile(good);
+  closed->isOpen = 0;
+  EXPECT_EQ(MountPack(closed, "BAD"), ERR_UNKNOWN);
+  EXPECT_EQ(ShutdownMountTable(), nullptr);
 }
 
-TEST(PackFS, MountingAgainDestroysThePreviousPack) {
+// MountPack registers under the name with a backslash added when missing; a second mount into
+// a full table leaves nothing behind, and a pack mounted again destroys the previous one.
+TEST(PackFS, MountPackRegistersUnderTheNameWithABackslash) {
+  ASSERT_EQ(InitMountTable(2), nullptr);
+  ASSERT_EQ(MountPack(new MemoryFile(BuildPack(kTree)), "DATA"), nullptr);
+  ASSERT_EQ(MountPack(new MemoryFile(BuildPack({{"X.TXT", "x"}})), "Other\\"), nullptr);
+  CFile* member = FileServiceTable.Open("data\\PATCH.ini", OPEN_READ, nullptr);
+  ASSERT_NE(member, nullptr);
+  EXPECT_EQ(ReadAll(member), "[str]\nTitle=Vorn\n");
+  delete member;
+  EXPECT_EQ(FileServiceTable.Exists("OTHER\\x.txt"), 1u);
+  EXPECT_EQ(FileServiceTable.Exists("OTHER\\\\x.txt"), 0u);
+  bool destroyed = false;
+  MemoryFile* extra = new MemoryFile(BuildPack(kTree));
+  extra->destroyedFlag = &destroyed;
+  EXPECT_NE(MountPack(extra, "MORE"), nullptr);
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(FileServiceTable.Exists("MORE\\Patch.ini"), 0u);
+  CFileService* pack = UnmountService("other\\");
+  ASSERT_NE(pack, nullptr);
+  delete pack;
+  EXPECT_EQ(FileServiceTable.Exists("OTHER\\x.txt"), 0u);
+  EXPECT_EQ(ShutdownMountTable(), nullptr);  // destroys the other pack, its file and its name
+
   bool firstDestroyed = false, secondDestroyed = false;
   {
     CPackFS fs;
@@ -252,85 +313,6 @@ TEST(PackFS, MountingAgainDestroysThePreviousPack) {
     ASSERT_EQ(fs.Mount(second), nullptr);
     EXPECT_TRUE(firstDestroyed);
     EXPECT_EQ(fs.Exists("Patch.ini"), 0u);
-    EXPECT_EQ(fs.Exists("Other.txt"), 1u);
   }
   EXPECT_TRUE(secondDestroyed);
-}
-
-TEST(PackFS, MountPackRegistersUnderTheNameWithABackslash) {
-  ASSERT_EQ(InitMountTable(8), nullptr);
-  ASSERT_EQ(MountPack(new MemoryFile(BuildPack(kTree)), "DATA"), nullptr);
-  ASSERT_EQ(MountPack(new MemoryFile(BuildPack({{"X.TXT", "x"}})), "Other\\"), nullptr);
-  ErrorCode error = ERR_UNKNOWN;
-  CFile* member = FileServiceTable.Open("data\\PATCH.ini", OPEN_READ, &error);
-  ASSERT_NE(member, nullptr);
-  EXPECT_EQ(ReadAll(member), "[str]\nTitle=Vorn\n");
-  delete member;
-  EXPECT_EQ(FileServiceTable.Exists("OTHER\\x.txt"), 1u);
-  EXPECT_EQ(FileServiceTable.Exists("OTHER\\\\x.txt"), 0u);
-  CFileService* pack = UnmountService("other\\");
-  ASSERT_NE(pack, nullptr);
-  delete pack;
-  EXPECT_EQ(FileServiceTable.Exists("OTHER\\x.txt"), 0u);
-  EXPECT_EQ(ShutdownMountTable(), nullptr);  // destroys the other pack, its file and its name
-}
-
-TEST(PackFS, MountPackDestroysLeftoversOnFailure) {
-  ASSERT_EQ(InitMountTable(1), nullptr);
-  EXPECT_EQ(MountPack(nullptr, "DATA"), ERR_UNKNOWN);
-
-  bool destroyed = false;
-  MemoryFile* closed = new MemoryFile(BuildPack(kTree));
-  closed->isOpen = 0;
-  closed->destroyedFlag = &destroyed;
-  EXPECT_EQ(MountPack(closed, "DATA"), ERR_UNKNOWN);
-  EXPECT_TRUE(destroyed);
-
-  destroyed = false;
-  std::vector<u8> bad = BuildPack(kTree);
-  bad[17] = 1;
-  MemoryFile* wrongMagic = new MemoryFile(bad);
-  wrongMagic->destroyedFlag = &destroyed;
-  EXPECT_EQ(MountPack(wrongMagic, "DATA"), ERR_UNKNOWN);
-  EXPECT_TRUE(destroyed);
-
-  // The table holds one mount; the second does not fit and leaves nothing behind.
-  ASSERT_EQ(MountPack(new MemoryFile(BuildPack(kTree)), "DATA"), nullptr);
-  destroyed = false;
-  MemoryFile* extra = new MemoryFile(BuildPack(kTree));
-  extra->destroyedFlag = &destroyed;
-  EXPECT_NE(MountPack(extra, "MORE"), nullptr);
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ(FileServiceTable.Exists("MORE\\Patch.ini"), 0u);
-  EXPECT_EQ(ShutdownMountTable(), nullptr);
-}
-
-// A payload whose members cannot all be reached or read whole is refused as it is mounted;
-// the copy would otherwise leave members out or cut them short without a word.
-TEST(PackFS, MountPackRefusesPacksThatCannotBeCopiedWhole) {
-  const std::vector<u8> good = BuildPack({{"A", "aaa"}, {"B\\C", "c"}, {"D", "ddd"}});
-  const u32 last = PackEntryOffset(good, 2);  // (1, 0, 'D', offset, size)
-  const std::function<void(std::vector<u8>&)> damages[] = {
-      [&](std::vector<u8>& p) { StoreLe32(p, last + 7, 4); },  // one byte past the pack's end
-      [&](std::vector<u8>& p) { p[last + 2] = 'd'; },          // no lookup reaches it
-      [&](std::vector<u8>& p) { p[PackEntryOffset(p, 1) + 4] = '\\'; },    // "B\\": empty part
-      [&](std::vector<u8>& p) { StoreLe32(p, 36, LoadLe32(p, 36) - 3); },  // entry cut off
-  };
-  ASSERT_EQ(InitMountTable(2), nullptr);
-  EXPECT_EQ(MountPack(new MemoryFile(good), "GOOD"), nullptr);
-  for (const auto& damage : damages) {
-    std::vector<u8> bad = good;
-    damage(bad);
-    EXPECT_EQ(MountPack(new MemoryFile(bad), "BAD"), ERR_INVALIDFORMAT);
-  }
-  EXPECT_EQ(FileServiceTable.Exists("BAD\\A"), 0u);
-  EXPECT_EQ(ShutdownMountTable(), nullptr);
-
-  std::vector<u8> past = good;
-  damages[0](past);
-  CPackFS fs;
-  ASSERT_EQ(fs.Mount(new MemoryFile(past)), nullptr);
-  ErrorCode error = nullptr;
-  EXPECT_EQ(fs.Open("D", OPEN_READ, &error), nullptr);
-  EXPECT_EQ(error, ERR_INVALIDFORMAT);
 }
