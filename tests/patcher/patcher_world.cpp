@@ -46,20 +46,10 @@ int FakeMessageBox(PlatformWindow, const char* text, const char* caption, u32 ty
   if (g_world->onBox) g_world->onBox(type);
   const size_t index = g_world->boxes.size() - 1;
   const char answer = index < g_world->answers.size() ? g_world->answers[index] : 'd';
-  switch (answer) {
-    case 'n':
-      return ANSWER_YES + 1;
-    case 'r':
-      return ANSWER_RETRY;
-    case 'i':
-      return ANSWER_IGNORE;
-    case 'a':
-      return ANSWER_ABORT;
-    case 'o':
-      return ANSWER_OK;
-    default:
-      return type == MB_TYPE_QUESTION_YESNO || type == MB_TYPE_YESNO ? ANSWER_YES : ANSWER_OK;
-  }
+  const std::string letters = "nriao";  // No is the answer after Yes
+  const int codes[] = {ANSWER_YES + 1, ANSWER_RETRY, ANSWER_IGNORE, ANSWER_ABORT, ANSWER_OK};
+  if (letters.find(answer) != std::string::npos) return codes[letters.find(answer)];
+  return type == MB_TYPE_QUESTION_YESNO || type == MB_TYPE_YESNO ? ANSWER_YES : ANSWER_OK;
 }
 
 PlatformKey FakeRegOpen(const char* subKey, u32) {
@@ -202,6 +192,19 @@ const PatcherPlatform kFakePlatform = {
     FakeModuleFileName,   FakeExitProcess,
 };
 
+// The scripted platform in place of the real one for the length of one run.
+struct FakeRun {
+  const PatcherPlatform saved = g_platform;
+  FakeRun(World& world, SimDisk& disk) {
+    g_world = &world;
+    g_disk = &disk;
+    g_platform = kFakePlatform;
+    world.boxes.clear();
+    world.effects.clear();
+  }
+  ~FakeRun() { g_platform = saved; }
+};
+
 }  // namespace
 
 World DefaultWorld() {
@@ -256,10 +259,7 @@ std::string PatchOfPack(const std::vector<u8>& pack, bool sealed) {
 std::string PatchFile(const World& world) { return PatchOfPack(WorldPack(world)); }
 
 int RunPatch(World& world, SimDisk& disk) {
-  g_world = &world;
-  g_disk = &disk;
-  const PatcherPlatform saved = g_platform;
-  g_platform = kFakePlatform;
+  const FakeRun run(world, disk);
   SimDisk::Image image = world.image;
   image[kPatch].bytes = world.patchBytes.empty() ? PatchFile(world) : world.patchBytes;
   disk.Load(image);
@@ -268,8 +268,6 @@ int RunPatch(World& world, SimDisk& disk) {
       world.heldOpen.empty()
           ? kInvalidOsHandle
           : g_diskOs.Open(world.heldOpen.c_str(), OS_ACCESS_READ, 0, OS_OPEN_EXISTING, 0);
-  world.boxes.clear();
-  world.effects.clear();
   InstallPath[0] = '\0';
   CopyIncomplete = 0;
   int code;
@@ -284,17 +282,12 @@ int RunPatch(World& world, SimDisk& disk) {
   delete PatchIni;
   PatchIni = nullptr;
   if (held != kInvalidOsHandle) g_diskOs.Close(held);
-  g_platform = saved;
   return code;
 }
 
 int RunCopy(World& world, SimDisk& disk, CFile* pack) {
-  g_world = &world;
-  g_disk = &disk;
-  const PatcherPlatform saved = g_platform;
-  g_platform = kFakePlatform;
+  const FakeRun run(world, disk);
   disk.Load(world.image);
-  world.boxes.clear();
   InitMountTable(8);
   g_platform.MountRootService();
   CPackFS* service = new CPackFS();
@@ -307,6 +300,5 @@ int RunCopy(World& world, SimDisk& disk, CFile* pack) {
   }
   g_platform.UnmountRootService();
   ShutdownMountTable();
-  g_platform = saved;
   return CopyIncomplete;
 }
