@@ -1,12 +1,14 @@
 #include "patcher_world.h"
 
 #include <cstring>
+#include <set>
 
 #include "archive/ini_table.h"
 #include "archive/lzss_file.h"
 #include "archive/pack_fs.h"
 #include "archive/payload_seal.h"
 #include "core/crc32.h"
+#include "core/pools.h"
 #include "file/disk_file.h"
 #include "file/disk_os.h"
 #include "file/file_service.h"
@@ -192,17 +194,50 @@ const PatcherPlatform kFakePlatform = {
     FakeModuleFileName,   FakeExitProcess,
 };
 
-// The scripted platform in place of the real one for the length of one run.
+// The heap pointer pool, keeping its live blocks: a process exit gives back what the code still
+// held (the copy walk's open folder listings, when an answer ends the process inside it).
+struct ExitReleasedPool : CHeapPtrPool {
+  std::set<void*> live;
+  void* Alloc(u32 size) override {
+    void* block = CHeapPtrPool::Alloc(size);
+    if (block) live.insert(block);
+    return block;
+  }
+  void* Realloc(void* block, u32 size) override {
+    void* moved = CHeapPtrPool::Realloc(block, size);
+    if (moved) {
+      live.erase(block);
+      live.insert(moved);
+    }
+    return moved;
+  }
+  void Free(void* block) override {
+    live.erase(block);
+    CHeapPtrPool::Free(block);
+  }
+  void ReleaseAll() {
+    for (void* block : live) CHeapPtrPool::Free(block);
+    live.clear();
+  }
+};
+
+// The scripted platform and that pool in place of the real ones for the length of one run.
 struct FakeRun {
   const PatcherPlatform saved = g_platform;
+  CPtrPool* const savedPool = g_ptrPool;
+  ExitReleasedPool pool;
   FakeRun(World& world, SimDisk& disk) {
     g_world = &world;
     g_disk = &disk;
     g_platform = kFakePlatform;
+    g_ptrPool = &pool;
     world.boxes.clear();
     world.effects.clear();
   }
-  ~FakeRun() { g_platform = saved; }
+  ~FakeRun() {
+    g_platform = saved;
+    g_ptrPool = savedPool;
+  }
 };
 
 }  // namespace
@@ -259,7 +294,7 @@ std::string PatchOfPack(const std::vector<u8>& pack, bool sealed) {
 std::string PatchFile(const World& world) { return PatchOfPack(WorldPack(world)); }
 
 int RunPatch(World& world, SimDisk& disk) {
-  const FakeRun run(world, disk);
+  FakeRun run(world, disk);
   SimDisk::Image image = world.image;
   image[kPatch].bytes = world.patchBytes.empty() ? PatchFile(world) : world.patchBytes;
   disk.Load(image);
@@ -271,16 +306,19 @@ int RunPatch(World& world, SimDisk& disk) {
   InstallPath[0] = '\0';
   CopyIncomplete = 0;
   int code;
+  bool exited = false;
   try {
     code = RunPatcher(0x400000);
   } catch (const ProcessExit& exit) {
     code = exit.code;
+    exited = true;
     ShutdownMountTable();  // what the process exit would have released
     delete OwnFile;
     OwnFile = nullptr;
   }
   delete PatchIni;
   PatchIni = nullptr;
+  if (exited) run.pool.ReleaseAll();
   if (held != kInvalidOsHandle) g_diskOs.Close(held);
   return code;
 }
