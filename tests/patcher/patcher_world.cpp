@@ -198,18 +198,15 @@ const PatcherPlatform kFakePlatform = {
 // held (the copy walk's open folder listings, when an answer ends the process inside it).
 struct ExitReleasedPool : CHeapPtrPool {
   std::set<void*> live;
-  void* Alloc(u32 size) override {
-    void* block = CHeapPtrPool::Alloc(size);
+  void* Kept(void* block) {
     if (block) live.insert(block);
     return block;
   }
+  void* Alloc(u32 size) override { return Kept(CHeapPtrPool::Alloc(size)); }
   void* Realloc(void* block, u32 size) override {
     void* moved = CHeapPtrPool::Realloc(block, size);
-    if (moved) {
-      live.erase(block);
-      live.insert(moved);
-    }
-    return moved;
+    if (moved) live.erase(block);
+    return moved ? Kept(moved) : nullptr;
   }
   void Free(void* block) override {
     live.erase(block);
