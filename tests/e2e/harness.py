@@ -1,7 +1,7 @@
-"""Drives Windows programs under Wine on a virtual X display, for the patcher's end-to-end tests
-and the demo: starts Xvfb with a small window manager, keeps one Wine prefix, starts a program
-through launch.exe (which reports its full exit code), reads each message box's text from Wine's
-message-box trace and answers it with the box's mnemonic key, and takes screenshots."""
+# Drives Windows programs under Wine on a virtual X display, for the patcher's end-to-end tests,
+# the demo and the benchmarks: starts Xvfb with a small window manager, keeps one Wine prefix,
+# starts a program through launch.exe (which reports its full exit code), reads each message
+# box's text from Wine's message-box trace, answers it with its mnemonic key, takes screenshots.
 
 import os
 import re
@@ -14,7 +14,7 @@ BOX_LINE = re.compile(r'MSGBOX_OnInit L"(.*)"\s*$')
 
 
 class Desktop:
-    """A virtual X display with a window manager, so Wine closes boxes without waiting."""
+    # A virtual X display with a window manager, so Wine closes boxes without waiting.
 
     def __init__(self, visible=False):
         self.processes = []
@@ -55,7 +55,7 @@ class Desktop:
 
 
 class Wine:
-    """One Wine prefix; paths inside its C: drive are given Windows-style (C:\\...)."""
+    # One Wine prefix; paths inside its C: drive are given Windows-style (C:\\...).
 
     def __init__(self, desktop, tools_dir):
         self.desktop = desktop
@@ -69,9 +69,8 @@ class Wine:
         return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
 
     def run(self, args, timeout=120):
-        """Runs a Wine command to its end. Output goes through files, not pipes: the first Wine
-        program of a session starts background services that inherit its standard handles and
-        would hold a pipe open long after the program itself has ended."""
+        # Output goes through files, not pipes: the first Wine program of a session starts
+        # background services that inherit its standard handles and would hold a pipe open.
         with tempfile.TemporaryFile("w+", errors="replace") as out:
             completed = subprocess.run([self.loader, *args], env=self.env, stdout=out,
                                        stderr=subprocess.DEVNULL, timeout=timeout)
@@ -117,20 +116,15 @@ class Wine:
                 return candidate
         raise RuntimeError("no programs folder in the prefix")
 
-    def start_helper(self, name, args=()):
-        """Starts a helper program (hold_mutex.exe, lock_file.exe ...) in the background."""
+    def start_helper(self, name, args=()):  # in the background
         return subprocess.Popen([self.loader, os.path.join(self.tools_dir, name), *args],
                                 env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def drive(self, program, answers, args=(), timeout=90, shots_dir=None, on_box=None):
-        """Runs a program to its end, answering its message boxes.
-
-        answers: list of (pattern, key): the n-th box must match the n-th pattern (a regular
-        expression searched in the box text); the key is its mnemonic ("y", "n", "a", "r", "i",
-        "Return"). A box without a matching answer is recorded as unexpected and closed with
-        Return. on_box(index, text) runs before the answer is given (to change the world
-        between question and answer, e.g. for Retry). Returns boxes (text, caption, answer,
-        screenshot), unexpected, exit_code, timed_out and stderr."""
+        """Runs a program to its end, answering the n-th box with answers[n] = (pattern, key)
+        when the pattern is found in its text (else it is unexpected and gets Return);
+        on_box(index, text) runs before each answer. Returns boxes (text, caption, answer,
+        screenshot, times), texts, unexpected, exit_code, timed_out and stderr."""
         result = SimpleNamespace(boxes=[], unexpected=[], timed_out=False, exit_code=None,
                                  screenshots=[])
         env = dict(self.env, WINEDEBUG="-all,trace+msgbox")
@@ -196,8 +190,8 @@ class Wine:
         return result
 
     def _cpu_seconds(self, window):
-        """User and system seconds of the process owning the window (Wine gives its Unix pid),
-        for the benchmarks: GetProcessTimes under Wine does not count another process's time."""
+        # For the benchmarks, from the Unix pid Wine gives the window: GetProcessTimes under
+        # Wine does not count another process's time.
         pid = self.desktop.xdotool("getwindowpid", window) if window else None
         try:
             with open("/proc/%s/stat" % pid) as f:
@@ -211,9 +205,9 @@ class Wine:
         return set(listing.split()) if listing else set()
 
     def _wait_for_box(self, known):
-        """The box is the newest visible window that was not there before it (the progress
-        dialog carries the same caption as most boxes, so the caption alone does not tell).
-        Waits until it is mapped: a key pressed before that would go to another window."""
+        # The box is the newest visible window that was not there before it (the progress
+        # dialog carries the same caption as most boxes, so the caption alone does not tell).
+        # Waits until it is mapped: a key pressed before that would go to another window.
         for _ in range(150):
             fresh = self._visible_windows() - known
             if fresh:

@@ -4,7 +4,6 @@ the vornpatch tool from a patch source (Patch.ini + Files/)."""
 
 import os
 import shutil
-import struct
 import subprocess
 
 GAME_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Kavelunde\Vorn"
@@ -42,6 +41,16 @@ def write_tree(root, files):
             f.write(data)
 
 
+def read_tree(root):
+    """{relative path with '/': bytes} of every file below root."""
+    found = {}
+    for base, _, names in os.walk(root):
+        for name in names:
+            with open(os.path.join(base, name), "rb") as f:
+                found[os.path.relpath(os.path.join(base, name), root).replace(os.sep, "/")] = f.read()
+    return found
+
+
 class World:
     def __init__(self, wine, tool, stub, work_dir):
         self.wine = wine
@@ -66,25 +75,19 @@ class World:
     def make_patch(self, texts, files=DEFAULT_FILES):
         """Builds a patch into C:\\patches and returns its Windows path."""
         source = self.fresh_dir("patch")
-        with open(os.path.join(source, "Patch.ini"), "w", newline="") as f:
-            f.write(ini_text(texts))
-        write_tree(os.path.join(source, "Files"), files)
+        write_tree(source, dict({"Patch.ini": ini_text(texts).encode()},
+                                **{"Files/" + name: data for name, data in files.items()}))
         path = "C:\\patches\\patch-%d.exe" % self.counter
         os.makedirs(os.path.dirname(self.wine.host_path(path)), exist_ok=True)
         self.vornpatch("build", source, "-o", self.wine.host_path(path), "--stub", self.stub)
         return path
 
     def place_file(self, windows_path, data):
-        host = self.wine.host_path(windows_path)
-        os.makedirs(os.path.dirname(host), exist_ok=True)
-        with open(host, "wb") as f:
-            f.write(data)
+        write_tree(self.wine.host_path("C:\\"), {windows_path[3:].replace("\\", "/"): data})
         return windows_path
 
     def local_pack(self, form, language):
-        """The game's localisation pack, plain, in a container, or one no reader can afford."""
-        if form == "huge-block":  # a container whose blocks a reader would need 3.5 GiB for
-            return b"LZSS" + struct.pack("<IIBBI", 0xDFFFFFFF, 0xE0000000, 0xC4, 0, 18) + bytes(64)
+        """The game's localisation pack, plain or in a container ("lzss")."""
         tree = self.fresh_dir("local")
         write_tree(tree, {"LOCAL/strings3.ini": b"[system]\r\nlanguage=%s\r\n" % language.encode(),
                           "LOCAL/strings.ini": b"[objects]\r\npeon=peasant\r\n"})
@@ -124,20 +127,9 @@ class World:
 
     def shortcuts(self):
         """The links in the programs menu: {relative path: whether it points at the client}."""
-        programs = self.wine.programs_folder()
-        found = {}
-        for base, _, names in os.walk(programs):
-            for name in (n for n in names if n.lower().endswith(".lnk")):
-                with open(os.path.join(base, name), "rb") as f:
-                    found[os.path.relpath(os.path.join(base, name), programs)] = (
-                        b"pwtclient.exe" in f.read().lower())
-        return found
+        return {name: b"pwtclient.exe" in data.lower()
+                for name, data in read_tree(self.wine.programs_folder()).items()
+                if name.lower().endswith(".lnk")}
 
     def game_files(self, path=GAME_DIR):
-        root = self.wine.host_path(path)
-        listing = {}
-        for base, _, names in os.walk(root):
-            for name in names:
-                with open(os.path.join(base, name), "rb") as f:
-                    listing[os.path.relpath(os.path.join(base, name), root).replace(os.sep, "/")] = f.read()
-        return listing
+        return read_tree(self.wine.host_path(path))

@@ -75,8 +75,7 @@ std::string LocalPack(const std::string& language, const std::string& peon, char
 
 // The world's pack, changed by `body`, as the payload: unsealed, or sealed as the tool writes it
 // and then changed.
-#define PAYLOAD(body) \
-  WORLD(std::vector<u8> p = WorldPack(w); body; w.patchBytes = PatchOfPack(p))
+#define PAYLOAD(body) WORLD(std::vector<u8> p = WorldPack(w); body; w.patchBytes = PatchOfPack(p))
 #define SEALED(body) WORLD(w.patchBytes = PatchOfPack(WorldPack(w), true); body)
 // A game pack whose header claims blocks that a reader would need 3.5 GiB for.
 const std::string kHugeBlocks =

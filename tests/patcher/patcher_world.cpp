@@ -1,12 +1,14 @@
 #include "patcher_world.h"
 
 #include <cstring>
+#include <set>
 
 #include "archive/ini_table.h"
 #include "archive/lzss_file.h"
 #include "archive/pack_fs.h"
 #include "archive/payload_seal.h"
 #include "core/crc32.h"
+#include "core/pools.h"
 #include "file/disk_file.h"
 #include "file/disk_os.h"
 #include "file/file_service.h"
@@ -46,20 +48,10 @@ int FakeMessageBox(PlatformWindow, const char* text, const char* caption, u32 ty
   if (g_world->onBox) g_world->onBox(type);
   const size_t index = g_world->boxes.size() - 1;
   const char answer = index < g_world->answers.size() ? g_world->answers[index] : 'd';
-  switch (answer) {
-    case 'n':
-      return ANSWER_YES + 1;
-    case 'r':
-      return ANSWER_RETRY;
-    case 'i':
-      return ANSWER_IGNORE;
-    case 'a':
-      return ANSWER_ABORT;
-    case 'o':
-      return ANSWER_OK;
-    default:
-      return type == MB_TYPE_QUESTION_YESNO || type == MB_TYPE_YESNO ? ANSWER_YES : ANSWER_OK;
-  }
+  const std::string letters = "nriao";  // No is the answer after Yes
+  const int codes[] = {ANSWER_YES + 1, ANSWER_RETRY, ANSWER_IGNORE, ANSWER_ABORT, ANSWER_OK};
+  if (letters.find(answer) != std::string::npos) return codes[letters.find(answer)];
+  return type == MB_TYPE_QUESTION_YESNO || type == MB_TYPE_YESNO ? ANSWER_YES : ANSWER_OK;
 }
 
 PlatformKey FakeRegOpen(const char* subKey, u32) {
@@ -202,6 +194,49 @@ const PatcherPlatform kFakePlatform = {
     FakeModuleFileName,   FakeExitProcess,
 };
 
+// The heap pointer pool, keeping its live blocks: a process exit gives back what the code still
+// held (the copy walk's open folder listings, when an answer ends the process inside it).
+struct ExitReleasedPool : CHeapPtrPool {
+  std::set<void*> live;
+  void* Kept(void* block) {
+    if (block) live.insert(block);
+    return block;
+  }
+  void* Alloc(u32 size) override { return Kept(CHeapPtrPool::Alloc(size)); }
+  void* Realloc(void* block, u32 size) override {
+    void* moved = CHeapPtrPool::Realloc(block, size);
+    if (moved) live.erase(block);
+    return moved ? Kept(moved) : nullptr;
+  }
+  void Free(void* block) override {
+    live.erase(block);
+    CHeapPtrPool::Free(block);
+  }
+  void ReleaseAll() {
+    for (void* block : live) CHeapPtrPool::Free(block);
+    live.clear();
+  }
+};
+
+// The scripted platform and that pool in place of the real ones for the length of one run.
+struct FakeRun {
+  const PatcherPlatform saved = g_platform;
+  CPtrPool* const savedPool = g_ptrPool;
+  ExitReleasedPool pool;
+  FakeRun(World& world, SimDisk& disk) {
+    g_world = &world;
+    g_disk = &disk;
+    g_platform = kFakePlatform;
+    g_ptrPool = &pool;
+    world.boxes.clear();
+    world.effects.clear();
+  }
+  ~FakeRun() {
+    g_platform = saved;
+    g_ptrPool = savedPool;
+  }
+};
+
 }  // namespace
 
 World DefaultWorld() {
@@ -256,10 +291,7 @@ std::string PatchOfPack(const std::vector<u8>& pack, bool sealed) {
 std::string PatchFile(const World& world) { return PatchOfPack(WorldPack(world)); }
 
 int RunPatch(World& world, SimDisk& disk) {
-  g_world = &world;
-  g_disk = &disk;
-  const PatcherPlatform saved = g_platform;
-  g_platform = kFakePlatform;
+  FakeRun run(world, disk);
   SimDisk::Image image = world.image;
   image[kPatch].bytes = world.patchBytes.empty() ? PatchFile(world) : world.patchBytes;
   disk.Load(image);
@@ -268,33 +300,29 @@ int RunPatch(World& world, SimDisk& disk) {
       world.heldOpen.empty()
           ? kInvalidOsHandle
           : g_diskOs.Open(world.heldOpen.c_str(), OS_ACCESS_READ, 0, OS_OPEN_EXISTING, 0);
-  world.boxes.clear();
-  world.effects.clear();
   InstallPath[0] = '\0';
   CopyIncomplete = 0;
   int code;
+  bool exited = false;
   try {
     code = RunPatcher(0x400000);
   } catch (const ProcessExit& exit) {
     code = exit.code;
+    exited = true;
     ShutdownMountTable();  // what the process exit would have released
     delete OwnFile;
     OwnFile = nullptr;
   }
   delete PatchIni;
   PatchIni = nullptr;
+  if (exited) run.pool.ReleaseAll();
   if (held != kInvalidOsHandle) g_diskOs.Close(held);
-  g_platform = saved;
   return code;
 }
 
 int RunCopy(World& world, SimDisk& disk, CFile* pack) {
-  g_world = &world;
-  g_disk = &disk;
-  const PatcherPlatform saved = g_platform;
-  g_platform = kFakePlatform;
+  const FakeRun run(world, disk);
   disk.Load(world.image);
-  world.boxes.clear();
   InitMountTable(8);
   g_platform.MountRootService();
   CPackFS* service = new CPackFS();
@@ -307,6 +335,5 @@ int RunCopy(World& world, SimDisk& disk, CFile* pack) {
   }
   g_platform.UnmountRootService();
   ShutdownMountTable();
-  g_platform = saved;
   return CopyIncomplete;
 }
