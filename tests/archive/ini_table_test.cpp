@@ -52,6 +52,7 @@ TEST(IniTable, LinesSplitIntoNameValueAndComment) {
       {"k", "", "", 1},
       {"", "x", "", 1},
       {"u", "a", "b", 1},
+      {"n", "a", "", 1},  // n=a<NUL>z=2: a NUL byte does not end its line
       {"[Str]", "", " header", 1},
       {"lonely name", "", "", 1},
       {exact, "", "", 1},
@@ -60,10 +61,11 @@ TEST(IniTable, LinesSplitIntoNameValueAndComment) {
       {"last", "line", "", 0},
   };
   Recorder reader;
-  ASSERT_EQ(reader.LoadText("key = some value ; note\r\nk=a=b\nk=\n=x\nu=a;b\n\t  [Str]  ; header\n"
-                            "  lonely name  \n" +
-                            exact + "\n" + cut + "Xrest=1\nlast=line"),
-            nullptr);
+  ASSERT_EQ(
+      reader.LoadText("key = some value ; note\r\nk=a=b\nk=\n=x\nu=a;b\n" +
+                      std::string("n=a\0z=2\n", 8) + "\t  [Str]  ; header\n  lonely name  \n" +
+                      exact + "\n" + cut + "Xrest=1\nlast=line"),
+      nullptr);
   ASSERT_EQ(reader.lines.size(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); ++i) {
     EXPECT_EQ(reader.lines[i].name, rows[i].name) << i;

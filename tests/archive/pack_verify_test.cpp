@@ -67,7 +67,7 @@ TEST(PackVerify, AcceptsWhatTheWriterMakesAndNamesEachKindOfDamage) {
       {[&](std::vector<u8>& p) { p[second + 2] = '0'; }, "\"A0\"", "order"},
       {[&](std::vector<u8>& p) { p[second + 1] = 3; }, "entry 1", "shared length"},
       {[&](std::vector<u8>& p) { p[second + 2] = 'b'; }, "\"Ab\"", "lower-case"},
-      {[&](std::vector<u8>& p) { StoreLe32(p, 32, 5); }, "5 members", ""},
+      {[&](std::vector<u8>& p) { StoreLe32(p, 32, 1); }, "counts 1 members", "holds 4"},
       {[&](std::vector<u8>& p) { StoreLe32(p, 36, LoadLe32(good, 36) - 3); }, "entry 3",
        "past the end of the directory"},
       // "DIR", "DIR.A", "DIR\B": a member that is also the directory of a later, not the next, one.

@@ -34,7 +34,8 @@ struct ProcessExit {
   int code;
 };
 
-int FakeMessageBox(PlatformWindow, const char* text, const char* caption, u32 type) {
+int FakeMessageBox(PlatformWindow owner, const char* text, const char* caption, u32 type) {
+  EXPECT_EQ(owner, 0u) << text;  // every box stands alone, also those asked during the copy
   const char kind = type == MB_TYPE_QUESTION_YESNO       ? 'Q'
                     : type == MB_TYPE_YESNO              ? 'Y'
                     : type == MB_TYPE_ERROR              ? 'E'

@@ -214,6 +214,7 @@ def test_usage(tool, work, args):
         check(command in out and tool.ok(command, "--help")[0].startswith("Usage: vornpatch " + command),
               "help of %s" % command)
     check(tool.ok("--version")[0].startswith("vornpatch "), "--version")
+    tool.fails(FAILURE, "--help: cannot open", "list", "--", "--help")  # after "--", a name
 
 
 def flipped(data, offset, mask=1):
@@ -230,6 +231,8 @@ def test_corruption(tool, work, args):
     stored = [table[i + 1] - table[i] == min(block_size, length - i * block_size) for i in range(count)]
     coded = [i for i in range(count) if not stored[i] and table[i + 1] > table[i]]
     check(len(coded) >= 3, "the sample has too few coded blocks: %r" % coded)
+    summary = tool.ok("verify", patch)[0]
+    check("%d coded, %d raw" % (len(coded), sum(stored)) in summary, "verify counts: %r" % summary)
     pak = os.path.join(work, "f.pak")
     tool.ok("pack", os.path.join(work, "src", "Files"), "-o", pak)
     good = read(pak)
@@ -357,6 +360,8 @@ def hostile_rows(work):
         ("a patch as stub", None, ["--stub", os.path.join(work, "sealed.exe")], FAILURE,
          "seal record in front of a container"),
         ("a missing stub", None, ["--stub", os.path.join(work, "missing.exe")], FAILURE, "missing.exe"),
+        # Anything beside Patch.ini and Files is left out with a word, a folder too.
+        ("a folder beside Files", lambda src: os.makedirs(os.path.join(src, "Zoo")), [], OK, "Zoo: ignored"),
     ]
 
 
