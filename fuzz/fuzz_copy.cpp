@@ -1,43 +1,27 @@
 // The patcher's copy (CopyPackTree over "DATA\Files") over arbitrary bytes mounted as the
-// payload's pack, with the scripted platform of tests/patcher and a game folder in memory. The
-// pack is mounted as the game pack is, without the payload's whole-directory check, so that the
-// walk itself meets damaged directories. Every copy question gets the answer OK (go on). The walk
-// must end, and nothing may be written outside the game folder.
-#include <cstring>
-#include <string>
+// payload's pack, on the simulated disk with the scripted platform of tests/patcher. Every copy
+// question gets the default answer (go on). The walk must end, and nothing outside the game
+// folder may change.
+#include <vector>
 
-#include "archive/pack_fs.h"
-#include "fake_platform.h"
-#include "fuzz_memory_file.h"
-#include "patcher/patcher_state.h"
-
-namespace {
-
-constexpr char kGame[] = "C:\\Games\\Vorn\\";
-
-}  // namespace
+#include "patcher_world.h"
+#include "support/memory_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
-  FakeSystem fake;
-  fake.disk->AddFolder(kGame);
-  const size_t before = fake.disk->entries.size();  // the game folder and its parents
-  FakePlatformScope scope(&fake);
-  InitMountTable(8);
-  g_platform.MountRootService();
-  CPackFS* pack = new CPackFS();
-  if (!pack->Mount(new FuzzMemoryFile(data, size)) && !MountService("DATA\\", pack)) {
-    std::strcpy(InstallPath, kGame);
-    CopyIncomplete = 0;
-    CopyPackTree(kPayloadRoot);
-    size_t inside = 0;
-    for (const auto& entry : fake.disk->entries) {
-      if (entry.first.compare(0, sizeof kGame - 1, kGame) == 0) ++inside;
-    }
-    if (inside != fake.disk->entries.size() - before) __builtin_trap();
-  } else {
-    delete pack;
+  World world = DefaultWorld();
+  world.titled = false;
+  SimDisk disk;
+  RunCopy(world, disk, new MemoryFile(std::vector<u8>(data, data + size)));
+  const SimDisk::Image after = disk.Killed();
+  for (const auto& [path, node] : world.image) {
+    auto found = after.find(path);
+    if (path.compare(0, kGame.size(), kGame) != 0 &&
+        (found == after.end() || !(found->second == node)))
+      __builtin_trap();
   }
-  g_platform.UnmountRootService();
-  ShutdownMountTable();
+  for (const auto& entry : after) {
+    if (entry.first.compare(0, kGame.size(), kGame) != 0 && !world.image.count(entry.first))
+      __builtin_trap();
+  }
   return 0;
 }

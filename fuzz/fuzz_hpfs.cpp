@@ -1,13 +1,15 @@
 // Attaches arbitrary bytes as an HPFS store, walks the whole tree, reads every file and makes a
-// few changes. Work per input is bounded: the walk visits at most kMaxEntries entries and
-// kMaxDepth levels (a damaged store may hold directory cycles), and reads go in small chunks.
+// few changes; the verifier reads the same bytes. Work per input is bounded: the walk visits at
+// most kMaxEntries entries and kMaxDepth levels (a damaged store may hold directory cycles), and
+// reads go in small chunks.
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "archive/hpfs.h"
+#include "archive/hpfs_verify.h"
+#include "capped_file.h"
 #include "file/bfhp.h"
-#include "fuzz_memory_file.h"
 
 namespace {
 
@@ -41,8 +43,11 @@ void Walk(CHPFS* fs, const std::string& directory, int depth, u32* visited) {
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   if (size > (1u << 20)) return 0;
+  MemoryFile copy(std::vector<u8>(data, data + size));
+  char message[256];
+  VerifyHpfsStore(&copy, message, sizeof message);
   // Room for a little growth beyond the input, like a disk that is nearly full.
-  FuzzMemoryFile* file = new FuzzMemoryFile(data, size, size + 65536);
+  CappedFile* file = new CappedFile(data, size, size + 65536);
   CBFHP* pool = new CBFHP();
   if (pool->Attach(file)) {
     delete file;

@@ -5,16 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "archive/lzss_codec.h"
+#include "support/lzss_samples.h"
 
 namespace {
 
 u8 MethodFrom(u8 selector) {
-  static const u8 kMethods[] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xB1, 0xB2, 0xB3,
-                                0xB4, 0xB5, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5};
   // Mostly valid methods; the top selectors pass through as they are, invalid ones included.
-  return selector >= 240 ? selector : kMethods[selector % 15];
+  static const std::vector<u8> methods = AllMethods();
+  return selector >= 240 ? selector : methods[selector % methods.size()];
 }
 
 void Check(bool condition) {
@@ -22,38 +23,6 @@ void Check(bool condition) {
 }
 
 constexpr u8 kFill = 0xA5;
-
-// One token at a time, one bit at a time, bits past the end reading as zeros; false on a token
-// that would write past the capacity or copy from before the block (output so far kept).
-bool ReferenceDecode(const u8* coded, u32 size, u8 method, u8* out, u32 capacity, u32* produced) {
-  const u32 offsetBits = method >> 4, lengthBits = method & 15, window = 1u << offsetBits;
-  u64 bit = 0;
-  auto take = [&](u32 count) {
-    u32 value = 0;
-    for (u32 i = 0; i < count; ++i, ++bit) {
-      const u64 at = bit / 8;
-      value = value << 1 | (at < size ? (coded[at] >> (7 - bit % 8)) & 1 : 0);
-    }
-    return value;
-  };
-  u32 at = 0;
-  do {
-    if (take(1)) {
-      if (at >= capacity) return false;
-      out[at++] = static_cast<u8>(take(8));
-    } else {
-      const u32 code = take(offsetBits), length = take(lengthBits) + 2;
-      if (length > capacity - at) return false;
-      if (code != 0) {
-        if (window - code > at) return false;
-        for (u32 i = 0; i < length; ++i) out[at + i] = out[at + i - (window - code)];
-      }
-      at += length;
-    }
-  } while (bit / 8 < size - 1);
-  *produced = at;
-  return true;
-}
 
 }  // namespace
 

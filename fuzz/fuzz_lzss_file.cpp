@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "archive/lzss_file.h"
-#include "fuzz_memory_file.h"
+#include "capped_file.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   // The work buffer follows the header's block size, and reading everything the length: keep
   // both to what one run can afford.
   if (size >= 12 && (Le32(data + 8) > (1u << 16) || Le32(data + 4) > (8u << 20))) return 0;
-  FuzzMemoryFile base(data, size);
+  CappedFile base(data, size);
   struct Written {
     u32 position;
     std::vector<u8> bytes;

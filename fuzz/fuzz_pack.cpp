@@ -1,12 +1,13 @@
 // Mounts arbitrary bytes as a pack, lists the whole tree recursively (with its own joining and
 // as the tool does, through tools/vornpatch/tree.cpp), opens and reads every member and asks for
-// every member's offset.
+// every member's offset; the verifier reads the same bytes.
 #include <cstring>
 #include <string>
 
 #include "archive/pack_format.h"
 #include "archive/pack_fs.h"
-#include "fuzz_memory_file.h"
+#include "archive/pack_verify.h"
+#include "support/memory_file.h"
 #include "tree.h"
 
 namespace {
@@ -59,8 +60,11 @@ void WalkAsTheTool(CPackFS* fs) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
+  MemoryFile copy(std::vector<u8>(data, data + size));
+  char message[256];
+  VerifyPack(&copy, message, sizeof message);
   CPackFS fs;
-  if (fs.Mount(new FuzzMemoryFile(data, size))) return 0;
+  if (fs.Mount(new MemoryFile(std::vector<u8>(data, data + size)))) return 0;
   fs.Exists("");
   Walk(&fs, "", 0);
   WalkAsTheTool(&fs);

@@ -15,9 +15,8 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PRODUCT = ["core", "file", "archive", "patcher", "tools"]
 # Test code that lives outside the test folders: the test command, the fuzz driver, the builder
-# of the end-to-end programs and the large-tree round trip.
-TEST_FILES = ["scripts/test.sh", "scripts/fuzz.sh", "scripts/e2e-programs.sh",
-              "scripts/tool-roundtrip.sh"]
+# of the end-to-end programs.
+TEST_FILES = ["scripts/test.sh", "scripts/fuzz.sh", "scripts/e2e-programs.sh"]
 C_LIKE = (".cpp", ".h", ".c")
 COUNTED = C_LIKE + (".py", ".sh")
 

@@ -3,87 +3,58 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "support/memory_file.h"
 
 namespace {
 
-// Filler that never forms the signature, with the four letters sprinkled in as an executable's
-// own strings would be.
-std::vector<u8> ImageBytes(u32 size) {
-  std::vector<u8> bytes(size);
-  for (u32 i = 0; i < size; ++i) bytes[i] = static_cast<u8>(i * 7 + 3);
-  for (u32 at = 100; at + 12 <= size; at += 3001) std::memcpy(&bytes[at], "LZSS", 4);
-  return bytes;
-}
-
-void PutHeader(std::vector<u8>& bytes, u32 at, u32 blockSize) {
-  std::memcpy(&bytes[at], "LZSS", 4);
-  for (u32 i = 4; i < 8 && at + i < bytes.size(); ++i) bytes[at + i] = 0;
-  for (u32 i = 0; i < 4; ++i) bytes[at + 8 + i] = static_cast<u8>(blockSize >> (8 * i));
-}
-
-ErrorCode Scan(std::vector<u8> bytes, u32* offset) {
-  MemoryFile file(std::move(bytes));
-  return FindPayload(&file, offset);
+// The first position of "LZSS" whose block-size word (8 bytes on) is 32768, found by looking at
+// every position.
+u32 FirstHeader(const std::vector<u8>& bytes) {
+  for (size_t at = 0; at + 12 <= bytes.size(); ++at) {
+    if (std::memcmp(&bytes[at], "LZSS", 4) == 0 && bytes[at + 8] == 0 && bytes[at + 9] == 0x80 &&
+        bytes[at + 10] == 0 && bytes[at + 11] == 0)
+      return static_cast<u32>(at);
+  }
+  return 0xFFFFFFFF;
 }
 
 }  // namespace
 
-TEST(FindPayload, FindsAHeaderAtAnyPositionAroundBlockBoundaries) {
-  // Covers headers wholly inside a block, straddling two scan blocks (the overlap), and starting
-  // exactly at a block start.
-  for (u32 at :
-       {0u, 24576u + 100u, 8192u - 14u, 8192u - 5u, 8191u, 8192u, 16384u - 1u, 16384u + 3u}) {
-    std::vector<u8> bytes = ImageBytes(40000);
-    PutHeader(bytes, at, 32768);
-    u32 offset = 0xDEADBEEF;
-    ASSERT_EQ(Scan(bytes, &offset), nullptr) << "header at " << at;
-    EXPECT_EQ(offset, at);
-  }
-}
-
-TEST(FindPayload, PassesOverSignaturesWithoutTheBlockSizeAndTakesTheFirstRealOne) {
-  std::vector<u8> bytes = ImageBytes(60000);
-  PutHeader(bytes, 5000, 32767);
-  PutHeader(bytes, 5001, 0x00800000);  // 32768 shifted: must compare the whole word
-  PutHeader(bytes, 20000, 32768);
-  PutHeader(bytes, 30000, 32768);
-  u32 offset = 0;
-  ASSERT_EQ(Scan(bytes, &offset), nullptr);
-  EXPECT_EQ(offset, 20000u);
-}
-
-TEST(FindPayload, ReportsNotFoundForFilesWithoutPayload) {
-  u32 offset = 7;
-  EXPECT_EQ(Scan({}, &offset), ERR_NOTFOUND);
-  EXPECT_EQ(Scan(ImageBytes(11), &offset), ERR_NOTFOUND);
-  EXPECT_EQ(Scan(ImageBytes(70000), &offset), ERR_NOTFOUND);
-  std::vector<u8> cut = ImageBytes(9010);
-  PutHeader(cut, 8990, 32768);
-  cut.resize(9001);  // the block size word is cut off by the end of the file
-  EXPECT_EQ(Scan(cut, &offset), ERR_NOTFOUND);
-  EXPECT_EQ(offset, 7u);
-}
-
-// The scan used to stop one block short of the last whole 8 KiB block, so a payload behind a
-// small image, or in the last 16 KiB of the file, was reported missing.
-TEST(FindPayload, FindsPayloadInTheLastSixteenKibibytes) {
-  for (u32 size : {12u, 100u, 16383u, 16384u, 40000u}) {
-    for (u32 back : {12u, 14u, 8192u, 16000u}) {
-      if (back > size) continue;
-      std::vector<u8> bytes = ImageBytes(size);
-      PutHeader(bytes, size - back, 32768);
-      u32 offset = 0;
-      ASSERT_EQ(Scan(bytes, &offset), nullptr) << size << " " << back;
-      EXPECT_EQ(offset, size - back);
+// Images of every size class with headers, near-headers (other block sizes, the signature alone,
+// a header cut by the end) planted around the 8 KiB scan blocks and in the last 16 KiB, where the
+// scan used to stop one block short and report a payload missing.
+TEST(FindPayload, FindsTheFirstHeaderLikeAScanOfEveryPosition) {
+  std::mt19937 random(5);
+  const u32 sizes[] = {0, 11, 12, 100, 8192, 16383, 16384, 40000, 70000};
+  for (u32 round = 0; round < 400; ++round) {
+    const u32 size = round < 9 ? sizes[round] : random() % 70000;
+    std::vector<u8> bytes(size);
+    for (u32 i = 0; i < size; ++i) bytes[i] = static_cast<u8>(i * 7 + 3);
+    for (u32 plant = random() % 5; plant > 0 && size >= 12; --plant) {
+      const u32 near[] = {size - 12,    size - 14, size - 8192,
+                          size - 16000, 8192 - 14, 8191,
+                          8192,         16384 - 1, static_cast<u32>(random())};
+      const u32 at = near[random() % 9] % (size - 3);
+      const u32 blockSizes[] = {32768, 32768, 32767, 0x00800000, 0};
+      const u32 blockSize = blockSizes[random() % 5];
+      std::memcpy(&bytes[at], "LZSS", 4);
+      for (u32 i = 8; i < 12 && at + i < size; ++i)
+        bytes[at + i] = static_cast<u8>(blockSize >> (8 * (i - 8)));
     }
+    MemoryFile file(bytes);
+    u32 offset = 0xDEADBEEF;
+    const u32 expected = FirstHeader(bytes);
+    ASSERT_EQ(FindPayload(&file, &offset), expected == 0xFFFFFFFF ? ERR_NOTFOUND : nullptr)
+        << "size " << size << " round " << round;
+    ASSERT_EQ(offset, expected == 0xFFFFFFFF ? 0xDEADBEEF : expected) << "size " << size;
   }
 }
 
 TEST(FindPayload, ReportsReadErrorsAndBadArguments) {
-  MemoryFile file(ImageBytes(30000));
+  MemoryFile file(std::vector<u8>(30000, 1));
   file.failReadFrom = 2;
   u32 offset = 0;
   EXPECT_EQ(FindPayload(&file, &offset), ERR_READFAIL);

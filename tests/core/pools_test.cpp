@@ -59,38 +59,29 @@ TEST(SizedPtrPool, RemembersSizesAndRecordsEachFailure) {
   EXPECT_EQ(pool.GetError(), nullptr);
 }
 
-TEST(SizedPtrPool, ExhaustedPoolGivesNotEnoughMemoryAndKeepsTheOldBlock) {
+// A failed Alloc or Realloc reports the shortage and keeps the old block. Sizes near 4 GiB once
+// wrapped (size + 4) to a tiny block that the size word then claimed was 4 GiB long.
+TEST(SizedPtrPool, ShortagesAndRegressionSizesNearFourGigabytesKeepTheOldBlock) {
   CSizedPtrPool pool;
   FailingPoolsGuard pools;
   u8* block = static_cast<u8*>(pool.Alloc(8));
   ASSERT_NE(block, nullptr);
   std::memcpy(block, "abcdefgh", 8);
-
-  AllocationFailures::Arm(1);
-  EXPECT_EQ(pool.Alloc(8), nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
-  AllocationFailures::Arm(1);
-  EXPECT_EQ(pool.Realloc(block, 100), nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
+  const struct {
+    u32 size, failAt;
+  } rows[] = {{8, 1}, {100, 1}, {0xFFFFFFFFu, 1000}, {0xFFFFFFFEu, 1000}};
+  for (const auto& row : rows) {
+    AllocationFailures::Arm(row.failAt, true);
+    EXPECT_EQ(pool.Alloc(row.size), nullptr) << row.size;
+    EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
+    EXPECT_EQ(pool.Realloc(block, row.size), nullptr) << row.size;
+    EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
+    EXPECT_EQ(AllocationFailures::Counted(), row.failAt == 1 ? 2u : 0u)
+        << "oversized requests never reach g_ptrPool";
+  }
   AllocationFailures::Disarm();
   EXPECT_EQ(pool.Size(block), 8u);
   EXPECT_EQ(std::memcmp(block, "abcdefgh", 8), 0);
   pool.Free(block);
   EXPECT_EQ(pools.OutstandingBlocks(), 0);
-}
-
-// size + 4 would wrap to a tiny block that the size word then claims is 4 GiB long.
-TEST(SizedPtrPool, RegressionSizeNearFourGigabytesDoesNotWrap) {
-  CSizedPtrPool pool;
-  FailingPoolsGuard pools;
-  AllocationFailures::Arm(1000);
-  EXPECT_EQ(pool.Alloc(0xFFFFFFFFu), nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
-  void* block = pool.Alloc(4);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(pool.Realloc(block, 0xFFFFFFFEu), nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
-  EXPECT_EQ(AllocationFailures::Counted(), 1u) << "oversized requests never reach g_ptrPool";
-  EXPECT_EQ(pool.Size(block), 4u);
-  pool.Free(block);
 }

@@ -1,24 +1,22 @@
-"""Drives Windows programs under Wine on a virtual X display, for the patcher's end-to-end tests
-and the demo: starts Xvfb with a small window manager, keeps one Wine prefix, starts a program
-through launch.exe (which reports its full exit code), reads each message box's text from Wine's
-message-box trace and answers it with the box's mnemonic key, and takes screenshots."""
+# Drives Windows programs under Wine on a virtual X display, for the patcher's end-to-end tests,
+# the demo and the benchmarks: starts Xvfb with a small window manager, keeps one Wine prefix,
+# starts a program through launch.exe (which reports its full exit code), reads each message
+# box's text from Wine's message-box trace, answers it with its mnemonic key, takes screenshots.
 
 import os
 import re
-import shutil
-import signal
 import subprocess
 import tempfile
 import time
+from types import SimpleNamespace
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+BOX_LINE = re.compile(r'MSGBOX_OnInit L"(.*)"\s*$')
 
 
 class Desktop:
-    """A virtual X display with a window manager, so Wine closes boxes without waiting."""
+    # A virtual X display with a window manager, so Wine closes boxes without waiting.
 
     def __init__(self, visible=False):
-        self.visible = visible
         self.processes = []
         self.display = os.environ.get("DISPLAY") if visible else None
 
@@ -26,32 +24,24 @@ class Desktop:
         if self.display:
             return self
         read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(
+        self.processes.append(subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         os.close(write_fd)
-        number = b""
         with os.fdopen(read_fd, "rb") as pipe:
-            while not number.endswith(b"\n"):
-                chunk = pipe.read(1)
-                if not chunk:
-                    raise RuntimeError("Xvfb did not start")
-                number += chunk
-        self.processes.append(xvfb)
-        self.display = ":" + number.decode().strip()
-        manager = subprocess.Popen(["openbox"], env=dict(os.environ, DISPLAY=self.display),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.processes.append(manager)
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number.decode()
+        self.processes.append(subprocess.Popen(["openbox"], env=dict(os.environ, DISPLAY=self.display),
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         time.sleep(0.5)
         return self
 
     def __exit__(self, *exc):
         for process in reversed(self.processes):
             process.terminate()
-            try:
-                process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                process.kill()
+            process.wait(timeout=5)
 
     def xdotool(self, *args):
         result = subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=self.display),
@@ -59,73 +49,13 @@ class Desktop:
         return result.stdout.strip() if result.returncode == 0 else None
 
     def screenshot(self, path):
-        subprocess.run(["import", "-window", "root", path],
-                       env=dict(os.environ, DISPLAY=self.display),
+        subprocess.run(["import", "-window", "root", path], env=dict(os.environ, DISPLAY=self.display),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return path
 
 
-def unescape_trace(text):
-    """Turns Wine's debug string (L"...") back into the text."""
-    out = []
-    i = 0
-    while i < len(text):
-        c = text[i]
-        if c == "\\" and i + 1 < len(text):
-            n = text[i + 1]
-            if n == "n":
-                out.append("\n")
-            elif n == "r":
-                out.append("\r")
-            elif n == "t":
-                out.append("\t")
-            elif n == "x" or n == "u":
-                digits = re.match(r"[0-9a-fA-F]+", text[i + 2:]).group(0)
-                digits = digits[:4] if n == "u" else digits[:2]
-                out.append(chr(int(digits, 16)))
-                i += len(digits)
-            else:
-                out.append(n)
-            i += 2
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
-
-
-BOX_LINE = re.compile(r'MSGBOX_OnInit L"(.*)"\s*$')
-
-
-class Box:
-    def __init__(self, text, caption, answer, screenshot, shown_at, answered_at):
-        self.text = text
-        self.caption = caption
-        self.answer = answer
-        self.screenshot = screenshot
-        self.shown_at = shown_at  # time.time() when the box was up
-        self.answered_at = answered_at
-        self.cpu_seconds = None  # the program's processor time when the box was up
-
-    def __repr__(self):
-        return "Box(%r, caption=%r, answer=%r)" % (self.text, self.caption, self.answer)
-
-
-class RunResult:
-    def __init__(self):
-        self.exit_code = None
-        self.boxes = []
-        self.unexpected = []
-        self.timed_out = False
-        self.screenshots = []
-        self.stderr = ""
-
-    @property
-    def texts(self):
-        return [box.text for box in self.boxes]
-
-
 class Wine:
-    """One Wine prefix; paths inside its C: drive are given Windows-style (C:\\...)."""
+    # One Wine prefix; paths inside its C: drive are given Windows-style (C:\\...).
 
     def __init__(self, desktop, tools_dir):
         self.desktop = desktop
@@ -138,107 +68,81 @@ class Wine:
         assert windows_path[:3].upper() == "C:\\", windows_path
         return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
 
-    def run(self, args, timeout=120, env=None):
-        """Runs a Wine command to its end. Output goes through files, not pipes: the first Wine
-        program of a session starts background services that inherit its standard handles and
-        would hold a pipe open long after the program itself has ended."""
-        with tempfile.TemporaryFile("w+", errors="replace") as out, \
-                tempfile.TemporaryFile("w+", errors="replace") as err:
-            completed = subprocess.run([self.loader, *args], env=dict(self.env, **(env or {})),
-                                       stdout=out, stderr=err, timeout=timeout)
+    def run(self, args, timeout=120):
+        # Output goes through files, not pipes: the first Wine program of a session starts
+        # background services that inherit its standard handles and would hold a pipe open.
+        with tempfile.TemporaryFile("w+", errors="replace") as out:
+            completed = subprocess.run([self.loader, *args], env=self.env, stdout=out,
+                                       stderr=subprocess.DEVNULL, timeout=timeout)
             out.seek(0)
-            err.seek(0)
             completed.stdout = out.read()
-            completed.stderr = err.read()
         return completed
 
+    def server(self, option):  # -p keeps the server up, -k ends everything in the prefix
+        subprocess.run([os.environ["WINESERVER"], option], env=self.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
     def start_server(self):
-        subprocess.run([os.environ["WINESERVER"], "-p"], env=self.env)
+        self.server("-p")
 
     def stop_server(self):
-        subprocess.run([os.environ["WINESERVER"], "-k"], env=self.env,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.server("-k")
 
     def import_registry(self, text):
         # regedit takes a Windows path (a Unix path would read as a switch).
-        windows_path = "C:\\e2e-import.reg"
-        with open(self.host_path(windows_path), "w", encoding="utf-8") as f:
+        with open(self.host_path("C:\\e2e-import.reg"), "w", encoding="utf-8") as f:
             f.write("REGEDIT4\n\n" + text + "\n")
         # regedit now and then exits non-zero without a word right after another program of the
         # prefix has ended; a second try goes through.
         for attempt in range(3):
-            result = self.run(["regedit", "/S", windows_path], timeout=60)
-            if result.returncode == 0:
+            if self.run(["regedit", "/S", "C:\\e2e-import.reg"], timeout=60).returncode == 0:
                 return
             time.sleep(0.5 * (attempt + 1))
-        raise RuntimeError("regedit failed (exit %d): %s%s" % (result.returncode, result.stdout,
-                                                               result.stderr))
+        raise RuntimeError("regedit failed")
 
     def query_registry(self, key, value):
-        result = self.run(["reg", "query", key, "/v", value])
-        for line in result.stdout.splitlines():
+        for line in self.run(["reg", "query", key, "/v", value]).stdout.splitlines():
             parts = line.strip().split(None, 2)
-            if len(parts) >= 2 and parts[0].lower() == value.lower():
-                return parts[2] if len(parts) == 3 else ""
+            if len(parts) == 3 and parts[0].lower() == value.lower():
+                return parts[2]
         return None
 
     def programs_folder(self):
         users = os.path.join(self.prefix, "drive_c", "users")
-        for user in sorted(os.listdir(users)):
+        for user in sorted(set(os.listdir(users)) - {"Public"}):
             candidate = os.path.join(users, user, "AppData", "Roaming", "Microsoft", "Windows",
                                      "Start Menu", "Programs")
-            if user != "Public" and os.path.isdir(candidate):
+            if os.path.isdir(candidate):
                 return candidate
         raise RuntimeError("no programs folder in the prefix")
 
-    def start_helper(self, name, args=()):
-        """Starts one of the helper programs (hold_mutex.exe, lock_file.exe ...) in the
-        background; returns the Popen."""
+    def start_helper(self, name, args=()):  # in the background
         return subprocess.Popen([self.loader, os.path.join(self.tools_dir, name), *args],
-                                env=self.env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+                                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def start(self, program, args=(), env=None, trace=True):
-        """Starts a Windows program (host path) through launch.exe; returns the Popen."""
-        launch = os.path.join(self.tools_dir, "launch.exe")
-        run_env = dict(self.env, **(env or {}))
-        if trace:
-            run_env["WINEDEBUG"] = "-all,trace+msgbox"
-        return subprocess.Popen([self.loader, launch, program, *args], env=run_env,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                errors="replace")
-
-    def drive(self, program, answers, args=(), timeout=90, shots_dir=None, cwd=None,
-              on_box=None, env=None):
-        """Runs a program to its end, answering its message boxes.
-
-        answers: list of (pattern, key): the n-th box must match the n-th pattern (a regular
-        expression searched in the box text); the key is its mnemonic ("y", "n", "a", "r", "i",
-        "Return"). A box without a matching answer is recorded as unexpected and closed with
-        Return (Escape where Return would not close it). on_box(index, text) runs before the
-        answer is given (to change the world between question and answer, e.g. for Retry)."""
-        result = RunResult()
-        stderr_path = tempfile.mktemp(suffix=".log")
-        launch = os.path.join(self.tools_dir, "launch.exe")
-        run_env = dict(self.env, WINEDEBUG="-all,trace+msgbox", **(env or {}))
-        stdout_path = stderr_path + ".out"
-        with open(stderr_path, "w") as err, open(stdout_path, "w") as out:
-            process = subprocess.Popen([self.loader, launch, program, *args], env=run_env,
-                                       stdout=out, stderr=err, cwd=cwd)
-        deadline = time.time() + timeout
-        seen = 0
-        known = self._visible_windows()
-        try:
+    def drive(self, program, answers, args=(), timeout=90, shots_dir=None, on_box=None):
+        """Runs a program to its end, answering the n-th box with answers[n] = (pattern, key)
+        when the pattern is found in its text (else it is unexpected and gets Return);
+        on_box(index, text) runs before each answer. Returns boxes (text, caption, answer,
+        screenshot, times), texts, unexpected, exit_code, timed_out and stderr."""
+        result = SimpleNamespace(boxes=[], unexpected=[], timed_out=False, exit_code=None,
+                                 screenshots=[])
+        env = dict(self.env, WINEDEBUG="-all,trace+msgbox")
+        with tempfile.TemporaryFile("w+", errors="replace") as out, \
+                tempfile.NamedTemporaryFile("w+", errors="replace") as err:
+            process = subprocess.Popen([self.loader, os.path.join(self.tools_dir, "launch.exe"),
+                                        program, *args], env=env, stdout=out, stderr=err)
+            deadline = time.time() + timeout
+            known = self._visible_windows()
             while True:
-                with open(stderr_path, errors="replace") as f:
+                with open(err.name, errors="replace") as f:
                     lines = [m.group(1) for m in map(BOX_LINE.search, f) if m]
-                if len(lines) > seen:
-                    text = unescape_trace(lines[seen])
-                    index = seen
-                    seen += 1
+                if len(lines) > len(result.boxes):
+                    index = len(result.boxes)
+                    text = lines[index].encode("latin-1", "backslashreplace").decode("unicode_escape")
                     window = self._wait_for_box(known)
                     shown_at = time.time()
-                    cpu = self._cpu_seconds(window)
+                    cpu = self._cpu_seconds(window)  # for the benchmarks
                     # The progress dialog may be new too: name every new window now and take
                     # the caption of the one that the answer closes.
                     names = {w: self.desktop.xdotool("getwindowname", w)
@@ -246,8 +150,7 @@ class Wine:
                     shot = None
                     if shots_dir:
                         time.sleep(0.2)
-                        shot = self.desktop.screenshot(
-                            os.path.join(shots_dir, "box-%02d.png" % (index + 1)))
+                        shot = self.desktop.screenshot(os.path.join(shots_dir, "box-%02d.png" % (index + 1)))
                         result.screenshots.append(shot)
                     key = "Return"
                     if index < len(answers) and re.search(answers[index][0], text):
@@ -259,8 +162,9 @@ class Wine:
                     closed = self._press(window, key, known)
                     caption = names.get(closed) or (
                         self.desktop.xdotool("getwindowname", closed) if closed else None)
-                    result.boxes.append(Box(text, caption, key, shot, shown_at, time.time()))
-                    result.boxes[-1].cpu_seconds = cpu
+                    result.boxes.append(SimpleNamespace(text=text, caption=caption, answer=key,
+                                                        screenshot=shot, shown_at=shown_at,
+                                                        answered_at=time.time(), cpu_seconds=cpu))
                     time.sleep(0.2)
                     continue
                 if process.poll() is not None:
@@ -270,30 +174,24 @@ class Wine:
                 if time.time() > deadline:
                     result.timed_out = True
                     process.kill()
-                    # The program under test lives on inside Wine; end everything in the prefix
-                    # so that what it holds (the game's mutex, open files) cannot spoil later runs.
-                    subprocess.run([os.environ["WINESERVER"], "-k"], env=self.env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    # The program lives on inside Wine: end everything in the prefix, so that
+                    # what it holds (the game's mutex, open files) cannot spoil later runs.
+                    self.stop_server()
                     self.start_server()
                     break
                 time.sleep(0.1)
             process.wait(timeout=30)
-        finally:
-            if process.poll() is None:
-                process.kill()
-        with open(stdout_path, errors="replace") as f:
-            out = f.read()
-        os.unlink(stdout_path)
-        with open(stderr_path, errors="replace") as f:
-            result.stderr = f.read()
-        os.unlink(stderr_path)
-        match = re.search(r"exit-code (-?\d+)", out or "")
-        result.exit_code = int(match.group(1)) if match else None
+            out.seek(0)
+            match = re.search(r"exit-code (-?\d+)", out.read())
+            result.exit_code = int(match.group(1)) if match else None
+            err.seek(0)
+            result.stderr = err.read()
+        result.texts = [box.text for box in result.boxes]
         return result
 
     def _cpu_seconds(self, window):
-        """User and system seconds of the process owning the window (Wine gives its Unix pid),
-        for the benchmarks: GetProcessTimes under Wine does not count another process's time."""
+        # For the benchmarks, from the Unix pid Wine gives the window: GetProcessTimes under
+        # Wine does not count another process's time.
         pid = self.desktop.xdotool("getwindowpid", window) if window else None
         try:
             with open("/proc/%s/stat" % pid) as f:
@@ -307,9 +205,9 @@ class Wine:
         return set(listing.split()) if listing else set()
 
     def _wait_for_box(self, known):
-        """The box is the newest visible window that was not there before it (the progress
-        dialog carries the same caption as most boxes, so the caption alone does not tell).
-        Waits until it is mapped: a key pressed before that would go to another window."""
+        # The box is the newest visible window that was not there before it (the progress
+        # dialog carries the same caption as most boxes, so the caption alone does not tell).
+        # Waits until it is mapped: a key pressed before that would go to another window.
         for _ in range(150):
             fresh = self._visible_windows() - known
             if fresh:

@@ -1,5 +1,5 @@
 // Failures of the operating system and of the memory pools, injected through the disk layer's
-// table and a failing pointer pool.
+// table and the failing pools.
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -8,6 +8,7 @@
 #include "file/disk_file.h"
 #include "file/disk_os.h"
 #include "file/disk_test_support.h"
+#include "support/failing_pools.h"
 
 using namespace disk_test;
 
@@ -38,99 +39,70 @@ const Translation kTranslations[] = {
     {9999, nullptr},
 };
 
-// Every operation with the entry it calls and its own fallback code.
-struct Operation {
-  const char* name;
-  OsCall call;
-  ErrorCode fallback;
-  std::function<ErrorCode(CDiskFS&, CFile*, const TempDir&)> run;
-};
-
-std::vector<Operation> Operations() {
-  auto open = [](CDiskFS& disk, CFile*, const TempDir& dir) {
-    ErrorCode error = nullptr;
-    std::unique_ptr<CFile> file(disk.Open(dir.Path("f").c_str(), OPEN_READ, &error));
-    EXPECT_FALSE(file);
-    return error;
-  };
-  auto find = [](CDiskFS& disk, CFile*, const TempDir& dir) {
-    FindRecord record;
-    ErrorCode error = disk.FindFirst(&record, dir.Path().c_str());
-    if (record.data) disk.FindClose(&record);
-    return error;
-  };
-  auto findNext = [](CDiskFS& disk, CFile*, const TempDir& dir) {
-    FindRecord record;
-    ErrorCode error = disk.FindFirst(&record, dir.Path().c_str());
-    while (!error) error = disk.FindNext(&record);
-    if (record.data) disk.FindClose(&record);
-    return error;
-  };
-  auto findClose = [](CDiskFS& disk, CFile*, const TempDir& dir) {
-    FindRecord record;
-    EXPECT_EQ(disk.FindFirst(&record, dir.Path().c_str()), nullptr);
-    ErrorCode error = disk.FindClose(&record);
-    EXPECT_TRUE(RecordIsEmpty(record));
-    return error;
-  };
-  return {
-      {"Read", kRead, ERR_READFAIL,
-       [](CDiskFS&, CFile* f, const TempDir&) {
-         char b[4];
-         return f->Read(b, 4, nullptr);
-       }},
-      {"Write", kWrite, ERR_WRITEFAIL,
-       [](CDiskFS&, CFile* f, const TempDir&) { return f->Write("abc", 3, nullptr); }},
-      {"Seek", kSeek, ERR_SEEKFAIL,
-       [](CDiskFS&, CFile* f, const TempDir&) { return f->Seek(1, SEEK_FROM_START); }},
-      {"Flush", kFlush, ERR_FLUSHFAIL,
-       [](CDiskFS&, CFile* f, const TempDir&) { return f->Flush(); }},
-      {"Truncate", kSetEnd, ERR_TRUNCFAIL,
-       [](CDiskFS&, CFile* f, const TempDir&) { return f->Truncate(); }},
-      {"Open", kOpen, ERR_OPENFAIL, open},
-      {"Delete", kRemove, ERR_FILE,
-       [](CDiskFS& d, CFile*, const TempDir& dir) { return d.Delete(dir.Path("f").c_str()); }},
-      {"Rename", kRename, ERR_FILE,
-       [](CDiskFS& d, CFile*, const TempDir& dir) {
-         return d.Rename(dir.Path("f").c_str(), dir.Path("g").c_str());
-       }},
-      {"Replace", kReplace, ERR_FILE,
-       [](CDiskFS& d, CFile*, const TempDir& dir) {
-         return d.Replace(dir.Path("f").c_str(), dir.Path("g").c_str());
-       }},
-      {"CreateDir", kMakeDir, ERR_FILE,
-       [](CDiskFS& d, CFile*, const TempDir& dir) { return d.CreateDir(dir.Path().c_str(), "n"); }},
-      {"RemoveDir", kRemoveDir, ERR_FILE,
-       [](CDiskFS& d, CFile*, const TempDir& dir) { return d.RemoveDir(dir.Path().c_str(), "d"); }},
-      {"FindFirst", kFindFirst, ERR_FILE, find},
-      {"FindNext", kFindNext, ERR_FILE, findNext},
-      {"FindClose", kFindEnd, ERR_FILE, findClose},
-  };
-}
-
 TEST(DiskErrors, EveryOperationTranslatesSystemErrorsWithItsFallback) {
   TempDir dir;
   dir.Write("f", "data");
   fs::create_directories(dir.Native("d"));
+  const std::string f = dir.Path("f"), g = dir.Path("g"), root = dir.Path();
   CDiskFS disk;
-  for (const Operation& operation : Operations()) {
+  auto list = [&](bool next, bool close) {
+    FindRecord record;
+    ErrorCode error = disk.FindFirst(&record, root.c_str());
+    while (next && !error) error = disk.FindNext(&record);
+    if (close) {
+      EXPECT_EQ(error, nullptr);
+      error = disk.FindClose(&record);
+      EXPECT_TRUE(RecordIsEmpty(record));
+    }
+    if (record.data) disk.FindClose(&record);
+    return error;
+  };
+  char b[4];
+  // Every operation with the entry it calls and its own fallback code.
+  const struct {
+    OsCall call;
+    ErrorCode fallback;
+    std::function<ErrorCode(CFile*)> run;
+  } operations[] = {
+      {kRead, ERR_READFAIL, [&](CFile* file) { return file->Read(b, 4, nullptr); }},
+      {kWrite, ERR_WRITEFAIL, [&](CFile* file) { return file->Write("abc", 3, nullptr); }},
+      {kSeek, ERR_SEEKFAIL, [&](CFile* file) { return file->Seek(1, SEEK_FROM_START); }},
+      {kFlush, ERR_FLUSHFAIL, [&](CFile* file) { return file->Flush(); }},
+      {kSetEnd, ERR_TRUNCFAIL, [&](CFile* file) { return file->Truncate(); }},
+      {kOpen, ERR_OPENFAIL,
+       [&](CFile*) {
+         ErrorCode error = nullptr;
+         EXPECT_FALSE(std::unique_ptr<CFile>(disk.Open(f.c_str(), OPEN_READ, &error)));
+         return error;
+       }},
+      {kRemove, ERR_FILE, [&](CFile*) { return disk.Delete(f.c_str()); }},
+      {kRename, ERR_FILE, [&](CFile*) { return disk.Rename(f.c_str(), g.c_str()); }},
+      {kReplace, ERR_FILE, [&](CFile*) { return disk.Replace(f.c_str(), g.c_str()); }},
+      {kMakeDir, ERR_FILE, [&](CFile*) { return disk.CreateDir(root.c_str(), "n"); }},
+      {kRemoveDir, ERR_FILE, [&](CFile*) { return disk.RemoveDir(root.c_str(), "d"); }},
+      {kFindFirst, ERR_FILE, [&](CFile*) { return list(false, false); }},
+      {kFindNext, ERR_FILE, [&](CFile*) { return list(true, false); }},
+      {kFindEnd, ERR_FILE, [&](CFile*) { return list(false, true); }},
+  };
+  for (const auto& operation : operations) {
     for (const Translation& row : kTranslations) {
       ScopedOsFaults os;
-      std::unique_ptr<CFile> file(disk.Open(dir.Path("f").c_str(), 0xC3, nullptr));
+      std::unique_ptr<CFile> file(disk.Open(f.c_str(), 0xC3, nullptr));
       ASSERT_TRUE(file);
       os.Fail(operation.call, row.osError);
-      ErrorCode expected = row.code ? row.code : operation.fallback;
-      ErrorCode got = operation.run(disk, file.get(), dir);
-      EXPECT_EQ(got, expected) << operation.name << " with system error " << row.osError << ": "
-                               << ErrorText(got);
-      os.Stop();
+      ErrorCode got = operation.run(file.get());
+      EXPECT_EQ(got, row.code ? row.code : operation.fallback)
+          << "entry " << operation.call << " with system error " << row.osError << ": "
+          << ErrorText(got);
     }
   }
   EXPECT_EQ(dir.Read("f"), "data") << "injected failures never reached the file";
 }
 
-// A failed call whose error number reads 0 was reported as success.
-TEST(DiskErrors, FailedCallWithErrorNumberZeroIsNotSuccess) {
+// Regressions: a failed call whose error number reads 0 was reported as success, a failed
+// FullPath (length 0) read as success with an empty path, and a length of 256 put the
+// terminating zero one byte past the 256-byte buffer.
+TEST(DiskErrors, FailuresWithErrorNumberZeroOrAFullPathThatDoesNotFitAreNotSuccess) {
   TempDir dir;
   dir.Write("f", "data");
   CDiskFS disk;
@@ -138,7 +110,7 @@ TEST(DiskErrors, FailedCallWithErrorNumberZeroIsNotSuccess) {
   std::unique_ptr<CFile> file(disk.Open(dir.Path("f").c_str(), OPEN_READ, nullptr));
   ASSERT_TRUE(file);
   os.Fail(kRead, OS_ERROR_SUCCESS);
-  char b[4];
+  char b[257];
   EXPECT_EQ(file->Read(b, 4, nullptr), ERR_READFAIL);
   os.Fail(kOpen, OS_ERROR_SUCCESS);
   ErrorCode error = nullptr;
@@ -149,52 +121,94 @@ TEST(DiskErrors, FailedCallWithErrorNumberZeroIsNotSuccess) {
   // Only a seek may legitimately answer the failure value with error 0.
   os.Fail(kSeek, OS_ERROR_SUCCESS);
   EXPECT_EQ(file->Seek(0, SEEK_FROM_START), nullptr);
+  const struct {
+    u32 error, length;
+    ErrorCode expected;
+  } rows[] = {{OS_ERROR_SUCCESS, 256, ERR_UNKNOWN},
+              {OS_ERROR_SUCCESS, 255, nullptr},
+              {OS_ERROR_INVALID_PARAMETER, 0, ERR_UNKNOWN},
+              {OS_ERROR_PATH_NOT_FOUND, 0, ERR_PATHNOTFOUND}};
+  for (const auto& row : rows) {
+    std::memset(b, 'z', sizeof(b));
+    os.Fail(kFullPath, row.error, 0, row.length);
+    EXPECT_EQ(disk.QueryInfo("x", INFO_FULLPATH, b), row.expected) << row.length;
+    EXPECT_EQ(b[256], 'z');
+    EXPECT_EQ(b[255], row.expected ? 'z' : '\0');
+  }
 }
 
-TEST(DiskErrors, CreateDirJoinedPathOver255CharactersIsRefused) {
+// Joined paths of more than 255 characters and patterns of more than 511 are refused before any
+// system call.
+TEST(DiskErrors, OverlongPathsAreRefusedBeforeAnySystemCall) {
   CDiskFS disk;
   ScopedOsFaults os;
-  os.Fail(kMakeDir, OS_ERROR_ACCESS_DENIED);
   std::string parent(250, 'p');
+  FindRecord record;
   EXPECT_EQ(disk.CreateDir(parent.c_str(), "12345"), ERR_BADPARAMS);
   EXPECT_EQ(disk.RemoveDir(parent.c_str(), "12345"), ERR_BADPARAMS);
   EXPECT_EQ(disk.CreateDir((parent + "\\").c_str(), "12345"), ERR_BADPARAMS);
-  EXPECT_EQ(os.TotalCalls(), 0u);
-  EXPECT_EQ(disk.CreateDir(parent.c_str(), "1234"), ERR_ACCESSDENIED) << "255 still fits";
-  EXPECT_EQ(os.Calls(kMakeDir), 1u);
-}
-
-TEST(DiskErrors, FindFirstPatternOver511CharactersIsRefused) {
-  CDiskFS disk;
-  ScopedOsFaults os;
-  os.Fail(kFindFirst, OS_ERROR_PATH_NOT_FOUND);
-  FindRecord record;
   EXPECT_EQ(disk.FindFirst(&record, std::string(508, 'd').c_str()), ERR_BADPARAMS);
   EXPECT_TRUE(RecordIsEmpty(record));
   EXPECT_EQ(os.TotalCalls(), 0u);
+  os.Fail(kMakeDir, OS_ERROR_ACCESS_DENIED);
+  EXPECT_EQ(disk.CreateDir(parent.c_str(), "1234"), ERR_ACCESSDENIED) << "255 still fits";
+  os.Fail(kFindFirst, OS_ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(disk.FindFirst(&record, std::string(507, 'd').c_str()), ERR_PATHNOTFOUND);
-  EXPECT_EQ(os.Calls(kFindFirst), 1u);
+  EXPECT_EQ(os.TotalCalls(), 2u);
 }
 
-// A reported length of 256 put the terminating zero one byte past the 256-byte buffer.
-TEST(DiskErrors, QueryInfoLengthOf256DoesNotWritePastTheBuffer) {
+// Every allocation of opening and listing may fail: the handle of a file whose object could
+// not be made is closed (Windows refuses to delete a file still open), a listing without its
+// find-data block leaves the record empty, and nothing is reported as success.
+TEST(DiskAlloc, EveryAllocationOfOpenAndListingMayFail) {
+  TempDir dir;
+  dir.Write("f", "data");
   CDiskFS disk;
   ScopedOsFaults os;
-  char buffer[257];
-  std::memset(buffer, 'z', sizeof(buffer));
-  os.Fail(kFullPath, OS_ERROR_SUCCESS);
-  faults.fullPathResult = 256;
-  EXPECT_EQ(disk.QueryInfo("x", INFO_FULLPATH, buffer), ERR_UNKNOWN);
-  EXPECT_EQ(buffer[256], 'z');
-  faults.fullPathResult = 255;
-  EXPECT_EQ(disk.QueryInfo("x", INFO_FULLPATH, buffer), nullptr);
-  EXPECT_EQ(buffer[255], '\0');
-  // A failed call (length 0) was reported as success with an empty path.
-  os.Fail(kFullPath, OS_ERROR_INVALID_PARAMETER);
-  faults.fullPathResult = 0;
-  EXPECT_EQ(disk.QueryInfo("x", INFO_FULLPATH, buffer), ERR_UNKNOWN);
-  os.Fail(kFullPath, OS_ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(disk.QueryInfo("x", INFO_FULLPATH, buffer), ERR_PATHNOTFOUND);
+  u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
+    run.Arm();
+    ErrorCode error = nullptr;
+    std::unique_ptr<CFile> file(disk.Open(dir.Path("f").c_str(), OPEN_READ, &error));
+    FindRecord record;
+    std::memset(&record, 0x5A, sizeof(record));
+    ErrorCode found = disk.FindFirst(&record, dir.Path().c_str());
+    run.Disarm();
+    EXPECT_EQ(error, file ? nullptr : ERR_NOTENOUGHMEM);
+    EXPECT_EQ(found, record.data ? nullptr : ERR_NOTENOUGHMEM);
+    EXPECT_EQ(!file + !record.data, run.Injected() ? 1 : 0);
+    if (found) {
+      EXPECT_TRUE(RecordIsEmpty(record));
+    } else {
+      EXPECT_STREQ(record.name, "f");
+      EXPECT_EQ(disk.FindClose(&record), nullptr);
+    }
+    file.reset();
+    EXPECT_EQ(os.Calls(kOpen), os.Calls(kClose));
+    EXPECT_EQ(run.OutstandingBlocks(), 0);
+  });
+  EXPECT_EQ(runs, 3u) << "one file object, one find-data block, then the clean run";
+  EXPECT_EQ(disk.Delete(dir.Path("f").c_str()), nullptr);
+}
+
+// The service that could not be made used to be mounted as a null service, and a full table
+// left the new service unowned; both were reported as success.
+TEST(DiskService, StartWithoutMemoryOrRoomReportsItAndMountsNothing) {
+  for (u32 capacity : {8u, 0u}) {
+    ASSERT_EQ(InitMountTable(capacity), nullptr);
+    {
+      FailingPoolsGuard pools;
+      AllocationFailures::Arm(1, true);
+      if (capacity) {
+        EXPECT_EQ(StartDiskService(), ERR_NOTENOUGHMEM);
+      } else {
+        AllocationFailures::Disarm();
+        EXPECT_EQ(StartDiskService(), ERR_OUTOFRANGE);
+      }
+      EXPECT_EQ(pools.OutstandingBlocks(), 0);
+    }
+    EXPECT_EQ(UnmountService(""), nullptr);
+    EXPECT_EQ(ShutdownMountTable(), nullptr);
+  }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Shared by the disk tests: a fresh temporary folder per test and a recording and failing wrapper
+// Shared by the disk tests: a fresh temporary folder per test and a counting, failing wrapper
 // around the operating-system table.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 #include "file/disk_file.h"
 #include "file/disk_os.h"
@@ -19,11 +20,8 @@ namespace disk_test {
 namespace fs = std::filesystem;
 
 // The backslash form of a native path, as callers of the disk layer write paths.
-inline std::string Backslashed(const fs::path& path) {
-  std::string text = path.string();
-  for (char& c : text) {
-    if (c == '/') c = '\\';
-  }
+inline std::string Backslashed(std::string text) {
+  for (char& c : text) c = c == '/' ? '\\' : c;
   return text;
 }
 
@@ -52,17 +50,10 @@ class TempDir {
   fs::path Native(const std::string& relative) const { return root_ / relative; }
   // Backslash path of an entry below the folder ("a/b" may be written with either separator).
   std::string Path(const std::string& relative = "") const {
-    std::string text = Backslashed(root_);
-    if (!relative.empty()) text += "\\" + relative;
-    for (char& c : text) {
-      if (c == '/') c = '\\';
-    }
-    return text;
+    return Backslashed(root_.string() + (relative.empty() ? "" : "\\" + relative));
   }
-
   void Write(const std::string& relative, const std::string& content) const {
-    std::ofstream out(Native(relative), std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(Native(relative), std::ios::binary | std::ios::trunc) << content;
   }
   std::string Read(const std::string& relative) const {
     std::ifstream in(Native(relative), std::ios::binary);
@@ -96,123 +87,71 @@ enum OsCall {
   kOsCallCount
 };
 
-struct OpenArguments {
-  u32 access, share, creation, hints;
-};
-
 struct FaultState {
   DiskOsTable real;
   u32 calls[kOsCallCount];
   int failCall;   // the entry that fails, -1 for none
   u32 failOnNth;  // that entry's call number that fails (1 = first); 0 = every call
   u32 error;      // the error number LastError() reports for the injected failure
+  u64 result;     // what the failing entry returns
   bool injected;  // the latest call was an injected failure
-  OpenArguments lastOpen;
-  u32 handleCount;
-  u32 fullPathResult;  // when failCall is kFullPath: the value returned
 };
 
 inline FaultState faults;
 
-inline bool ShouldFail(OsCall call) {
-  ++faults.calls[call];
-  faults.injected =
-      faults.failCall == call && (faults.failOnNth == 0 || faults.calls[call] == faults.failOnNth);
-  return faults.injected;
-}
+// Every entry counts its calls and fails when told to; closing calls go through even then, so
+// nothing leaks, and a failed transfer reports no bytes done.
+template <int Call, auto Entry>
+struct Hook;
+template <int Call, typename R, typename... A, R (*DiskOsTable::*Entry)(A...)>
+struct Hook<Call, Entry> {
+  static R Run(A... args) {
+    ++faults.calls[Call];
+    const bool fail = faults.failCall == Call &&
+                      (faults.failOnNth == 0 || faults.calls[Call] == faults.failOnNth);
+    faults.injected = false;
+    R result = fail && Call != kClose && Call != kFindEnd ? static_cast<R>(faults.result)
+                                                          : (faults.real.*Entry)(args...);
+    if constexpr (Call == kRead || Call == kWrite) {
+      if (fail) *std::get<3>(std::tie(args...)) = 0;
+    }
+    faults.injected = fail;
+    return fail ? static_cast<R>(faults.result) : result;
+  }
+};
 
-inline OsHandle FaultOpen(const char* path, u32 access, u32 share, u32 creation, u32 hints) {
-  faults.lastOpen = {access, share, creation, hints};
-  if (ShouldFail(kOpen)) return kInvalidOsHandle;
-  return faults.real.Open(path, access, share, creation, hints);
-}
-inline bool FaultRead(OsHandle file, void* buffer, u32 size, u32* done) {
-  if (ShouldFail(kRead)) return *done = 0, false;
-  return faults.real.Read(file, buffer, size, done);
-}
-inline bool FaultWrite(OsHandle file, const void* buffer, u32 size, u32* done) {
-  if (ShouldFail(kWrite)) return *done = 0, false;
-  return faults.real.Write(file, buffer, size, done);
-}
-inline u32 FaultSeek(OsHandle file, i64 offset, u32 method) {
-  return ShouldFail(kSeek) ? OS_SEEK_FAILED : faults.real.Seek(file, offset, method);
-}
-inline u32 FaultSize(OsHandle file) {
-  return ShouldFail(kSize) ? 0xFFFFFFFFu : faults.real.Size(file);
-}
-inline bool FaultFlush(OsHandle file) { return !ShouldFail(kFlush) && faults.real.Flush(file); }
-inline bool FaultSetEnd(OsHandle file) { return !ShouldFail(kSetEnd) && faults.real.SetEnd(file); }
-// Closing calls go through even when they are made to fail, so nothing leaks.
-inline bool FaultClose(OsHandle file) {
-  bool fail = ShouldFail(kClose);
-  bool closed = faults.real.Close(file);
-  faults.injected = fail;
-  return !fail && closed;
-}
-inline bool FaultRemove(const char* path) {
-  return !ShouldFail(kRemove) && faults.real.Remove(path);
-}
-inline bool FaultRename(const char* from, const char* to) {
-  return !ShouldFail(kRename) && faults.real.Rename(from, to);
-}
-inline bool FaultMakeDir(const char* path) {
-  return !ShouldFail(kMakeDir) && faults.real.MakeDir(path);
-}
-inline bool FaultRemoveDir(const char* path) {
-  return !ShouldFail(kRemoveDir) && faults.real.RemoveDir(path);
-}
-inline OsHandle FaultFindFirst(const char* pattern, void* data) {
-  return ShouldFail(kFindFirst) ? kInvalidOsHandle : faults.real.FindFirst(pattern, data);
-}
-inline bool FaultFindNext(OsHandle search, void* data) {
-  return !ShouldFail(kFindNext) && faults.real.FindNext(search, data);
-}
-inline bool FaultFindEnd(OsHandle search) {
-  bool fail = ShouldFail(kFindEnd);
-  bool ended = faults.real.FindEnd(search);
-  faults.injected = fail;
-  return !fail && ended;
-}
-inline bool FaultExists(const char* path) {
-  return !ShouldFail(kExists) && faults.real.Exists(path);
-}
-inline u32 FaultFullPath(const char* path, u32 capacity, char* buffer) {
-  return ShouldFail(kFullPath) ? faults.fullPathResult
-                               : faults.real.FullPath(path, capacity, buffer);
-}
-inline u32 FaultSetHandleCount(u32 count) {
-  ShouldFail(kSetHandleCount);
-  faults.handleCount = count;
-  return faults.real.SetHandleCount(count);
-}
-inline bool FaultReplace(const char* from, const char* to) {
-  return !ShouldFail(kReplace) && faults.real.Replace(from, to);
-}
 inline u32 FaultLastError() { return faults.injected ? faults.error : faults.real.LastError(); }
 
-// Installs the wrappers for its lifetime: every call is counted, and one entry can be made to
-// fail with a chosen error number.
+#define VORN_HOOK(name) Hook<k##name, &DiskOsTable::name>::Run
+
+// Installs the wrappers for its lifetime.
 class ScopedOsFaults {
  public:
   ScopedOsFaults() {
     faults = FaultState{};
     faults.real = g_diskOs;
     faults.failCall = -1;
-    g_diskOs = DiskOsTable{FaultOpen,      FaultRead,           FaultWrite,     FaultSeek,
-                           FaultSize,      FaultFlush,          FaultSetEnd,    FaultClose,
-                           FaultRemove,    FaultRename,         FaultMakeDir,   FaultRemoveDir,
-                           FaultFindFirst, FaultFindNext,       FaultFindEnd,   FaultExists,
-                           FaultFullPath,  FaultSetHandleCount, FaultLastError, FaultReplace};
+    g_diskOs = DiskOsTable{
+        VORN_HOOK(Open),      VORN_HOOK(Read),           VORN_HOOK(Write),   VORN_HOOK(Seek),
+        VORN_HOOK(Size),      VORN_HOOK(Flush),          VORN_HOOK(SetEnd),  VORN_HOOK(Close),
+        VORN_HOOK(Remove),    VORN_HOOK(Rename),         VORN_HOOK(MakeDir), VORN_HOOK(RemoveDir),
+        VORN_HOOK(FindFirst), VORN_HOOK(FindNext),       VORN_HOOK(FindEnd), VORN_HOOK(Exists),
+        VORN_HOOK(FullPath),  VORN_HOOK(SetHandleCount), FaultLastError,     VORN_HOOK(Replace)};
   }
   ~ScopedOsFaults() { DiskOsRestore(); }
   ScopedOsFaults(const ScopedOsFaults&) = delete;
   ScopedOsFaults& operator=(const ScopedOsFaults&) = delete;
 
-  void Fail(OsCall call, u32 error, u32 nth = 0) {
+  // The entry fails at its nth call from now (0: at every call) with this error number; the
+  // value it returns is its failure value unless one is given.
+  void Fail(OsCall call, u32 error, u32 nth = 0, u64 result = ~u64{0}) {
     faults.failCall = call;
     faults.error = error;
     faults.failOnNth = nth;
     faults.calls[call] = 0;
+    const bool handleOrCount =
+        call == kOpen || call == kFindFirst || call == kSeek || call == kSize || call == kFullPath;
+    faults.result = handleOrCount ? result : 0;
   }
   void Stop() { faults.failCall = -1; }
   u32 Calls(OsCall call) const { return faults.calls[call]; }
@@ -222,6 +161,8 @@ class ScopedOsFaults {
     return total;
   }
 };
+
+#undef VORN_HOOK
 
 inline bool RecordIsEmpty(const FindRecord& record) {
   return !record.service && !record.cursor && !record.data && !record.attributes && !record.name;

@@ -40,132 +40,72 @@ std::vector<u8> Moved(std::vector<u8> bytes, u32 destination, u32 source, u32 co
 
 }  // namespace
 
-// The defaults transfer nothing; a caller that asked for a count must not read garbage.
-TEST(FileDefaults, UnofferedTransfersReportZeroBytesAndPropertiesAreUnknown) {
-  BareFile file;
+// The defaults transfer nothing, and a caller that asked for a count must not read garbage; a
+// failed seek of the positional calls transfers nothing either.
+TEST(File, DefaultsAndFailedSeeksTransferNothing) {
+  BareFile bare;
+  SeekFailingFile seekless(std::string("abcdef"));
   u8 buffer[4] = {1, 2, 3, 4};
-  u32 done = 99;
-  EXPECT_EQ(file.Read(buffer, 4, &done), nullptr);
-  EXPECT_EQ(done, 0u);
-  done = 99;
-  EXPECT_EQ(file.Write(buffer, 4, &done), nullptr);
-  EXPECT_EQ(done, 0u);
+  for (CFile* file : {static_cast<CFile*>(&bare), static_cast<CFile*>(&seekless)}) {
+    const ErrorCode expected = file == &bare ? nullptr : ERR_SEEKFAIL;
+    u32 done = 99;
+    EXPECT_EQ(file->ReadAt(buffer, 2, 4, &done), expected);
+    EXPECT_EQ(done, 0u);
+    done = 99;
+    EXPECT_EQ(file->WriteAt(buffer, 2, 4, &done), expected);
+    EXPECT_EQ(done, 0u);
+  }
+  EXPECT_EQ(seekless.reads + seekless.writes, 0u);
   void* value = nullptr;
-  EXPECT_EQ(file.GetProperty(PROP_OSHANDLE, &value, 0), ERR_UNKNOWNPID);
-  EXPECT_EQ(file.SetProperty(PROP_OSHANDLE, &value, 0), ERR_UNKNOWNPID);
-  EXPECT_EQ(value, nullptr);
+  EXPECT_EQ(bare.GetProperty(PROP_OSHANDLE, &value, 0), ERR_UNKNOWNPID);
+  EXPECT_EQ(bare.SetProperty(PROP_OSHANDLE, &value, 0), ERR_UNKNOWNPID);
 }
 
-TEST(FileLayers, OwnedBasesAreDestroyedWithTheTopFileOnly) {
-  bool bottomGone = false, middleGone = false, sideGone = false;
+TEST(File, OwnedBasesAreDestroyedWithTheTopFileOnly) {
+  bool bottomGone = false, sideGone = false;
   MemoryFile* bottom = new MemoryFile("x");
   bottom->destroyedFlag = &bottomGone;
-  MemoryFile* side = new MemoryFile("y");
-  side->destroyedFlag = &sideGone;
-  {
-    BareFile* middle = new BareFile(bottom, 1);
-    struct Flagged : BareFile {
-      Flagged(CFile* base, bool* flag) : BareFile(base, 1), gone(flag) {}
-      ~Flagged() override { *gone = true; }
-      bool* gone;
-    };
-    CFile* top = new Flagged(middle, &middleGone);
-    BareFile notOwning(side, 0);
-    delete top;
-  }
-  EXPECT_TRUE(middleGone);
+  MemoryFile side("y");
+  side.destroyedFlag = &sideGone;
+  delete new BareFile(new BareFile(bottom, 1), 1);
+  { BareFile notOwning(&side, 0); }
   EXPECT_TRUE(bottomGone);
   EXPECT_FALSE(sideGone);
-  delete side;
+  side.destroyedFlag = nullptr;
 }
 
-TEST(FilePositional, ReadAtAndWriteAtReturnTheSeekFailureAndTransferNothing) {
-  SeekFailingFile file(std::string("abcdef"));
-  u8 buffer[4] = {};
-  u32 done = 99;
-  EXPECT_EQ(file.ReadAt(buffer, 2, 4, &done), ERR_SEEKFAIL);
-  EXPECT_EQ(done, 0u);
-  EXPECT_EQ(file.reads, 0u);
-  done = 99;
-  EXPECT_EQ(file.WriteAt(buffer, 2, 4, &done), ERR_SEEKFAIL);
-  EXPECT_EQ(done, 0u);
-  EXPECT_EQ(file.writes, 0u);
-  MemoryFile good(std::string("abcdef"));
-  EXPECT_EQ(good.ReadAt(buffer, 2, 4, &done), nullptr);
-  EXPECT_EQ(std::memcmp(buffer, "cdef", 4), 0);
-  EXPECT_EQ(good.WriteAt("XY", 1, 2, &done), nullptr);
-  EXPECT_EQ(std::string(good.bytes.begin(), good.bytes.end()), "aXYdef");
-}
-
-TEST(MoveData, OverlappingRangesInBothDirectionsWithAnyChunkSize) {
-  struct Case {
+// Overlapping ranges in both directions with any chunk size, counts cut at the end, sources at
+// or past the end, and the regressions: a chunk size of 0 looped forever, and a destination
+// range past 4 GiB wrapped around so that the backward copy overwrote the start of the file.
+TEST(MoveData, AgreesWithMemmoveOverThePartInsideTheFile) {
+  const struct {
     u32 destination, source, count;
-  };
-  const Case cases[] = {{110, 100, 50}, {100, 110, 50}, {0, 150, 50},  {150, 0, 50},
-                        {1, 0, 199},    {0, 1, 199},    {120, 80, 80}, {5, 5, 100}};
-  const u32 chunks[] = {1, 7, 16, 50, 64, 32768};
-  for (const Case& c : cases) {
-    for (u32 chunk : chunks) {
+    ErrorCode error;
+  } rows[] = {
+      {110, 100, 50, nullptr}, {100, 110, 50, nullptr},        {0, 150, 50, nullptr},
+      {150, 0, 50, nullptr},   {1, 0, 199, nullptr},           {0, 1, 199, nullptr},
+      {120, 80, 80, nullptr},  {5, 5, 100, nullptr},           {0, 201, 10, nullptr},
+      {0, 200, 10, nullptr},   {20, 190, 0x7FFFFFFF, nullptr}, {0xFFFFFFF8u, 0, 16, ERR_BADPARAMS}};
+  for (const auto& row : rows) {
+    for (u32 chunk : {0u, 1u, 7u, 16u, 50u, 64u, 32768u}) {
       MemoryFile file(Pattern(200));
-      std::vector<u8> expected = Moved(file.bytes, c.destination, c.source, c.count);
-      EXPECT_EQ(file.MoveData(c.destination, c.source, c.count, chunk, nullptr), nullptr);
-      EXPECT_EQ(file.bytes, expected) << "dst " << c.destination << " src " << c.source << " count "
-                                      << c.count << " chunk " << chunk;
+      const ErrorCode error = chunk == 0 && row.source < 200 ? ERR_BADPARAMS : row.error;
+      const std::vector<u8> expected =
+          error ? file.bytes : Moved(file.bytes, row.destination, row.source, row.count);
+      EXPECT_EQ(file.MoveData(row.destination, row.source, row.count, chunk, nullptr), error);
+      EXPECT_EQ(file.bytes, expected) << "dst " << row.destination << " src " << row.source
+                                      << " count " << row.count << " chunk " << chunk;
+      if (error || row.source >= 200) {
+        EXPECT_EQ(file.reads + file.writes, 0u);
+      }
     }
   }
 }
 
-TEST(MoveData, CountIsCutAtTheEndAndASourceAtOrPastTheEndMovesNothing) {
-  MemoryFile file(Pattern(200));
-  std::vector<u8> original = file.bytes;
-  EXPECT_EQ(file.MoveData(0, 201, 10, 16, nullptr), nullptr);
-  EXPECT_EQ(file.MoveData(0, 200, 10, 16, nullptr), nullptr);
-  EXPECT_EQ(file.bytes, original);
-  EXPECT_EQ(file.reads + file.writes, 0u);
-
-  // The stream's way of shifting everything behind a point: count 0x7FFFFFFF.
-  EXPECT_EQ(file.MoveData(20, 190, 0x7FFFFFFF, 32768, nullptr), nullptr);
-  EXPECT_EQ(file.bytes, Moved(original, 20, 190, 10));
-  EXPECT_EQ(file.GetSize(), 200u);
-}
-
-TEST(MoveData, CallersBufferIsUsedAndNoPoolMemoryTaken) {
-  MemoryFile file(Pattern(100));
-  std::vector<u8> expected = Moved(file.bytes, 30, 10, 60);
-  u8 buffer[8];
-  FailingPoolsGuard pools;
-  AllocationFailures::Arm(1, true);
-  EXPECT_EQ(file.MoveData(30, 10, 60, sizeof buffer, buffer), nullptr);
-  EXPECT_EQ(AllocationFailures::Counted(), 0u);
-  AllocationFailures::Disarm();
-  EXPECT_EQ(file.bytes, expected);
-}
-
-TEST(MoveData, ExhaustedPoolGivesNotEnoughMemAndMovesNothing) {
-  const std::vector<u8> original = Pattern(200);
-  u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
-    MemoryFile file(original);
-    run.Arm();
-    ErrorCode error = file.MoveData(110, 100, 50, 16, nullptr);
-    run.Disarm();
-    if (run.Injected()) {
-      EXPECT_EQ(error, ERR_NOTENOUGHMEM);
-      EXPECT_EQ(file.bytes, original);
-      EXPECT_EQ(file.reads + file.writes, 0u);
-    } else {
-      EXPECT_EQ(error, nullptr);
-      EXPECT_EQ(file.bytes, Moved(original, 110, 100, 50));
-    }
-    EXPECT_EQ(run.OutstandingBlocks(), 0);
-  });
-  EXPECT_EQ(runs, 2u);
-}
-
-TEST(MoveData, FirstReadOrWriteErrorIsReturnedUnchangedAndTheBufferFreed) {
+TEST(MoveData, FirstReadOrWriteErrorIsReturnedUnchanged) {
   FailingPoolsGuard pools;
   MemoryFile reading(Pattern(200));
   reading.failReadFrom = 2;
-  reading.failError = ERR_READFAIL;
   EXPECT_EQ(reading.MoveData(0, 100, 50, 16, nullptr), ERR_READFAIL);
   EXPECT_EQ(reading.writes, 1u) << "stops at the failed chunk";
   MemoryFile writing(Pattern(200));
@@ -176,56 +116,37 @@ TEST(MoveData, FirstReadOrWriteErrorIsReturnedUnchangedAndTheBufferFreed) {
   EXPECT_EQ(pools.OutstandingBlocks(), 0);
 }
 
-// A chunk size of 0 made no progress and looped forever.
-TEST(MoveData, RegressionZeroChunkSizeIsRefusedInsteadOfLoopingForever) {
-  MemoryFile file(Pattern(64));
-  std::vector<u8> original = file.bytes;
-  EXPECT_EQ(file.MoveData(0, 8, 16, 0, nullptr), ERR_BADPARAMS);
-  EXPECT_EQ(file.bytes, original);
-}
-
-// destination + count past 4 GiB wrapped around, and the backward copy then overwrote the start
-// of the file.
-TEST(MoveData, RegressionDestinationRangePastFourGigabytesDoesNotWrapToTheStart) {
-  MemoryFile file(Pattern(64));
-  std::vector<u8> original = file.bytes;
-  EXPECT_EQ(file.MoveData(0xFFFFFFF8u, 0, 16, 8, nullptr), ERR_BADPARAMS);
-  EXPECT_EQ(file.bytes, original);
-  EXPECT_EQ(file.writes, 0u);
-}
-
-TEST(LoadBlock, ReadsTheRegionIntoAFreshBlockThatFreeBlockReturns) {
-  FailingPoolsGuard pools;
-  MemoryFile file(Pattern(100));
-  void* block = nullptr;
-  ASSERT_EQ(file.LoadBlock(40, 20, &block), nullptr);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(std::memcmp(block, file.bytes.data() + 40, 20), 0);
-  EXPECT_EQ(file.FreeBlock(block), nullptr);
-  EXPECT_EQ(pools.OutstandingBlocks(), 0);
-
-  block = &file;
-  EXPECT_EQ(file.LoadBlock(90, 20, &block), ERR_EOF);
-  EXPECT_EQ(block, nullptr);
-  EXPECT_EQ(pools.OutstandingBlocks(), 0) << "the block of a failed read goes back";
-}
-
-TEST(LoadBlock, ExhaustedPoolGivesNotEnoughMemAndNoBlock) {
-  u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
-    MemoryFile file(Pattern(100));
+// A shortage gives NOTENOUGHMEM and touches nothing; with the caller's buffer no memory is taken.
+TEST(File, AllocationFailuresOfMoveDataAndLoadBlock) {
+  const std::vector<u8> original = Pattern(200);
+  u8 own[8];
+  for (u8* buffer : {static_cast<u8*>(nullptr), own}) {
+    const u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
+      MemoryFile file(original);
+      run.Arm();
+      const ErrorCode error = file.MoveData(110, 100, 50, sizeof own, buffer);
+      run.Disarm();
+      EXPECT_EQ(error, run.Injected() ? ERR_NOTENOUGHMEM : nullptr);
+      EXPECT_EQ(file.bytes, run.Injected() ? original : Moved(original, 110, 100, 50));
+      EXPECT_EQ(run.OutstandingBlocks(), 0);
+    });
+    EXPECT_EQ(runs, buffer ? 1u : 2u);
+  }
+  const u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
+    MemoryFile file(original);
     void* block = &file;
     run.Arm();
-    ErrorCode error = file.LoadBlock(0, 64, &block);
+    const ErrorCode error = file.LoadBlock(40, 64, &block);
     run.Disarm();
-    if (run.Injected()) {
-      EXPECT_EQ(error, ERR_NOTENOUGHMEM);
-      EXPECT_EQ(block, nullptr);
-      EXPECT_EQ(file.reads, 0u);
-    } else {
-      ASSERT_EQ(error, nullptr);
-      EXPECT_EQ(std::memcmp(block, file.bytes.data(), 64), 0);
-      file.FreeBlock(block);
+    EXPECT_EQ(error, run.Injected() ? ERR_NOTENOUGHMEM : nullptr);
+    EXPECT_EQ(block == nullptr, run.Injected());
+    if (block) {
+      EXPECT_EQ(std::memcmp(block, original.data() + 40, 64), 0);
     }
+    if (block) file.FreeBlock(block);
+    block = &file;
+    EXPECT_EQ(file.LoadBlock(190, 20, &block), ERR_EOF);
+    EXPECT_EQ(block, nullptr) << "the block of a failed read goes back";
     EXPECT_EQ(run.OutstandingBlocks(), 0);
   });
   EXPECT_EQ(runs, 2u);

@@ -12,8 +12,6 @@ TEST(HpFile, ReadsWritesSeeksAndTruncatesTheHandle) {
   auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 1000));
   PoolHandle handle = pool->Alloc(0);
   CHPFile file(pool.get(), handle, OPEN_READ | OPEN_WRITE);
-  EXPECT_EQ(file.GetClassName(), CLASS_CHPFILE);
-  EXPECT_EQ(CastTo<CFile>(&file), &file);
 
   std::vector<u8> data = Pattern(3, 1000);
   u32 done = 0;

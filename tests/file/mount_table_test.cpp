@@ -79,68 +79,41 @@ class MountTableTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(MountTableTest, LongestPrefixWinsLetterCaseIgnoredAndTheRestIsPassedOn) {
-  RecordingService* disk = Mount("");
   RecordingService* deep = Mount("DATA\\FILES\\");  // mounted before its shorter prefix
   RecordingService* pack = Mount("DATA\\");
-  CFileService* got;
-  EXPECT_EQ(Resolve("data\\Patch.ini", &got), "Patch.ini");
-  EXPECT_EQ(got, pack);
-  EXPECT_EQ(Resolve("Data\\files\\x.dat", &got), "x.dat");
-  EXPECT_EQ(got, deep);
-  EXPECT_EQ(Resolve("DATA", &got), "DATA");
-  EXPECT_EQ(got, disk);
-  EXPECT_EQ(Resolve("DATAX\\y", &got), "DATAX\\y");
-  EXPECT_EQ(got, disk);
-  EXPECT_EQ(Resolve("C:\\Games\\x", &got), "C:\\Games\\x");
-  EXPECT_EQ(got, disk);
-}
-
-TEST_F(MountTableTest, WithoutAnEmptyPrefixUnclaimedPathsResolveToNothing) {
-  Mount("DATA\\");
-  const char* path = "other\\file";
-  EXPECT_EQ(ResolvePath(&path), nullptr);
-  EXPECT_STREQ(path, "other\\file");
-  path = "DAT";
-  EXPECT_EQ(ResolvePath(&path), nullptr) << "a path shorter than the prefix";
-}
-
-TEST_F(MountTableTest, EqualPrefixesServeTheFirstMountedAndUnmountInThatOrder) {
-  RecordingService* first = Mount("DATA\\");
-  RecordingService* second = Mount("data\\");
-  RecordingService* third = Mount("Data\\");
-  Mount("D");
-  Mount("DATA\\Z");
-  CFileService* got;
-  Resolve("DATA\\a", &got);
-  EXPECT_EQ(got, first);
-  EXPECT_EQ(UnmountService("DATA\\"), first);
-  Resolve("DATA\\a", &got);
-  EXPECT_EQ(got, second);
-  EXPECT_EQ(UnmountService("data\\"), second);
-  EXPECT_EQ(UnmountService("dAtA\\"), third);
-  Resolve("DATA\\a", &got);
-  EXPECT_NE(got, third);
-  delete first;
-  delete second;
-  delete third;
-}
-
-TEST_F(MountTableTest, UnmountRemovesOnlyAnExactlyConsumedPrefix) {
-  bool diskGone = false;
-  RecordingService* disk = Mount("", &diskGone);
-  RecordingService* pack = Mount("DATA\\");
-  EXPECT_EQ(UnmountService("DATA"), nullptr) << "resolves to the empty prefix, not consumed";
+  RecordingService* first = Mount("D\\");
+  Mount("d\\");  // equal prefixes: the first mounted serves
+  const struct {
+    const char* path;
+    CFileService* service;
+    const char* rest;
+  } rows[] = {
+      {"data\\Patch.ini", pack, "Patch.ini"},
+      {"Data\\files\\x.dat", deep, "x.dat"},
+      {"d\\y", first, "y"},
+      {"DATA", nullptr, "DATA"},
+      {"DAT", nullptr, "DAT"},
+      {"DATAX\\y", nullptr, "DATAX\\y"},
+  };
+  for (bool withDisk : {false, true}) {
+    RecordingService* disk = withDisk ? Mount("") : nullptr;
+    for (const auto& row : rows) {
+      CFileService* got;
+      EXPECT_EQ(Resolve(row.path, &got), row.rest);
+      EXPECT_EQ(got, row.service ? row.service : disk) << row.path;
+    }
+  }
+  // Unmounting takes only an exactly consumed prefix, in the order of mounting, and hands the
+  // service back undeleted.
+  EXPECT_EQ(UnmountService("DATA"), nullptr);
   EXPECT_EQ(UnmountService("DATA\\x"), nullptr);
   EXPECT_EQ(UnmountService(nullptr), nullptr);
-  CFileService* got;
-  Resolve("DATA\\x", &got);
-  EXPECT_EQ(got, pack);
-  EXPECT_EQ(UnmountService(""), disk);
-  EXPECT_FALSE(diskGone) << "unmounting hands the service back undeleted";
-  Resolve("C:\\x", &got);
-  EXPECT_EQ(got, nullptr);
-  EXPECT_EQ(UnmountService(""), nullptr);
-  delete disk;
+  EXPECT_EQ(UnmountService("d\\"), first);
+  CFileService* second = UnmountService("D\\");
+  EXPECT_NE(second, nullptr);
+  EXPECT_EQ(UnmountService("D\\"), nullptr);
+  delete first;
+  delete second;
 }
 
 TEST_F(MountTableTest, EntryPointsForwardTheRestOfThePath) {
@@ -166,6 +139,9 @@ TEST_F(MountTableTest, EntryPointsForwardTheRestOfThePath) {
   EXPECT_EQ(FileServiceTable.FindClose(&record), ERR_NOTFOUND);
   EXPECT_EQ(FileServiceTable.Rename("a", "b\\c"), ERR_WHATAMESS);
   EXPECT_EQ(FileServiceTable.Rename("DATA\\a", "data\\b"), ERR_NOTFOUND);
+  // Across services a rename is not implemented and reaches no service.
+  EXPECT_EQ(FileServiceTable.Rename("DATA\\a", "C:\\a"), ERR_NOTIMPLEMENTED);
+  EXPECT_EQ(FileServiceTable.Rename("C:\\a", "DATA\\a"), ERR_NOTIMPLEMENTED);
 
   EXPECT_EQ(pack->calls, (std::vector<std::string>{"Open:Patch.ini", "CreateDir:dir|new",
                                                    "Exists:y", "Reserved13:r", "FindFirst:FILES",
@@ -174,62 +150,56 @@ TEST_F(MountTableTest, EntryPointsForwardTheRestOfThePath) {
                                                    "Rename:a|b\\c"}));
 }
 
-TEST_F(MountTableTest, RenameAcrossServicesIsNotImplementedAndReachesNoService) {
-  RecordingService* disk = Mount("");
-  RecordingService* pack = Mount("DATA\\");
-  EXPECT_EQ(FileServiceTable.Rename("DATA\\a", "C:\\a"), ERR_NOTIMPLEMENTED);
-  EXPECT_EQ(FileServiceTable.Rename("C:\\a", "DATA\\a"), ERR_NOTIMPLEMENTED);
-  EXPECT_TRUE(disk->calls.empty());
-  EXPECT_TRUE(pack->calls.empty());
-}
-
 TEST_F(MountTableTest, UnclaimedPathsGetTheFileErrorAndNoServiceIsCalled) {
   RecordingService* pack = Mount("DATA\\");
   ErrorCode error = ERR_WHATAMESS;
   EXPECT_EQ(FileServiceTable.Open("x", OPEN_READ, &error), nullptr);
   EXPECT_EQ(error, ERR_WHATAMESS) << "left untouched";
   EXPECT_EQ(FileServiceTable.Open("x", OPEN_READ, nullptr), nullptr);
-  EXPECT_EQ(FileServiceTable.Delete("x"), ERR_FILE);
   EXPECT_EQ(FileServiceTable.Rename("x", "y"), ERR_NOTIMPLEMENTED);
-  EXPECT_EQ(FileServiceTable.CreateDir("x", "y"), ERR_FILE);
-  EXPECT_EQ(FileServiceTable.RemoveDir("x", "y"), ERR_FILE);
   EXPECT_EQ(FileServiceTable.Exists("x"), 0u);
   EXPECT_EQ(FileServiceTable.Exists(nullptr), 0u);
-  EXPECT_EQ(FileServiceTable.Delete(nullptr), ERR_FILE);
-  EXPECT_EQ(FileServiceTable.QueryInfo("x", INFO_FULLPATH, nullptr), ERR_FILE);
-  EXPECT_EQ(FileServiceTable.Reserved13("x", 0, 0), ERR_FILE);
   FindRecord record = {};
   record.service = pack;  // left over from an earlier search
-  EXPECT_EQ(FileServiceTable.FindFirst(&record, "x"), ERR_FILE);
+  const ErrorCode answers[] = {FileServiceTable.Delete("x"),
+                               FileServiceTable.Delete(nullptr),
+                               FileServiceTable.CreateDir("x", "y"),
+                               FileServiceTable.RemoveDir("x", "y"),
+                               FileServiceTable.QueryInfo("x", INFO_FULLPATH, nullptr),
+                               FileServiceTable.Reserved13("x", 0, 0),
+                               FileServiceTable.FindFirst(&record, "x"),
+                               FileServiceTable.FindNext(&record),
+                               FileServiceTable.FindClose(&record)};
+  for (ErrorCode answer : answers) EXPECT_EQ(answer, ERR_FILE);
   EXPECT_EQ(record.service, nullptr);
-  EXPECT_EQ(FileServiceTable.FindNext(&record), ERR_FILE);
-  EXPECT_EQ(FileServiceTable.FindClose(&record), ERR_FILE);
   EXPECT_TRUE(pack->calls.empty());
 }
 
-TEST_F(MountTableTest, FullTableRefusesTheMountAndKeepsWhatItHas) {
+TEST_F(MountTableTest, RefusedMountsKeepTheTableAsItIs) {
   std::vector<RecordingService*> mounted;
-  const char* prefixes[] = {"A", "B", "C", "D", "E", "F", "G", "H"};
-  for (const char* prefix : prefixes) mounted.push_back(Mount(prefix));
+  for (const char* prefix : {"A", "B", "C", "D", "E", "F", "G", "H"})
+    mounted.push_back(Mount(prefix));
   RecordingService extra;
   EXPECT_EQ(MountService("", &extra), ERR_OUTOFRANGE);
+  EXPECT_EQ(MountService(nullptr, &extra), ERR_BADPARAMS);
+  EXPECT_EQ(MountService("", nullptr), ERR_BADPARAMS);
   CFileService* got;
   EXPECT_EQ(Resolve("Hx", &got), "x");
   EXPECT_EQ(got, mounted[7]);
   EXPECT_EQ(Resolve("zz", &got), "zz");
   EXPECT_EQ(got, nullptr);
-  EXPECT_EQ(MountService(nullptr, &extra), ERR_BADPARAMS);
+  EXPECT_EQ(InitMountTable(0x10000), ERR_OUTOFRANGE) << "capacity beyond 16 bits";
+  EXPECT_EQ(MountService("", &extra), ERR_OUTOFRANGE);
+  EXPECT_EQ(InitMountTable(0xFFFF), nullptr);
+  Mount("");
 }
 
-TEST_F(MountTableTest, NullServiceIsRefused) {
-  EXPECT_EQ(MountService("", nullptr), ERR_BADPARAMS);
-  const char* path = "x";
-  EXPECT_EQ(ResolvePath(&path), nullptr);
-}
-
-TEST_F(MountTableTest, ShutdownDeletesWhatIsStillMounted) {
-  bool diskGone = false, packGone = false;
-  Mount("", &diskGone);
+// Regressions: one service mounted under two prefixes was deleted twice, and initialising again
+// dropped the old table with its services still in it.
+TEST_F(MountTableTest, ShutdownAndInitialisingAgainDeleteWhatIsMountedOnce) {
+  bool diskGone = false, packGone = false, againGone = false;
+  RecordingService* disk = Mount("", &diskGone);
+  ASSERT_EQ(MountService("C:\\", disk), nullptr);
   RecordingService* pack = Mount("DATA\\", &packGone);
   EXPECT_EQ(UnmountService("DATA\\"), pack);
   EXPECT_EQ(ShutdownMountTable(), nullptr);
@@ -237,34 +207,12 @@ TEST_F(MountTableTest, ShutdownDeletesWhatIsStillMounted) {
   EXPECT_FALSE(packGone);
   delete pack;
   EXPECT_EQ(ShutdownMountTable(), nullptr) << "a second shutdown finds nothing to do";
-}
-
-// One service mounted under two prefixes was deleted twice.
-TEST_F(MountTableTest, RegressionServiceMountedTwiceIsDeletedOnce) {
-  bool gone = false;
-  RecordingService* service = Mount("", &gone);
-  ASSERT_EQ(MountService("C:\\", service), nullptr);
-  EXPECT_EQ(ShutdownMountTable(), nullptr);
-  EXPECT_TRUE(gone);
-}
-
-// Initialising again dropped the old table with its services still in it.
-TEST_F(MountTableTest, RegressionInitialisingAgainReleasesTheOldTable) {
-  bool gone = false;
-  Mount("", &gone);
+  ASSERT_EQ(InitMountTable(8), nullptr);
+  Mount("", &againGone);
   EXPECT_EQ(InitMountTable(4), nullptr);
-  EXPECT_TRUE(gone);
+  EXPECT_TRUE(againGone);
   const char* path = "x";
   EXPECT_EQ(ResolvePath(&path), nullptr);
-  Mount("");
-}
-
-TEST_F(MountTableTest, CapacityBeyondSixteenBitsIsRefused) {
-  EXPECT_EQ(InitMountTable(0x10000), ERR_OUTOFRANGE);
-  RecordingService service;
-  EXPECT_EQ(MountService("", &service), ERR_OUTOFRANGE);
-  EXPECT_EQ(InitMountTable(0xFFFF), nullptr);
-  Mount("");
 }
 
 TEST_F(MountTableTest, ExhaustedPoolLeavesAnEmptyTableThatRefusesMounts) {
@@ -274,14 +222,9 @@ TEST_F(MountTableTest, ExhaustedPoolLeavesAnEmptyTableThatRefusesMounts) {
     ErrorCode error = InitMountTable(8);
     run.Disarm();
     RecordingService service;
-    if (run.Injected()) {
-      EXPECT_EQ(error, ERR_NOTENOUGHMEMORY);
-      EXPECT_EQ(MountService("", &service), ERR_OUTOFRANGE);
-    } else {
-      EXPECT_EQ(error, nullptr);
-      EXPECT_EQ(MountService("", &service), nullptr);
-      EXPECT_EQ(UnmountService(""), &service);
-    }
+    EXPECT_EQ(error, run.Injected() ? ERR_NOTENOUGHMEMORY : nullptr);
+    EXPECT_EQ(MountService("", &service), run.Injected() ? ERR_OUTOFRANGE : nullptr);
+    EXPECT_EQ(UnmountService(""), run.Injected() ? nullptr : &service);
     ShutdownMountTable();
     EXPECT_EQ(run.OutstandingBlocks(), 0);
   });

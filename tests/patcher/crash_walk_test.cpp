@@ -1,175 +1,129 @@
-// Whole patch applications on a simulated disk, stopped or failed at every operating-system
+// Whole patch applications on the simulated disk, stopped or failed at every operating-system
 // call in turn: each game file is always its old or its new version, byte for byte, and the
 // same patch run again completes the update.
-#include <utility>
+#include <algorithm>
 
 #include "file/disk_file.h"
 #include "patcher/patcher_state.h"
-#include "patcher_fixture.h"
-#include "support/sim_disk.h"
+#include "patcher_world.h"
 
 namespace {
 
-using Image = SimDisk::Image;
+World g_base;
 
-const std::string kGameDir = "C:\\Games\\Vorn";
-const std::string kPatchPath = "C:\\Patch\\patch.exe";
-const std::string kMap(70000, 'm');  // three blocks of the payload
+World CrashWorld() {
+  World world = DefaultWorld();
+  world.image[kGame + "DATA"].folder = world.image[kGame + "DATA\\MAPS"].folder = true;
+  world.image[kGame + "EMPTY.DAT"].bytes = "old";
+  world.image[kGame + "DATA\\MAPS\\ONE.MAP"].bytes = "old map";
+  return world;
+}
 
-struct Target {
-  std::string path;
-  const char* old;  // null: the file is new
-  std::string fresh;
-};
-
-const Target kTargets[] = {
-    {kGameDir + "\\README.TXT", "old read-only text", "read me\r\n"},
-    {kGameDir + "\\EMPTY.DAT", "old", ""},
-    {kGameDir + "\\DATA\\MAPS\\ONE.MAP", "old map", kMap},
-    {kGameDir + "\\DATA\\UNITS.INI", nullptr, "[units]\n"},
-};
-
-Image g_initial;
-SimDisk* g_disk;
-PatcherPlatform g_fakePlatform;
-
-// Every target old or new and nothing else changed; after a stop a temporary of a target may be
+// Every member's target old or new and nothing else changed; after a stop a temporary may be
 // left, and an old target may have lost its read-only attribute. True when every target is new.
-bool ExpectOldOrNew(const Image& image, bool afterStop) {
-  Image rest = image;
+bool ExpectOldOrNew(SimDisk::Image rest, bool afterStop) {
   bool allNew = true;
-  for (const Target& target : kTargets) {
-    auto it = rest.find(target.path);
-    auto original = g_initial.find(target.path);
-    const bool present = it != rest.end();
-    const bool isNew = present && !it->second.readOnly && it->second.bytes == target.fresh;
-    const bool isOld = target.old ? present && (afterStop ? it->second.bytes == target.old
-                                                          : it->second == original->second)
-                                  : !present;
-    EXPECT_TRUE(isNew || isOld) << target.path << " is torn: "
-                                << (present ? it->second.bytes.substr(0, 40) : "(absent)");
+  for (const auto& [member, fresh] : g_base.members) {
+    std::string path = kGame + member.substr(6);
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    auto now = rest.find(path), then = g_base.image.find(path);
+    const bool present = now != rest.end();
+    const bool isNew = present && now->second == SimDisk::Node({false, false, fresh});
+    const bool isOld = then == g_base.image.end()
+                           ? !present
+                           : present && (afterStop ? now->second.bytes == then->second.bytes
+                                                   : now->second == then->second);
+    EXPECT_TRUE(isNew || isOld) << path << " is torn";
     allNew = allNew && isNew;
-    rest.erase(target.path);
-    if (original != g_initial.end()) rest[target.path] = original->second;
-    if (afterStop) rest.erase(target.path + kReplacementSuffix);
+    rest.erase(path);
+    if (then != g_base.image.end()) rest[path] = then->second;
+    if (afterStop) rest.erase(path + kReplacementSuffix);
   }
-  EXPECT_EQ(rest, g_initial) << "files other than the targets changed";
+  rest.erase(kPatch);
+  EXPECT_EQ(rest, g_base.image) << "files other than the targets changed";
   return allNew;
 }
 
-u32 SimGetAttributes(const char* path) { return g_disk->Attributes(path); }
-u32 SimSetAttributes(const char* path, u32 value) { return g_disk->SetAttributes(path, value); }
-u32 SimFileOpens(const char* path) { return g_disk->Step() && g_disk->Exists(path); }
-u32 SimRegSetDword(PlatformKey key, const char* name, u32 value) {
-  return g_disk->Step() && g_fakePlatform.RegSetDword(key, name, value);
-}
 // At a question the failed file is exactly as it was and its temporary is gone.
-int CheckingMessageBox(PlatformWindow owner, const char* text, const char* caption, u32 type) {
-  if (type == MB_TYPE_ABORT_RETRY_IGNORE && !g_disk->Stopped()) {
+void CheckAtQuestion(u32 type) {
+  if (type == MB_TYPE_ABORT_RETRY_IGNORE && !g_disk->Stopped())
     ExpectOldOrNew(g_disk->Killed(), false);
-  }
-  return g_fakePlatform.MessageBox(owner, text, caption, type);
 }
 
-class CrashWalk : public PatcherRun {
- protected:
-  CrashWalk() {
-    const std::string ini = fake.data->Content("Patch.ini");
-    fake.data = nullptr;
-    g_initial.clear();
-    for (const char* folder : {"C:", "C:\\Games", "C:\\Games\\Vorn", "C:\\Games\\Vorn\\DATA",
-                               "C:\\Games\\Vorn\\DATA\\MAPS", "C:\\Patch"}) {
-      g_initial[folder].folder = true;
-    }
-    g_initial[kGameDir + "\\Vorn.exe"].bytes = "MZ";
-    for (const Target& target : kTargets) {
-      if (target.old) g_initial[target.path].bytes = target.old;
-    }
-    g_initial[kTargets[0].path].readOnly = true;
-    g_initial[kPatchPath].bytes = PatchFile({{"Patch.ini", ini},
-                                             {"Files/README.TXT", kTargets[0].fresh},
-                                             {"Files/EMPTY.DAT", ""},
-                                             {"Files/DATA/MAPS/ONE.MAP", kMap},
-                                             {"Files/DATA/UNITS.INI", kTargets[3].fresh}});
-    g_fakePlatform = g_platform;
-    g_platform.MountRootService = StartDiskService;
-    g_platform.UnmountRootService = ExitDiskService;
-    g_platform.GetFileAttributes = SimGetAttributes;
-    g_platform.SetFileAttributes = SimSetAttributes;
-    g_platform.FileOpens = SimFileOpens;
-    g_platform.RegSetDword = SimRegSetDword;
-    g_platform.MessageBox = CheckingMessageBox;
-  }
+u32 SteppedSetDword(const char* name, u32 value) {
+  if (!g_disk->Step()) return 0;
+  g_world->dwords[name] = value;
+  return 1;
+}
 
-  // Runs the patch on the disk as it is, with these answers; the exit code.
-  int Apply(SimDisk& disk, std::initializer_list<int> answers) {
-    g_disk = &disk;
-    fake.messages.clear();
-    fake.answers = answers;
-    const int code = Run();
-    EXPECT_EQ(disk.OpenHandles(), 0u) << "handles left open";
-    return code;
-  }
+int Apply(World& world, SimDisk& disk, const SimDisk::Image& image, const std::string& answers,
+          SimDisk::Fault fault = SimDisk::Fault::kNone, u32 at = 0, const std::string& path = "") {
+  world.image = image;
+  world.answers = answers;
+  world.fault = fault;
+  world.faultAt = at;
+  world.faultPath = path;
+  const int code = RunPatch(world, disk);
+  EXPECT_EQ(disk.OpenHandles(), 0u) << "handles left open";
+  return code;
+}
 
-  size_t Questions() const {
-    size_t count = 0;
-    for (const ShownMessage& message : fake.messages) count += message.caption == "Error";
-    return count;
-  }
+void ExpectComplete(World& world, SimDisk& disk, int code) {
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(world.boxes.back(), "O:VORN was updated!");
+  EXPECT_TRUE(ExpectOldOrNew(disk.Killed(), false));
+  EXPECT_EQ(world.dwords["GameVersion"], 0x10001u);
+}
 
-  void ExpectComplete(SimDisk& disk, int code) {
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(Texts().back(), "VORN was updated to version 1.01A successfuly!");
-    EXPECT_TRUE(ExpectOldOrNew(disk.Killed(), false));
-    EXPECT_EQ(fake.regDwords["GameVersion"], 0x10001u);
-  }
-};
-
-TEST_F(CrashWalk, EveryStopLeavesOldOrNewFilesAndARerunCompletes) {
+TEST(CrashWalk, EveryStopLeavesOldOrNewFilesAndARerunCompletes) {
+  g_base = CrashWorld();
+  World world = g_base;
+  world.patchBytes = PatchFile(world);
+  world.onBox = CheckAtQuestion;
+  world.titled = false;  // a stop while the texts are read leaves them empty
+  world.setDword = SteppedSetDword;
   const u32 runs = RunWithDiskFaults([&](SimDisk& disk, u32 at) {
-    fake.regDwords["GameVersion"] = 0x10000;
-    disk.Load(g_initial);
-    disk.Arm(SimDisk::Fault::kStop, at);
-    // Ignored, not aborted: an abort ends the process, which in a test would leave the
-    // listings of the outer folders open. Aborts are checked in copy_worker_test.cpp.
-    const int code = Apply(disk, {ANSWER_YES, ANSWER_IGNORE, ANSWER_IGNORE, ANSWER_IGNORE,
-                                  ANSWER_IGNORE, ANSWER_IGNORE});
-    if (!disk.Injected()) return ExpectComplete(disk, code);
-    const u32 version = fake.regDwords["GameVersion"];
+    world.dwords["GameVersion"] = 0x10000;
+    // Ignored, not aborted: an abort ends the process, which the flow table covers.
+    const int code = Apply(world, disk, g_base.image, "yiiiii", SimDisk::Fault::kStop, at);
+    if (!disk.Injected()) return ExpectComplete(world, disk, code);
+    const u32 version = world.dwords["GameVersion"];
     // What a killed process leaves, and what a power cut leaves.
-    for (const Image& left : {disk.Killed(), disk.PowerCut()}) {
+    for (const SimDisk::Image& left : {disk.Killed(), disk.PowerCut()}) {
       if (!ExpectOldOrNew(left, true)) {
         EXPECT_EQ(version, 0x10000u) << "the version was recorded before every file was new";
       }
-      fake.regDwords["GameVersion"] = version;
-      disk.Load(left);
-      ExpectComplete(disk, Apply(disk, {ANSWER_YES}));
+      world.dwords["GameVersion"] = version;
+      ExpectComplete(world, disk, Apply(world, disk, left, "y"));
     }
   });
   EXPECT_GT(runs, 40u);
-}
 
-TEST_F(CrashWalk, FailedWriteOrPayloadReadKeepsTheOldFileAndRetryCompletes) {
+  // A full disk at each write in turn, and a failed read of the patch at each read in turn.
+  world.onBox = nullptr;
   for (const auto& [fault, path] : {std::make_pair(SimDisk::Fault::kDiskFull, std::string()),
-                                    std::make_pair(SimDisk::Fault::kReadError, kPatchPath)}) {
-    const u32 runs = RunWithDiskFaults([&](SimDisk& disk, u32 at) {
-      fake.regDwords["GameVersion"] = 0x10000;
-      disk.Load(g_initial);
-      disk.Arm(fault, at, path);
-      const int code = Apply(disk, {ANSWER_YES, ANSWER_RETRY});
-      EXPECT_LE(Questions(), 1u);
-      if (fault == SimDisk::Fault::kDiskFull) {
-        EXPECT_EQ(Questions(), disk.Injected() ? 1u : 0u);
-      }
-      // A failed read-ahead is read again by the stream itself, without a question.
-      if (code == 0) return ExpectComplete(disk, code);
-      // A read before the copy: the patch could not be read, and nothing was written.
-      EXPECT_EQ(Questions(), 0u);
-      EXPECT_EQ(code, -1);
-      EXPECT_EQ(disk.Killed(), g_initial);
-      EXPECT_EQ(fake.regDwords["GameVersion"], 0x10000u);
-    });
-    EXPECT_GT(runs, 3u);
+                                    std::make_pair(SimDisk::Fault::kReadError, kPatch)}) {
+    EXPECT_GT(RunWithDiskFaults([&](SimDisk& disk, u32 at) {
+                world.dwords["GameVersion"] = 0x10000;
+                const int code = Apply(world, disk, g_base.image, "yr", fault, at, path);
+                const size_t questions =
+                    std::count_if(world.boxes.begin(), world.boxes.end(),
+                                  [](const std::string& box) { return box[0] == 'A'; });
+                // A failed read-ahead is read again by the stream itself, without a question.
+                EXPECT_LE(questions, 1u);
+                if (fault == SimDisk::Fault::kDiskFull) {
+                  EXPECT_EQ(questions, disk.Injected() ? 1u : 0u);
+                }
+                if (code == 0) return ExpectComplete(world, disk, code);
+                // A read before the copy: the patch could not be read, and nothing was written.
+                EXPECT_EQ(code, -1);
+                EXPECT_EQ(questions, 0u);
+                SimDisk::Image left = disk.Killed();
+                left.erase(kPatch);
+                EXPECT_EQ(left, g_base.image);
+                EXPECT_EQ(world.dwords["GameVersion"], 0x10000u);
+              }),
+              3u);
   }
 }
 

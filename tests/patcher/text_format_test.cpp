@@ -1,4 +1,4 @@
-// Message texts: the checked formatting of payload formats, the version numbers, and "|".
+// Message texts: the checked formatting of payload formats and the version numbers.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,55 +6,54 @@
 #include "patcher/patch_text_format.h"
 #include "patcher/patcher_state.h"
 
-namespace {
-
-std::string Format(const char* format, u32 size = 256) {
+TEST(PatchTextFormat, RendersWhatFitsTheArgumentsAndShowsTheRestAsItStands) {
   const FormatArgument args[3] = {{nullptr, 1}, {nullptr, 5}, {"C:\\Games\\Vorn\\", 0}};
-  std::string out(size, '#');
-  FormatPatchText(&out[0], size, format, args, 3);
-  return out.c_str();
-}
-
-}  // namespace
-
-TEST(PatchTextFormat, RendersConversionsThatFitTheArguments) {
-  EXPECT_EQ(Format("v%d.%02d at %s"), "v1.05 at C:\\Games\\Vorn\\");
-  EXPECT_EQ(Format("100%% [%-3d|%+3i] %.4s"), "100% [1  | +5] C:\\G");
-  EXPECT_EQ(Format("%#x %X %s"), "0x1 5 C:\\Games\\Vorn\\");
-  EXPECT_EQ(Format("%#o %lu"), "01 5");
-  EXPECT_EQ(Format("only %d"), "only 1");
-  EXPECT_EQ(Format("%d%d[%18s]"), "15[    C:\\Games\\Vorn\\]");
-  EXPECT_EQ(Format("%d%d[%-16s]"), "15[C:\\Games\\Vorn\\  ]");
+  const struct {
+    const char* format;
+    u32 size;
+    std::string expected;
+  } rows[] = {
+      {"v%d.%02d at %s", 256, "v1.05 at C:\\Games\\Vorn\\"},
+      {"100%% [%-3d|%+3i] %.4s", 256, "100% [1  | +5] C:\\G"},
+      {"%#x %X %s", 256, "0x1 5 C:\\Games\\Vorn\\"},
+      {"%#o %lu", 256, "01 5"},
+      {"only %d", 256, "only 1"},
+      {"%d%d[%18s]", 256, "15[    C:\\Games\\Vorn\\]"},
+      {"%d%d[%-16s]", 256, "15[C:\\Games\\Vorn\\  ]"},
+      // Staying inside the buffer.
+      {"%d%d%s and more", 8, "15C:\\Ga"},
+      {"%300d", 256, std::string(255, ' ')},
+      {"%n too long", 4, "%n "},
+      {"%s", 1, ""},
+  };
+  for (const auto& row : rows) {
+    std::string out(row.size, '#');
+    FormatPatchText(&out[0], row.size, row.format, args, 3);
+    EXPECT_EQ(out.c_str(), row.expected) << row.format;
+  }
+  for (const char* format : {"%n", "%d %d %s %s", "%s", "%d %s", "%p", "%*d", "%1$d", "%c", "%f",
+                             "%d %d %d", "trailing %", "%99999d", "%lld", "%hd"}) {
+    char out[64];
+    FormatPatchText(out, sizeof out, format, args, 3);
+    EXPECT_STREQ(out, format);
+  }
   const FormatArgument negative[1] = {{nullptr, -42}};
   char out[16];
-  EXPECT_TRUE(FormatPatchText(out, sizeof out, "%05d|%x", negative, 1) == false);
+  EXPECT_FALSE(FormatPatchText(out, sizeof out, "%05d|%x", negative, 1));
   EXPECT_TRUE(FormatPatchText(out, sizeof out, "%05d", negative, 1));
   EXPECT_STREQ(out, "-0042");
 }
 
-TEST(PatchTextFormat, ShowsFormatsThatDoNotFitAsTheyStand) {
-  for (const char* format : {"%n", "%d %d %s %s", "%s", "%d %s", "%p", "%*d", "%1$d", "%c", "%f",
-                             "%d %d %d", "trailing %", "%99999d", "%lld", "%hd"}) {
-    EXPECT_EQ(Format(format), format);
-  }
-}
-
-TEST(PatchTextFormat, StaysInsideItsBuffer) {
-  EXPECT_EQ(Format("%d%d%s and more", 8), "15C:\\Ga");
-  EXPECT_EQ(Format("%300d", 256), std::string(255, ' '));
-  EXPECT_EQ(Format("%n too long", 4), "%n ");
-  EXPECT_EQ(Format("%s", 1), "");
-}
-
 TEST(VersionText, ReadsHexadecimalLikeStrtol) {
-  EXPECT_EQ(ParseVersionText("10001"), 0x10001u);
-  EXPECT_EQ(ParseVersionText("  0x1A2b"), 0x1A2Bu);
-  EXPECT_EQ(ParseVersionText("+ff zz"), 0xFFu);
-  EXPECT_EQ(ParseVersionText("-1"), 0xFFFFFFFFu);
-  EXPECT_EQ(ParseVersionText(""), 0u);
-  EXPECT_EQ(ParseVersionText("0x"), 0u);
-  EXPECT_EQ(ParseVersionText("xyz"), 0u);
-  EXPECT_EQ(ParseVersionText("FFFFFFFF"), 0x7FFFFFFFu);
-  EXPECT_EQ(ParseVersionText("123456789abcdef"), 0x7FFFFFFFu);
-  EXPECT_EQ(ParseVersionText("-123456789abcdef"), 0x80000000u);
+  const std::pair<const char*, u32> rows[] = {{"10001", 0x10001u},
+                                              {"  0x1A2b", 0x1A2Bu},
+                                              {"+ff zz", 0xFFu},
+                                              {"-1", 0xFFFFFFFFu},
+                                              {"", 0u},
+                                              {"0x", 0u},
+                                              {"xyz", 0u},
+                                              {"FFFFFFFF", 0x7FFFFFFFu},
+                                              {"123456789abcdef", 0x7FFFFFFFu},
+                                              {"-123456789abcdef", 0x80000000u}};
+  for (const auto& [text, value] : rows) EXPECT_EQ(ParseVersionText(text), value) << text;
 }

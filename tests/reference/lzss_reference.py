@@ -7,16 +7,9 @@ A block whose stored length S is at least its raw length R is stored raw; S < R 
 (S = 0: zeros). A coded block is a bit stream, most significant bit first: literal = 1 + 8 bits;
 match = 0 + B bits O + L bits n, copying n + 2 bytes from 2^B - O bytes back (O = 0 skips).
 
-Usage:
-  lzss_reference.py decode CONTAINER OUTPUT
-  lzss_reference.py encode INPUT CONTAINER [--block-size N] [--method 0xC4] [--spare N]
-  lzss_reference.py selftest
-Standard library only.
+A module (decode_container, encode_container); standard library only.
 """
-import argparse
-import random
 import struct
-import sys
 
 VALID_METHODS = [b << 4 | l for b in (10, 11, 12) for l in range(1, 6)]
 
@@ -169,81 +162,3 @@ def encode_container(data, block_size=0x8000, method=0xC4, spare=0):
         position += len(block)
     header = b"LZSS" + struct.pack("<IIBB", len(data), block_size, method, spare)
     return header + struct.pack("<%dI" % count, *table) + b"".join(stored)
-
-
-def selftest():
-    failures = 0
-
-    def check(condition, what):
-        nonlocal failures
-        if not condition:
-            failures += 1
-            print("FAIL:", what)
-
-    check(encode_block(b"abcabcabc", 0xC4) == bytes([0xB0, 0xD8, 0xAC, 0x6F, 0xFD, 0x40]),
-          "abcabcabc with 0xC4")
-    check(encode_block(b"aaa", 0xA1) == bytes([0xB0, 0xBF, 0xF0]), "aaa with 0xA1")
-    check(decode_block(bytes([0xB0, 0xD8, 0xAC, 0x6F, 0xFD, 0x40]), 0xC4, 64) == b"abcabcabc",
-          "decode abcabcabc")
-    rng = random.Random(5)
-    text = b"".join(rng.choice([b"patch ", b"file ", b"the ", b"[str]\r\n", b"0x0001000A "])
-                    for _ in range(900))
-    samples = {
-        "text": text,
-        "random": bytes(rng.randrange(256) for _ in range(3000)),
-        "zeros": bytes(2500),
-        "empty": b"",
-        "one": b"x",
-    }
-    for method in VALID_METHODS:
-        for name, sample in samples.items():
-            for block_size in (1000, 4096):
-                container = encode_container(sample, block_size, method, 0x61)
-                check(decode_container(container) == sample,
-                      "round trip %s method 0x%02X block %d" % (name, method, block_size))
-    container = encode_container(samples["random"], 1000, 0xC4)
-    check(len(container) == 14 + 4 * 3 + 3000, "incompressible blocks stored raw")
-    try:
-        decode_block(bytes([0x7F, 0xF8, 0x58, 0x40]), 0xC4, 64)
-        check(False, "a match before the block is refused")
-    except FormatError:
-        pass
-    print("selftest: %s" % ("ok" if failures == 0 else "%d failures" % failures))
-    return 0 if failures == 0 else 1
-
-
-def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    sub = parser.add_subparsers(dest="command", required=True)
-    d = sub.add_parser("decode")
-    d.add_argument("container")
-    d.add_argument("output")
-    e = sub.add_parser("encode")
-    e.add_argument("input")
-    e.add_argument("container")
-    e.add_argument("--block-size", type=lambda s: int(s, 0), default=0x8000)
-    e.add_argument("--method", type=lambda s: int(s, 0), default=0xC4)
-    e.add_argument("--spare", type=lambda s: int(s, 0), default=0)
-    sub.add_parser("selftest")
-    args = parser.parse_args(argv)
-    try:
-        if args.command == "selftest":
-            return selftest()
-        if args.command == "decode":
-            with open(args.container, "rb") as f:
-                data = decode_container(f.read())
-            with open(args.output, "wb") as f:
-                f.write(data)
-        else:
-            with open(args.input, "rb") as f:
-                data = f.read()
-            with open(args.container, "wb") as f:
-                f.write(encode_container(data, args.block_size, args.method, args.spare))
-    except FormatError as error:
-        print("error: %s" % error, file=sys.stderr)
-        return 2
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))

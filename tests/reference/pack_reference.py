@@ -6,20 +6,11 @@ member count and the directory size as 32-bit little-endian numbers), the front-
 (per member: name length, bytes shared with the previous name, the rest of the name, data offset,
 data size), one CRC-32 per member, then the members' data in directory order.
 
-Usage:
-  pack_reference.py list PACK              one line per member: offset size crc32 name
-  pack_reference.py extract PACK FOLDER    writes every member below FOLDER
-  pack_reference.py write FOLDER PACK      packs every file below FOLDER
-  pack_reference.py verify PACK            checks directory, ranges and CRCs; exit 1 when bad
-  pack_reference.py selftest               checks this script against known bytes and itself
-Only the standard library is used.
+A module (build_pack, read_pack, verify_pack); only the standard library is used.
 """
 
 import binascii
-import os
 import struct
-import sys
-import tempfile
 
 MAGIC = b"KVLSYS PackFile\n\x1a\x00"
 HEADER_SIZE = 40
@@ -159,98 +150,3 @@ def verify_pack(pack):
             raise PackError("member %r: CRC-32 mismatch" % name)
         previous_end = offset + size
     return entries
-
-
-def pack_folder(folder):
-    members = []
-    for root, dirs, files in os.walk(folder):
-        dirs.sort()
-        for f in sorted(files):
-            path = os.path.join(root, f)
-            relative = os.path.relpath(path, folder).replace(os.sep, "\\")
-            with open(path, "rb") as handle:
-                members.append((os.fsencode(relative), handle.read()))
-    return build_pack(members)
-
-
-def extract(pack, folder):
-    for name, offset, size, _ in verify_pack(pack):
-        parts = [os.fsdecode(p) for p in name.split(b"\\")]
-        target = os.path.join(folder, *parts)
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        with open(target, "wb") as handle:
-            handle.write(pack[offset:offset + size])
-
-
-def selftest():
-    # The documented entry: A\B.TXT at offset 385 with 16 bytes.
-    entry = encode_entry(b"A\\B.TXT", b"", 385, 16)
-    assert entry == bytes.fromhex("07 00 41 5C 42 2E 54 58 54 81 01 00 00 10 00 00 00"), entry.hex()
-    assert encode_entry(b"A\\C.TXT", b"A\\B.TXT", 0, 0)[:7] == b"\x07\x02C.TXT"
-    assert binascii.crc32(b"123456789") == 0xCBF43926
-    with tempfile.TemporaryDirectory() as temp:
-        source = os.path.join(temp, "in")
-        tree = {"Patch.ini": b"[str]\n", "Files/a.txt": b"alpha", "Files/Sub/b.bin": bytes(range(256)),
-                "Files/empty": b"", "Files/Sub!.txt": b"!"}
-        for relative, data in tree.items():
-            path = os.path.join(source, *relative.split("/"))
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as handle:
-                handle.write(data)
-        pack = pack_folder(source)
-        names = [e[0] for e in verify_pack(pack)]
-        assert names == sorted(normalize(n.encode()) for n in tree), names
-        out = os.path.join(temp, "out")
-        extract(pack, out)
-        for relative, data in tree.items():
-            with open(os.path.join(out, *normalize(relative.encode()).decode().split("\\")), "rb") as h:
-                assert h.read() == data, relative
-        damaged = bytearray(pack)
-        damaged[-1] ^= 1
-        try:
-            verify_pack(bytes(damaged))
-            raise AssertionError("a damaged member passed")
-        except PackError:
-            pass
-        for bad in ([(b"A", b""), (b"a", b"")], [(b"A", b""), (b"A\\B", b"")], [(b"..\\X", b"")]):
-            try:
-                build_pack(bad)
-                raise AssertionError("refused names were packed: %r" % bad)
-            except PackError:
-                pass
-    print("pack_reference selftest: ok")
-
-
-def main(argv):
-    if len(argv) == 2 and argv[1] == "selftest":
-        selftest()
-        return 0
-    try:
-        if len(argv) == 3 and argv[1] == "list":
-            with open(argv[2], "rb") as handle:
-                for name, offset, size, crc in read_pack(handle.read()):
-                    sys.stdout.buffer.write(b"%d %d %08X %s\n" % (offset, size, crc, name))
-            return 0
-        if len(argv) == 3 and argv[1] == "verify":
-            with open(argv[2], "rb") as handle:
-                verify_pack(handle.read())
-            print("ok")
-            return 0
-        if len(argv) == 4 and argv[1] == "extract":
-            with open(argv[2], "rb") as handle:
-                extract(handle.read(), argv[3])
-            return 0
-        if len(argv) == 4 and argv[1] == "write":
-            pack = pack_folder(argv[2])
-            with open(argv[3], "wb") as handle:
-                handle.write(pack)
-            return 0
-    except PackError as error:
-        print("error: %s" % error, file=sys.stderr)
-        return 1
-    print(__doc__, file=sys.stderr)
-    return 2
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv))

@@ -1,55 +1,45 @@
 #include "support/lzss_samples.h"
 
-namespace {
-
-class BitReader {
- public:
-  explicit BitReader(const std::vector<u8>& bytes) : data(bytes) {}
-  u32 Take(unsigned count) {
+bool ReferenceDecode(const u8* coded, u32 size, u8 method, u8* out, u32 capacity, u32* produced) {
+  const u32 offsetBits = method >> 4, lengthBits = method & 15, window = 1u << offsetBits;
+  u64 bit = 0;
+  auto take = [&](u32 count) {
     u32 value = 0;
-    for (unsigned i = 0; i < count; ++i) {
-      size_t byte = bit / 8;
-      u32 b = byte < data.size() ? (data[byte] >> (7 - bit % 8)) & 1 : 0;
-      value = value << 1 | b;
-      ++bit;
+    for (u32 i = 0; i < count; ++i, ++bit) {
+      const u64 at = bit / 8;
+      value = value << 1 | (at < size ? (coded[at] >> (7 - bit % 8)) & 1 : 0);
     }
     return value;
+  };
+  u32 at = 0;
+  if (size > 0) {
+    do {
+      if (take(1)) {
+        if (at >= capacity) return false;
+        out[at++] = static_cast<u8>(take(8));
+      } else {
+        const u32 code = take(offsetBits), length = take(lengthBits) + 2;
+        if (length > capacity - at) return false;
+        if (code != 0) {
+          if (window - code > at) return false;
+          for (u32 i = 0; i < length; ++i) out[at + i] = out[at + i - (window - code)];
+        }
+        at += length;
+      }
+    } while (bit / 8 < size - 1);
   }
-  size_t ByteIndex() const { return bit / 8; }
-
- private:
-  const std::vector<u8>& data;
-  size_t bit = 0;
-};
-
-}  // namespace
+  *produced = at;
+  return true;
+}
 
 bool ReferenceDecode(const std::vector<u8>& coded, u8 method, u32 capacity, std::vector<u8>* output,
                      const std::vector<u8>& initial) {
-  const unsigned offsetBits = method >> 4, lengthBits = method & 15;
   std::vector<u8> out = initial;
   out.resize(capacity);
-  size_t produced = 0;
-  if (!coded.empty()) {
-    BitReader reader(coded);
-    do {
-      if (reader.Take(1)) {
-        if (produced >= capacity) return false;
-        out[produced++] = static_cast<u8>(reader.Take(8));
-      } else {
-        u32 code = reader.Take(offsetBits);
-        u32 count = reader.Take(lengthBits) + 2;
-        if (produced + count > capacity) return false;
-        if (code == 0) {
-          produced += count;  // a skip keeps what the output held
-        } else {
-          size_t distance = (size_t{1} << offsetBits) - code;
-          if (distance > produced) return false;
-          for (u32 i = 0; i < count; ++i, ++produced) out[produced] = out[produced - distance];
-        }
-      }
-    } while (reader.ByteIndex() < coded.size() - 1);
-  }
+  u32 produced = 0;
+  if (!ReferenceDecode(coded.data(), static_cast<u32>(coded.size()), method, out.data(), capacity,
+                       &produced))
+    return false;
   out.resize(produced);
   *output = out;
   return true;

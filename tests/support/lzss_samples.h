@@ -6,9 +6,14 @@
 
 #include "core/types.h"
 
-// Reads the coded stream one bit at a time (bits past the end read as zero) and applies the
-// tokens to a copy of `initial`. Returns false for a stream that writes past `capacity` or copies
-// from before the block.
+// Reads the coded stream one token at a time, one bit at a time (bits past the end read as zero),
+// into out[0 .. capacity), where skips leave what was there. Returns false, with the output so far
+// kept, at a token that would write past the capacity or copy from before the block; *produced is
+// set on success only.
+bool ReferenceDecode(const u8* coded, u32 size, u8 method, u8* out, u32 capacity, u32* produced);
+
+// The same over vectors: the decoded bytes over a copy of `initial` (zeros past its end), cut to
+// the produced length; false as above.
 bool ReferenceDecode(const std::vector<u8>& coded, u8 method, u32 capacity, std::vector<u8>* output,
                      const std::vector<u8>& initial = {});
 

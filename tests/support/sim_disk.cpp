@@ -277,13 +277,12 @@ bool SimDisk::SetAttributes(const std::string& path, u32 attributes) {
 }
 
 u32 RunWithDiskFaults(const std::function<void(SimDisk& disk, u32 at)>& fn, u32 maxRuns) {
-  for (u32 at = 1; at <= maxRuns; ++at) {
-    SCOPED_TRACE(::testing::Message() << "disk fault at call " << at);
-    const int failuresBefore = FailedPartsSoFar();
-    SimDisk disk;
-    fn(disk, at);
-    if (FailedPartsSoFar() != failuresBefore || !disk.Injected()) return at;
-  }
-  ADD_FAILURE() << "disk-fault walk did not end within " << maxRuns << " runs";
-  return maxRuns;
+  return RunFaultWalk(
+      "disk",
+      [&](u32 at) {
+        SimDisk disk;
+        fn(disk, at);
+        return disk.Injected();
+      },
+      maxRuns);
 }
