@@ -124,7 +124,18 @@ class Wine:
         """Runs a program to its end, answering the n-th box with answers[n] = (pattern, key)
         when the pattern is found in its text (else it is unexpected and gets Return);
         on_box(index, text) runs before each answer. Returns boxes (text, caption, answer,
-        screenshot, times), texts, unexpected, exit_code, timed_out and stderr."""
+        screenshot, times), texts, unexpected, exit_code, timed_out, launcher_code and stderr."""
+        # Now and then the loader ends at once without a word (as regedit does above): launch.exe
+        # then never reported an exit code and no box came. The program did not run, so nothing
+        # it would do is hidden by starting it again.
+        for attempt in range(3):
+            result = self._drive_once(program, answers, args, timeout, shots_dir, on_box)
+            if result.boxes or result.exit_code is not None or result.timed_out:
+                return result
+            time.sleep(0.5 * (attempt + 1))
+        return result
+
+    def _drive_once(self, program, answers, args, timeout, shots_dir, on_box):
         result = SimpleNamespace(boxes=[], unexpected=[], timed_out=False, exit_code=None,
                                  screenshots=[])
         env = dict(self.env, WINEDEBUG="-all,trace+msgbox")
@@ -180,7 +191,7 @@ class Wine:
                     self.start_server()
                     break
                 time.sleep(0.1)
-            process.wait(timeout=30)
+            result.launcher_code = process.wait(timeout=30)
             out.seek(0)
             match = re.search(r"exit-code (-?\d+)", out.read())
             result.exit_code = int(match.group(1)) if match else None

@@ -183,8 +183,9 @@ def run_row(ctx, row):
             after()
     texts = [t for t, _ in row["answers"]]
     expect(not result.timed_out and result.texts == texts,
-           "boxes: expected %r, got %r (timed out: %s); Wine said: %s" % (
-               texts, result.texts, result.timed_out, result.stderr.strip().splitlines()[-3:]))
+           "boxes: expected %r, got %r (timed out: %s, exit code %s, launcher %s); Wine said: %s" % (
+               texts, result.texts, result.timed_out, result.exit_code, result.launcher_code,
+               result.stderr.strip().splitlines()[-3:]))
     # A caption is read where the box's window was found in time (None: not found).
     for box in result.boxes:
         expect(box.caption in (None, "Error" if box.text.startswith("Error") else "VORN Patch"),
