@@ -345,7 +345,7 @@ ErrorCode Decoder::Run() {
     }
     if (input.error || window.error) break;
   }
-  if (input.error) return input.error;
+  if (input.error || window.error) return input.error ? input.error : window.error;
   if (!input.Exhausted()) return ERR_INVALIDFORMAT;
   window.Drain(true);
   return window.error;
