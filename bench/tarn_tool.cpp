@@ -3,7 +3,7 @@
 //                    [--lc N] [--lp N] [--pb N] INPUT OUTPUT
 //   tarn_tool decode [--dict OLD] [--memory] INPUT OUTPUT
 //   tarn_tool speed [--dict OLD] [--runs N] INPUT      decoder MB/s in memory (best of runs)
-//   tarn_tool each [--x86-pe] LIST                       every listed file coded alone
+//   tarn_tool each [--x86-code] LIST                       every listed file coded alone
 // decode streams its output through the file interface (window, input buffer and dictionary
 // cache only) unless --memory. Times are CPU seconds of this process.
 #include <chrono>
@@ -47,7 +47,7 @@ double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 struct Options {
   std::vector<std::string> positional;
   std::string dictionary;
-  bool memory = false, x86Pe = false;
+  bool memory = false, x86Code = false;
   u32 runs = 5;
   TarnEncodeOptions coder;
 };
@@ -62,8 +62,8 @@ bool Parse(int argc, char** argv, Options* o) {
       o->memory = true;
     else if (a == "--x86")
       o->coder.x86 = true;
-    else if (a == "--x86-pe")
-      o->x86Pe = true;
+    else if (a == "--x86-code")
+      o->x86Code = true;
     else if (a == "--window")
       o->coder.windowLog = static_cast<u8>(value());
     else if (a == "--nice")
@@ -88,7 +88,7 @@ bool Parse(int argc, char** argv, Options* o) {
 
 // The window log a stream of this size needs at most.
 u8 WindowFor(u64 size, u8 limit) {
-  u8 log = 16;
+  u8 log = limit < 16 ? limit : 16;
   while (log < limit && (1ull << log) < size) ++log;
   return log;
 }
@@ -176,7 +176,10 @@ int Speed(const Options& o) {
   return 0;
 }
 
-bool LooksLikePe(const std::vector<u8>& d) { return d.size() > 64 && d[0] == 'M' && d[1] == 'Z'; }
+// Windows and ELF executables and libraries, whose x86 code the branch filter is for.
+bool LooksLikeCode(const std::vector<u8>& d) {
+  return d.size() > 64 && ((d[0] == 'M' && d[1] == 'Z') || std::memcmp(d.data(), "\x7f" "ELF", 4) == 0);
+}
 
 int Each(const Options& o) {
   FILE* list = std::fopen(o.positional[0].c_str(), "r");
@@ -190,7 +193,7 @@ int Each(const Options& o) {
     if (!*line || !ReadWhole(line, &data)) continue;
     TarnEncodeOptions options = o.coder;
     options.windowLog = WindowFor(data.size(), options.windowLog);
-    options.x86 = o.coder.x86 || (o.x86Pe && LooksLikePe(data));
+    options.x86 = o.coder.x86 || (o.x86Code && LooksLikeCode(data));
     u8* coded = nullptr;
     u32 size = 0;
     const double start = CpuSeconds();

@@ -26,6 +26,7 @@ take() {
   local total=0 index=0 path size dest
   mkdir -p "$out/tree/$class"
   while IFS= read -r -d '' path; do
+    [[ $path != *[[:space:]]* ]] || continue  # the manifest's fields are split at spaces
     size=$(stat -L -c %s "$path")
     ((size >= min && size <= max)) || continue
     index=$((index + 1))
@@ -88,11 +89,10 @@ find /usr/lib/python3 /usr/share/zoneinfo /usr/share/perl -type f -print0 |
 
 # The manifest lists the tree in one fixed order; corpus.bin is that order concatenated.
 (cd "$out/tree" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sed 's|  \./|  |') >"$out/sums"
-: >"$out/corpus.bin"
-while read -r sum path; do
-  size=$(stat -c %s "$out/tree/$path")
-  printf '%s  %s  %s\n' "$sum" "$size" "$path" >>"$manifest"
-  cat "$out/tree/$path" >>"$out/corpus.bin"
-done <"$out/sums"
+cut -c67- "$out/sums" >"$out/paths"
+(cd "$out/tree" && xargs -d '\n' stat -c %s <"$out/paths") >"$out/sizes"
+paste -d '\t' <(cut -c1-64 "$out/sums") "$out/sizes" "$out/paths" | sed 's/\t/  /g' >"$manifest"
+(cd "$out/tree" && xargs -d '\n' cat <"$out/paths") >"$out/corpus.bin"
+rm -f "$out/paths" "$out/sizes"
 rm -f "$out/sums"
 echo "$(wc -l <"$manifest") files, $(stat -c %s "$out/corpus.bin") bytes; manifest $manifest" >&2
