@@ -205,7 +205,13 @@ class Decoder {
   u32 Length(TarnLengthModel* m, u32 posState) {
     if (!Bit(&m->choice)) return kTarnMinMatch + Tree(m->low[posState], 3);
     if (!Bit(&m->choice2)) return kTarnMinMatch + kTarnLowLengths + Tree(m->mid[posState], 3);
-    return kTarnMinMatch + 2 * kTarnLowLengths + Tree(m->high, 8);
+    const u32 high = Tree(m->high, 8);
+    if (high < kTarnHighLengths - 1) return kTarnMinMatch + 2 * kTarnLowLengths + high;
+    const u32 count = Tree(m->longCount, kTarnLongCountBits);
+    const u64 extra = ((1ull << count) | DirectBits(count)) - 1;
+    // Past 32 bits the length is longer than any output and is refused as such.
+    return extra > 0xFFFFFFFFu - kTarnMaxMatch ? 0xFFFFFFFFu
+                                               : kTarnMaxMatch + static_cast<u32>(extra);
   }
   // The 1-based distance, or 0 for a value past 32 bits.
   u32 Distance(u32 length) {

@@ -44,7 +44,14 @@ void PutLength(TarnRangeEncoder& out, TarnLengthModel& m, u32 length, u32 posSta
     out.Tree(m.mid[posState], 3, length);
   } else {
     out.Bit(&m.choice2, 1);
-    out.Tree(m.high, 8, length - kTarnLowLengths);
+    length -= kTarnLowLengths;
+    const u32 high = length < kTarnHighLengths - 1 ? length : kTarnHighLengths - 1;
+    out.Tree(m.high, 8, high);
+    if (high < kTarnHighLengths - 1) return;
+    const u32 extra = length - high + 1;  // (2^count | bits)
+    const u32 count = 31 - static_cast<u32>(__builtin_clz(extra));
+    out.Tree(m.longCount, kTarnLongCountBits, count);
+    out.Direct(extra - (1u << count), count);
   }
 }
 
@@ -60,6 +67,8 @@ void FillLengthPrices(const TarnLengthModel& m, u32 posStates, u32 (*prices)[kTa
       else
         prices[ps][i] = high + TarnTreePrice(m.high, 8, i - 2 * kTarnLowLengths);
     }
+    // The longest length carries an empty extension.
+    prices[ps][kTarnLengthSymbols - 1] += TarnTreePrice(m.longCount, kTarnLongCountBits, 0);
   }
 }
 

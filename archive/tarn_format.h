@@ -45,11 +45,14 @@ inline u32 TarnAfterMatch(u32 s) { return s < kTarnLiteralStates ? 7 : 10; }
 inline u32 TarnAfterRep(u32 s) { return s < kTarnLiteralStates ? 8 : 11; }
 inline u32 TarnAfterShortRep(u32 s) { return s < kTarnLiteralStates ? 9 : 11; }
 
-// Lengths 2 .. 273: a choice bit, then 8 low or 8 middle lengths per position state, or 256 high.
+// Lengths: a choice bit, then 8 low or 8 middle lengths per position state, or 256 high; the
+// last high length, 273, is followed by a count k (a 5-bit tree) and k direct bits that add
+// (2^k | bits) - 1, so one token covers any run (unchanged stretches of a delta above all).
 constexpr u32 kTarnMinMatch = 2;
 constexpr u32 kTarnLowLengths = 8;
 constexpr u32 kTarnHighLengths = 256;
 constexpr u32 kTarnMaxMatch = kTarnMinMatch + 2 * kTarnLowLengths + kTarnHighLengths - 1;
+constexpr u32 kTarnLongCountBits = 5;
 
 // Distances: a 6-bit slot per length class (lengths 2, 3, 4, 5+); slots 0..3 are the distance
 // itself, higher slots carry (slot / 2 - 1) extra bits: below slot 14 all through bit trees,
@@ -70,6 +73,7 @@ struct TarnLengthModel {
   u16 low[1u << kTarnMaxPositionBits][kTarnLowLengths];
   u16 mid[1u << kTarnMaxPositionBits][kTarnLowLengths];
   u16 high[kTarnHighLengths];
+  u16 longCount[1u << kTarnLongCountBits];
 };
 
 struct TarnModel {

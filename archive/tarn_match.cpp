@@ -47,10 +47,10 @@ ErrorCode TarnMatchFinder::Init(const u8* bytes, u32 size, u32 reach, const Tarn
   return heads && heads2 && heads3 && chain ? nullptr : ERR_NOTENOUGHMEM;
 }
 
-u32 TarnMatchFinder::Allowed(u32 position, u32 distance) const {
+u32 TarnMatchFinder::Allowed(u32 position, u32 distance, u32 cap) const {
   if (distance == 0 || distance > position) return 0;
   u32 room = end - position;
-  if (room > kTarnMaxMatch) room = kTarnMaxMatch;
+  if (room > cap) room = cap;
   const u32 source = position - distance;
   if (position < limits.dictionarySize) return 0;
   if (distance <= limits.window) return room;

@@ -3,6 +3,7 @@
 // reach back (the chain ring) plus its tables.
 #pragma once
 
+#include "archive/tarn_format.h"
 #include "core/errors.h"
 
 struct TarnMatch {
@@ -31,7 +32,7 @@ class TarnMatchFinder {
 
   // How long a match at distance may be at position under the reach rules: a match from the
   // dictionary farther back than the window stops at the dictionary's end. 0: not allowed.
-  u32 Allowed(u32 position, u32 distance) const;
+  u32 Allowed(u32 position, u32 distance, u32 cap = kTarnMaxMatch) const;
   // The common length of position and position - distance, up to limit.
   u32 Common(u32 position, u32 distance, u32 limit) const;
 

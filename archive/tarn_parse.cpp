@@ -123,11 +123,15 @@ u32 TarnCoder::ParseRun(u32 at, const TarnMatch* matches, u32 count, TarnMatch* 
   const u32 longest = count ? matches[count - 1].length : 0;
   if (bestRepLength >= nice || longest >= nice) {
     const bool rep = bestRepLength >= longest;
-    const u32 length = rep ? bestRepLength : longest;
+    const u32 distance = rep ? reps[bestRep] : matches[count - 1].distance;
+    u32 length = rep ? bestRepLength : longest;
+    // A match that fills the search's reach runs on as far as the bytes agree.
+    if (length == kTarnMaxMatch)
+      length = finder.Common(at, distance, finder.Allowed(at, distance, end - at));
     if (rep)
       PutRep(at, bestRep, length);
     else
-      PutMatch(at, length, matches[count - 1].distance);
+      PutMatch(at, length, distance);
     for (u32 i = 1; i < length; ++i) finder.Skip(at + i);
     return length;
   }

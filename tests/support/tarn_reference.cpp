@@ -57,11 +57,17 @@ struct Bits {
 
 struct Lengths {
   std::vector<u16> choice = std::vector<u16>(2, 1024), low = std::vector<u16>(16 * 8, 1024),
-                   mid = std::vector<u16>(16 * 8, 1024), high = std::vector<u16>(256, 1024);
-  u32 Decode(Bits& b, u32 ps) {
+                   mid = std::vector<u16>(16 * 8, 1024), high = std::vector<u16>(256, 1024),
+                   count = std::vector<u16>(32, 1024);
+  u64 Decode(Bits& b, u32 ps) {
     if (!b.Bit(choice[0])) return 2 + b.Tree(low, ps * 8, 3);
     if (!b.Bit(choice[1])) return 10 + b.Tree(mid, ps * 8, 3);
-    return 18 + b.Tree(high, 0, 8);
+    const u32 h = b.Tree(high, 0, 8);
+    if (h < 255) return 18 + h;
+    const int k = b.Tree(count, 0, 5);
+    u64 bits = 1;
+    for (int i = 0; i < k; ++i) bits = 2 * bits + b.Direct();
+    return 273 + bits - 1;
   }
 };
 
