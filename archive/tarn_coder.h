@@ -20,6 +20,7 @@ class TarnCoder {
   u32 literalPositionMask = 0;
   u32 literalContextBits = 0;
   u32 nice = 0;
+  bool differences = false;
 
   TarnModel model;
   TarnRangeEncoder out;

@@ -263,6 +263,10 @@ u32 Decoder::Literal(u32 state, u32 matchDistance) {
       ((window.produced & ((1u << header.literalPositionBits) - 1)) << lc) + (previous >> (8 - lc));
   u16* probs = model.literal + 0x300 * context;
   u32 symbol = 1;
+  if (state >= kTarnLiteralStates && (header.flags & kTarnFlagDifferences)) {
+    while (symbol < 0x100) symbol = symbol << 1 | Bit(probs + 0x100 + symbol);
+    return (symbol + ByteAt(matchDistance)) & 0xFF;
+  }
   if (state >= kTarnLiteralStates) {
     u32 match = ByteAt(matchDistance);
     while (symbol < 0x100) {
@@ -408,7 +412,7 @@ ErrorCode TarnReadHeader(const u8* bytes, u32 size, TarnHeader* header) {
   header->dictionaryCrc = Le32(bytes + 20);
   header->outputCrc = Le32(bytes + 24);
   const bool valid =
-      (header->flags & ~kTarnFlagX86) == 0 &&
+      (header->flags & ~(kTarnFlagX86 | kTarnFlagDifferences)) == 0 &&
       header->literalContextBits + header->literalPositionBits <= kTarnMaxLiteralBits &&
       header->positionBits <= kTarnMaxPositionBits && header->windowLog >= kTarnMinWindowLog &&
       header->windowLog <= kTarnMaxWindowLog && (bytes[9] | bytes[10] | bytes[11]) == 0 &&

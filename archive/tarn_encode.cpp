@@ -19,7 +19,8 @@ void WriteHeader(u8* h, const TarnEncodeOptions& options, bool x86, u32 size, u3
                  u32 dictionaryCrc, u32 outputCrc) {
   StoreLe32(h, kTarnMagic);
   h[4] = kTarnVersion;
-  h[5] = x86 ? kTarnFlagX86 : 0;
+  h[5] =
+      static_cast<u8>((x86 ? kTarnFlagX86 : 0) | (options.differences ? kTarnFlagDifferences : 0));
   h[6] = static_cast<u8>(options.literalContextBits | options.literalPositionBits << 4);
   h[7] = options.positionBits;
   h[8] = options.windowLog;
@@ -107,9 +108,12 @@ void TarnCoder::PutLiteral(u32 at) {
   const u32 context = ((output & literalPositionMask) << literalContextBits) +
                       (previous >> (8 - literalContextBits));
   u16* probs = model.literal + 0x300 * context;
-  const u32 byte = data[at];
+  u32 byte = data[at];
   u32 symbol = 1;
-  if (state >= kTarnLiteralStates) {
+  if (state >= kTarnLiteralStates && differences) {
+    byte = (byte - MatchByte(at, reps[0])) & 0xFF;
+    probs += 0x100;
+  } else if (state >= kTarnLiteralStates) {
     const u32 match = MatchByte(at, reps[0]);
     for (u32 i = 8; i-- > 0 && symbol < 0x100;) {
       const u32 bit = (byte >> i) & 1, matchBit = (match >> i) & 1;
@@ -209,9 +213,14 @@ u32 TarnCoder::LiteralPrice(u32 at, u32 tokenState, u32 repDistance) const {
   const u32 context = ((output & literalPositionMask) << literalContextBits) +
                       (previous >> (8 - literalContextBits));
   const u16* probs = model.literal + 0x300 * context;
-  const u32 byte = data[at];
+  u32 byte = data[at];
   u32 price = 0, symbol = 1;
   bool matched = tokenState >= kTarnLiteralStates;
+  if (matched && differences) {
+    byte = (byte - MatchByte(at, repDistance)) & 0xFF;
+    probs += 0x100;
+    matched = false;
+  }
   const u32 match = matched ? MatchByte(at, repDistance) : 0;
   for (u32 i = 8; i-- > 0;) {
     const u32 bit = (byte >> i) & 1;
@@ -291,6 +300,7 @@ ErrorCode TarnEncode(const u8* data, u32 dictionarySize, u32 size, const TarnEnc
   coder->literalPositionMask = (1u << options.literalPositionBits) - 1;
   coder->literalContextBits = options.literalContextBits;
   coder->nice = options.niceLength;
+  coder->differences = options.differences;
   const TarnMatchLimits limits = {dictionarySize, coder->window, options.depth, options.niceLength};
   const u32 reach = dictionarySize ? coder->end : (size < coder->window ? size : coder->window);
   ErrorCode error = coder->finder.Init(coder->data, coder->end, reach, limits);

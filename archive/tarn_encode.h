@@ -10,6 +10,9 @@ struct TarnEncodeOptions {
   u8 literalPositionBits = 0;
   u8 positionBits = 2;
   bool x86 = false;  // ignored with a dictionary (the filter would need it filtered too)
+  // Literals after a match coded as their difference to the match byte: pays for deltas of
+  // programs and data, where changed bytes differ from the old ones by repeating amounts.
+  bool differences = false;
   u32 niceLength = 128;
   u32 depth = 64;
 };

@@ -25,6 +25,7 @@ constexpr u32 kTarnMagic = 0x4E524154u;  // "TARN" read as a little-endian word
 constexpr u8 kTarnVersion = 1;
 constexpr u32 kTarnHeaderSize = 28;
 constexpr u8 kTarnFlagX86 = 0x01;
+constexpr u8 kTarnFlagDifferences = 0x02;
 constexpr u8 kTarnMinWindowLog = 12;
 constexpr u8 kTarnMaxWindowLog = 30;
 constexpr u32 kTarnMaxLiteralBits = 4;  // lc + lp

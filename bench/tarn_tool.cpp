@@ -1,5 +1,5 @@
 // tarn_tool: the Tarn coder and decoder on files, for the codec benchmarks.
-//   tarn_tool encode [--dict OLD] [--x86] [--window LOG] [--nice N] [--depth N]
+//   tarn_tool encode [--dict OLD [--no-differences]] [--x86] [--window LOG] [--nice N] [--depth N]
 //                    [--lc N] [--lp N] [--pb N] INPUT OUTPUT
 //   tarn_tool decode [--dict OLD] [--memory] INPUT OUTPUT
 //   tarn_tool speed [--dict OLD] [--runs N] INPUT      decoder MB/s in memory (best of runs)
@@ -47,6 +47,7 @@ double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 struct Options {
   std::vector<std::string> positional;
   std::string dictionary;
+  bool noDifferences = false;
   bool memory = false, x86Code = false;
   u32 runs = 5;
   TarnEncodeOptions coder;
@@ -62,6 +63,8 @@ bool Parse(int argc, char** argv, Options* o) {
       o->memory = true;
     else if (a == "--x86")
       o->coder.x86 = true;
+    else if (a == "--no-differences")
+      o->noDifferences = true;
     else if (a == "--x86-code")
       o->x86Code = true;
     else if (a == "--window")
@@ -104,6 +107,7 @@ int Encode(const Options& o) {
     return std::perror(o.positional[0].c_str()), 1;
   TarnEncodeOptions options = o.coder;
   options.windowLog = WindowFor(data.size() - dictionary, options.windowLog);
+  options.differences = dictionary && !o.noDifferences;
   u8* coded = nullptr;
   u32 size = 0;
   const double start = CpuSeconds();
@@ -178,7 +182,10 @@ int Speed(const Options& o) {
 
 // Windows and ELF executables and libraries, whose x86 code the branch filter is for.
 bool LooksLikeCode(const std::vector<u8>& d) {
-  return d.size() > 64 && ((d[0] == 'M' && d[1] == 'Z') || std::memcmp(d.data(), "\x7f" "ELF", 4) == 0);
+  return d.size() > 64 && ((d[0] == 'M' && d[1] == 'Z') || std::memcmp(d.data(),
+                                                                       "\x7f"
+                                                                       "ELF",
+                                                                       4) == 0);
 }
 
 int Each(const Options& o) {

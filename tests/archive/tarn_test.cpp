@@ -104,10 +104,12 @@ std::vector<Case> Cases() {
   TarnEncodeOptions x86 = plain;
   x86.x86 = true;
   cases.push_back({"x86 filter", {}, Code(50000), x86, 0});
-  cases.push_back({"edited copy of the dictionary", text, Edited(text, 1), plain, 3000});
+  TarnEncodeOptions delta = plain;
+  delta.differences = true;
+  cases.push_back({"edited copy of the dictionary", text, Edited(text, 1), delta, 3000});
   cases.push_back({"dictionary larger than the window", RandomBytes(30000, 8),
                    Edited(RandomBytes(30000, 8), 2), small, 4000});
-  cases.push_back({"unrelated dictionary", RandomBytes(5000, 4), text, plain, 0});
+  cases.push_back({"unrelated dictionary", RandomBytes(5000, 4), text, delta, 0});
   return cases;
 }
 
@@ -132,11 +134,12 @@ TEST(TarnCodec, RoundTripsAgreeWithTheReference) {
 // stream they accept gives the original bytes.
 TEST(TarnCodec, DamagedStreamsAreRefused) {
   const std::vector<u8> text = SampleBlocks(20000)[0].bytes, edited = Edited(text, 3);
-  TarnEncodeOptions x86;
+  TarnEncodeOptions x86, delta;
   x86.x86 = true;
+  delta.differences = true;
   struct Sample {
     std::vector<u8> dictionary, input, stream;
-  } samples[] = {{text, edited, Encode(text, edited, {})},
+  } samples[] = {{text, edited, Encode(text, edited, delta)},
                  {{}, Code(9000), Encode({}, Code(9000), x86)}};
   for (const Sample& s : samples) {
     std::vector<std::vector<u8>> damaged;

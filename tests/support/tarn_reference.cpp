@@ -75,7 +75,7 @@ struct Lengths {
 
 bool TarnReferenceDecode(const std::vector<u8>& s, const std::vector<u8>& dict,
                          std::vector<u8>* output) {
-  if (s.size() < 28 || Le32(s, 0) != 0x4E524154 || s[4] != 1 || (s[5] & ~1) || s[9] || s[10] ||
+  if (s.size() < 28 || Le32(s, 0) != 0x4E524154 || s[4] != 1 || (s[5] & ~3) || s[9] || s[10] ||
       s[11])
     return false;
   const bool x86 = s[5] & 1;
@@ -108,7 +108,10 @@ bool TarnReferenceDecode(const std::vector<u8>& s, const std::vector<u8>& dict,
       const u32 prev = p ? all.back() : 0;
       const size_t base = 0x300 * (((p & ((1u << lp) - 1)) << lc) + (prev >> (8 - lc)));
       u32 sym = 1;
-      if (state >= 7) {
+      if (state >= 7 && (s[5] & 2)) {  // the difference to the match byte
+        while (sym < 0x100) sym = 2 * sym + b.Bit(literal[base + 0x100 + sym]);
+        sym += back(p, rep[0]);
+      } else if (state >= 7) {
         u32 match = back(p, rep[0]);
         for (int i = 7; i >= 0 && sym < 0x100; --i) {
           const u32 mb = (match >> i) & 1;
@@ -118,7 +121,7 @@ bool TarnReferenceDecode(const std::vector<u8>& s, const std::vector<u8>& dict,
         }
       }
       while (sym < 0x100) sym = 2 * sym + b.Bit(literal[base + sym]);
-      all.push_back(static_cast<u8>(sym));
+      all.push_back(static_cast<u8>(sym & 0xFF));
       ++p;
       state = state < 4 ? 0 : state < 10 ? state - 3 : state - 6;
       continue;
