@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/tarn_decode.h"
-#include "fuzz_memory_file.h"
+#include "capped_file.h"
 #include "support/tarn_reference.h"
 
 namespace {
@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   if (valid && !expected.empty())
     Check(std::memcmp(output.get(), expected.data(), expected.size()) == 0);
 
-  FuzzMemoryFile input(stream.data(), stream.size());
-  FuzzMemoryFile old(dictionary.data(), dictionary.size());
-  FuzzMemoryFile out(nullptr, 0, 2u << 20);
+  CappedFile input(stream.data(), stream.size());
+  CappedFile old(dictionary.data(), dictionary.size());
+  CappedFile out(nullptr, 0, 2u << 20);
   const ErrorCode inFiles = TarnDecodeFile(&input, 0, static_cast<u32>(stream.size()),
                                            dictionary.empty() ? nullptr : &old, &out);
   Check((inFiles == nullptr) == valid);
