@@ -1,5 +1,5 @@
 #!/bin/bash
-# Assembles the benchmark corpus: about 64 MB of the kinds of files a patch carries, taken from
+# Assembles the benchmark corpus: about 80 MB of the kinds of files a patch carries, taken from
 # what a Debian 12 machine with Wine installed has. The selection is deterministic (sorted paths,
 # a fixed stride and a byte cap per class), so every run on such a machine picks the same files;
 # the manifest (path, size, sha256) pins the bytes so that figures can be compared.
@@ -26,6 +26,7 @@ take() {
   local total=0 index=0 path size dest
   mkdir -p "$out/tree/$class"
   while IFS= read -r -d '' path; do
+    [[ $path != *[[:space:]]* ]] || continue  # the manifest's fields are split at spaces
     size=$(stat -L -c %s "$path")
     ((size >= min && size <= max)) || continue
     index=$((index + 1))
@@ -78,13 +79,20 @@ find /usr/share -type f \( -name '*.png' -o -name '*.bmp' -o -name '*.ico' -o -n
 find /usr/bin /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f \( -perm -u+x -o -name '*.so*' \) \
   -print0 | take elf 12582912 3 4096 2097152
 
+# What a game ships already compressed (packed archives, compressed documents), and thousands of
+# small files (scripts, settings, time-zone tables), as a patch of a real game carries them.
+find /usr/share/doc /usr/share/perl /usr/lib/python3 -type f \( -name '*.gz' -o -name '*.xz' \
+  -o -name '*.bz2' -o -name '*.zip' -o -name '*.jar' -o -name '*.whl' \) -print0 |
+  take compressed 8388608 1 1024 2097152
+find /usr/lib/python3 /usr/share/zoneinfo /usr/share/perl -type f -print0 |
+  take small 8388608 2 64 4096
+
 # The manifest lists the tree in one fixed order; corpus.bin is that order concatenated.
 (cd "$out/tree" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sed 's|  \./|  |') >"$out/sums"
-: >"$out/corpus.bin"
-while read -r sum path; do
-  size=$(stat -c %s "$out/tree/$path")
-  printf '%s  %s  %s\n' "$sum" "$size" "$path" >>"$manifest"
-  cat "$out/tree/$path" >>"$out/corpus.bin"
-done <"$out/sums"
+cut -c67- "$out/sums" >"$out/paths"
+(cd "$out/tree" && xargs -d '\n' stat -c %s <"$out/paths") >"$out/sizes"
+paste -d '\t' <(cut -c1-64 "$out/sums") "$out/sizes" "$out/paths" | sed 's/\t/  /g' >"$manifest"
+(cd "$out/tree" && xargs -d '\n' cat <"$out/paths") >"$out/corpus.bin"
+rm -f "$out/paths" "$out/sizes"
 rm -f "$out/sums"
 echo "$(wc -l <"$manifest") files, $(stat -c %s "$out/corpus.bin") bytes; manifest $manifest" >&2

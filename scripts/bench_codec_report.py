@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""Writes one codec section of bench/RESULTS.md from the figures of scripts/bench-codec.sh
+(whole) or scripts/bench-delta.sh (delta). A section lies between the lines
+"<!-- codec:NAME -->" and "<!-- /codec:NAME -->"; it replaces the old one or is appended.
+
+Usage: bench_codec_report.py whole|delta FIGURES.tsv COMMAND RESULTS.md
+"""
+import datetime
+import os
+import re
+import sys
+
+kind, tsv, command, results = sys.argv[1:5]
+rows = [line.rstrip("\n").split("\t") for line in open(tsv) if line.strip()]
+load = open("/proc/loadavg").read().split()[:3]
+stamp = datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
+head = [f"Produced by `{command}` on {stamp}; load average at start {' '.join(load)} "
+        f"({os.cpu_count()} cores, shared); CPU seconds of the coding process.", ""]
+
+
+def whole():
+    sizes = [r for r in rows if r[0] not in ("speed", "rss")]
+    xz = next(int(r[2]) for r in sizes if r[0] == "tar | xz -9")
+    xz_cpu = next(float(r[3]) for r in sizes if r[0] == "tar | xz -9")
+    out = ["## Codec: whole files (scripts/bench-codec.sh)", ""] + head
+    out += ["| coder | input bytes | coded bytes | % of input | x xz -9 size | cpu s | x xz -9 cpu | peak RSS MiB |",
+            "|---|---|---|---|---|---|---|---|"]
+    for name, raw, coded, cpu, rss in sizes:
+        out.append(f"| {name} | {raw} | {coded} | {100 * int(coded) / int(raw):.2f} | "
+                   f"{int(coded) / xz:.3f} | {float(cpu):.1f} | {float(cpu) / xz_cpu:.2f} | {rss} |")
+    out += ["", "| decoder | MB/s of output |", "|---|---|"]
+    out += [f"| {r[1]} | {r[2]} |" for r in rows if r[0] == "speed"]
+    out += [""] + [f"- peak RSS of {r[1]}: {r[2]} MiB" for r in rows if r[0] == "rss"]
+    return out
+
+
+def delta():
+    out = ["## Codec: deltas (scripts/bench-delta.sh)", ""] + head
+    out += ["Sizes in bytes (and % of the new file); code and decode in CPU seconds; peak RSS "
+            "of the coder in MiB. The smallest patch of each pair is in bold.", ""]
+    out += ["| pair | new bytes | tool | patch bytes | % of new | code s | decode s | code RSS MiB | decode RSS MiB |",
+            "|---|---|---|---|---|---|---|---|---|"]
+    pairs = {}
+    for r in rows:
+        pairs.setdefault(r[0], []).append(r)
+    for pair, rs in pairs.items():
+        best = min(int(r[3]) for r in rs)
+        for r in rs:
+            size = f"**{r[3]}**" if int(r[3]) == best else r[3]
+            out.append(f"| {pair} | {r[1]} | {r[2]} | {size} | {100 * int(r[3]) / int(r[1]):.2f} | "
+                       f"{r[4]} | {r[5]} | {r[6]} | {r[7]} |")
+    return out
+
+
+section = whole() if kind == "whole" else delta()
+begin, end = f"<!-- codec:{kind} -->", f"<!-- /codec:{kind} -->"
+text = open(results).read() if os.path.exists(results) else ""
+block = begin + "\n" + "\n".join(section) + "\n" + end
+pattern = re.compile(re.escape(begin) + ".*?" + re.escape(end), re.S)
+text = pattern.sub(lambda _: block, text) if pattern.search(text) else text.rstrip("\n") + "\n\n" + block + "\n"
+open(results, "w").write(text)

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/tarn_decode.h"
+#include "archive/tarn_encode.h"
+#include "core/pools.h"
+#include "support/lzss_samples.h"
+#include "support/memory_file.h"
+#include "support/tarn_reference.h"
+
+namespace {
+
+std::vector<u8> Encode(const std::vector<u8>& dictionary, const std::vector<u8>& input,
+                       const TarnEncodeOptions& options) {
+  std::vector<u8> all(dictionary);
+  all.insert(all.end(), input.begin(), input.end());
+  u8* coded = nullptr;
+  u32 size = 0;
+  ErrorCode error = TarnEncode(all.data(), static_cast<u32>(dictionary.size()),
+                               static_cast<u32>(input.size()), options, &coded, &size);
+  EXPECT_EQ(error, nullptr) << ErrorText(error);
+  std::vector<u8> stream(coded, coded + size);
+  g_ptrPool->Free(coded);
+  return stream;
+}
+
+ErrorCode DecodeMemory(const std::vector<u8>& stream, const std::vector<u8>& dictionary,
+                       std::vector<u8>* output) {
+  TarnHeader header;
+  if (ErrorCode error = TarnReadHeader(stream.data(), static_cast<u32>(stream.size()), &header))
+    return error;
+  output->assign(header.outputSize, 0);
+  return TarnDecodeMemory(stream.data(), static_cast<u32>(stream.size()), dictionary.data(),
+                          static_cast<u32>(dictionary.size()), output->data(),
+                          static_cast<u32>(output->size()));
+}
+
+// Through files, with the stream behind three unrelated bytes.
+ErrorCode DecodeFiles(const std::vector<u8>& stream, const std::vector<u8>& dictionary,
+                      std::vector<u8>* output, u32 failWriteFrom = 0) {
+  std::vector<u8> container = {1, 2, 3};
+  container.insert(container.end(), stream.begin(), stream.end());
+  MemoryFile input(container), old(dictionary), out;
+  out.failWriteFrom = failWriteFrom;
+  out.failError = ERR_DISKFULL;
+  ErrorCode error = TarnDecodeFile(&input, 3, static_cast<u32>(stream.size()),
+                                   dictionary.empty() ? nullptr : &old, &out);
+  *output = out.bytes;
+  return error;
+}
+
+// Edits at scattered places: bytes replaced, runs inserted and removed.
+std::vector<u8> Edited(std::vector<u8> bytes, u32 seed) {
+  std::vector<u8> noise = RandomBytes(64, seed);
+  for (size_t at = 1000; at + 100 < bytes.size(); at += 7919) {
+    bytes[at] ^= 0x5A;
+    if (at % 3 == 0) bytes.insert(bytes.begin() + at, noise.begin(), noise.begin() + 13);
+    if (at % 3 == 1) bytes.erase(bytes.begin() + at, bytes.begin() + at + 29);
+  }
+  return bytes;
+}
+
+// x86-like code: call instructions to a few targets among random bytes.
+std::vector<u8> Code(u32 size) {
+  std::vector<u8> code = RandomBytes(size, 9);
+  for (u32 at = 0; at + 5 <= size; at += 13) {
+    const u32 target = 0x4000 + (at % 5) * 0x1000 - at - 5;
+    code[at] = at % 2 ? 0xE8 : 0xE9;
+    std::memcpy(&code[at + 1], &target, 4);
+  }
+  code[size - 3] = 0xE8;  // an operand cut off by the end
+  return code;
+}
+
+struct Case {
+  std::string name;
+  std::vector<u8> dictionary;
+  std::vector<u8> input;
+  TarnEncodeOptions options;
+  u32 maxCoded;  // 0: no bound
+};
+
+std::vector<Case> Cases() {
+  std::vector<Case> cases;
+  TarnEncodeOptions plain;
+  for (SampleBlock& s : SampleBlocks(70000))
+    cases.push_back({s.name, {}, s.bytes, plain, s.name == "zeros" ? 200u : 0u});
+  const std::vector<u8> text = SampleBlocks(60000)[0].bytes;
+  TarnEncodeOptions small = plain;
+  small.windowLog = 12;  // repeats 20 KB back lie outside the window
+  small.literalContextBits = 0;
+  small.literalPositionBits = 2;
+  small.positionBits = 0;
+  small.niceLength = 16;
+  small.depth = 4;
+  std::vector<u8> far = RandomBytes(20000, 5);
+  far.insert(far.end(), far.begin(), far.end());
+  cases.push_back({"far repeats, 4 KiB window", {}, far, small, 0});
+  cases.push_back({"empty", {}, {}, plain, 64});
+  cases.push_back({"one byte", {}, {7}, plain, 64});
+  TarnEncodeOptions x86 = plain;
+  x86.x86 = true;
+  cases.push_back({"x86 filter", {}, Code(50000), x86, 0});
+  TarnEncodeOptions delta = plain;
+  delta.differences = true;
+  cases.push_back({"edited copy of the dictionary", text, Edited(text, 1), delta, 3000});
+  cases.push_back({"dictionary larger than the window", RandomBytes(30000, 8),
+                   Edited(RandomBytes(30000, 8), 2), small, 4000});
+  cases.push_back({"unrelated dictionary", RandomBytes(5000, 4), text, delta, 0});
+  return cases;
+}
+
+TEST(TarnCodec, RoundTripsAgreeWithTheReference) {
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const std::vector<u8> stream = Encode(c.dictionary, c.input, c.options);
+    if (c.maxCoded) {
+      EXPECT_LE(stream.size(), c.maxCoded);
+    }
+    std::vector<u8> memory, files, reference;
+    EXPECT_EQ(DecodeMemory(stream, c.dictionary, &memory), nullptr);
+    EXPECT_EQ(DecodeFiles(stream, c.dictionary, &files), nullptr);
+    ASSERT_TRUE(TarnReferenceDecode(stream, c.dictionary, &reference));
+    EXPECT_EQ(memory, c.input);
+    EXPECT_EQ(files, c.input);
+    EXPECT_EQ(reference, c.input);
+  }
+}
+
+// Every damaged stream is refused by the decoders exactly when the reference refuses it, and a
+// stream they accept gives the original bytes.
+TEST(TarnCodec, DamagedStreamsAreRefused) {
+  const std::vector<u8> text = SampleBlocks(20000)[0].bytes, edited = Edited(text, 3);
+  TarnEncodeOptions x86, delta;
+  x86.x86 = true;
+  delta.differences = true;
+  struct Sample {
+    std::vector<u8> dictionary, input, stream;
+  } samples[] = {{text, edited, Encode(text, edited, delta)},
+                 {{}, Code(9000), Encode({}, Code(9000), x86)}};
+  for (const Sample& s : samples) {
+    std::vector<std::vector<u8>> damaged;
+    for (size_t at = 0; at < s.stream.size(); at += at < 40 ? 1 : 37) {
+      damaged.push_back(s.stream);
+      damaged.back()[at] ^= static_cast<u8>(1u << (at % 8));
+    }
+    for (size_t cut : {size_t{27}, size_t{29}, s.stream.size() / 2, s.stream.size() - 1})
+      damaged.emplace_back(s.stream.begin(), s.stream.begin() + cut);
+    damaged.push_back(s.stream);
+    damaged.back().push_back(0);
+    for (const std::vector<u8>& d : damaged) {
+      TarnHeader header;
+      // A flipped size bit can ask for gigabytes; that the decoders stop there is not in doubt.
+      if (!TarnReadHeader(d.data(), static_cast<u32>(d.size()), &header) &&
+          header.outputSize > 2 * s.input.size())
+        continue;
+      std::vector<u8> memory, files, reference;
+      const bool valid = TarnReferenceDecode(d, s.dictionary, &reference);
+      const ErrorCode inMemory = DecodeMemory(d, s.dictionary, &memory);
+      const ErrorCode inFiles = DecodeFiles(d, s.dictionary, &files);
+      EXPECT_EQ(inMemory == nullptr, valid);
+      EXPECT_EQ(inFiles == nullptr, valid);
+      if (valid) {
+        EXPECT_EQ(memory, s.input);
+      }
+      if (inMemory && inMemory != ERR_BADPARAMS) {
+        EXPECT_EQ(inMemory, ERR_INVALIDFORMAT);
+      }
+    }
+  }
+}
+
+TEST(TarnCodec, WrongDictionaryOrFailingOutputIsReported) {
+  const std::vector<u8> text = SampleBlocks(20000)[0].bytes, edited = Edited(text, 4);
+  const std::vector<u8> stream = Encode(text, edited, {});
+  std::vector<u8> other = text, output;
+  other[10000] ^= 1;
+  EXPECT_EQ(DecodeMemory(stream, other, &output), ERR_INVALIDFORMAT);
+  EXPECT_EQ(DecodeFiles(stream, other, &output), ERR_INVALIDFORMAT);
+  other.pop_back();
+  EXPECT_EQ(DecodeFiles(stream, other, &output), ERR_BADPARAMS);
+  EXPECT_EQ(DecodeFiles(stream, {}, &output), ERR_BADPARAMS);
+  TarnEncodeOptions small;
+  small.windowLog = 16;  // the output leaves in several writes
+  EXPECT_EQ(DecodeFiles(Encode({}, RandomBytes(200000, 6), small), {}, &output, 2), ERR_DISKFULL);
+}
+
+}  // namespace
