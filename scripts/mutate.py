@@ -138,8 +138,7 @@ def judge(mutant, steps, args, log):
         return "survived", "not covered"
     with open(log, "a") as handle:
         handle.write(f"\n=== {mutant.file}:{mutant.line}: {mutant.before} -> {mutant.after}\n")
-    scratch = os.path.join(BUILD, "tmp")  # the tests' temporary files, gone after each mutant
-    os.makedirs(scratch, exist_ok=True)
+    scratch = os.path.join(BUILD, "tmp")  # the tests' temporary files, gone after each step
     env = dict(os.environ, TMPDIR=scratch)
     with applied(mutant):
         deadline = None
@@ -149,6 +148,9 @@ def judge(mutant, steps, args, log):
             if deadline is None:  # the time limit runs from the first program built
                 expected = sum(step[3] for step in steps)
                 deadline = time.monotonic() + (args.timeout or 20 + 3 * expected)
+            # Made anew for every step: a missing TMPDIR fails every test that asks for it, and
+            # would count the mutant as killed by a test that never looked at it.
+            os.makedirs(scratch, exist_ok=True)
             code = run(command, deadline - time.monotonic(), log, entry["cwd"], env)
             shutil.rmtree(scratch, ignore_errors=True)
             if code is None:
