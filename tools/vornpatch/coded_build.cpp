@@ -9,6 +9,7 @@
 #include "archive/tarn_encode.h"
 #include "archive/tarn_format.h"
 #include "commands.h"
+#include "copy.h"
 #include "core/crc32.h"
 #include "core/pools.h"
 #include "file/file_service.h"
@@ -91,8 +92,11 @@ class Planner {
       std::string path;
       if (RootOf(source.member, &path) != MemberRoot::kFiles) {
         set_->files.push_back(source);
-      } else if (int status = PlanFile(source, path)) {
-        return status;
+      } else {
+        // Small files are counted when their group is coded.
+        const size_t small = small_.size();
+        if (int status = PlanFile(source, path)) return status;
+        if (small_.size() == small) progress.Advance(source.size);
       }
     }
     if (int status = PlanSolid()) return status;
@@ -118,7 +122,6 @@ class Planner {
     delete file;
     if (actual != size) return ReportFault(diskPath, "the file changed size while it was coded");
     if (error) return ReportError(diskPath, "cannot read the file", error);
-    if (progress_) progress_->Advance(size);
     return kExitOk;
   }
 
@@ -200,6 +203,30 @@ class Planner {
     return Spool(kCodedRoot + path, source.diskPath, alone);
   }
 
+  // Whether the installed file (open as old) holds the bytes of the new one, compared in chunks.
+  int SameBytes(CFile* old, const std::string& oldPath, const SourceFile& source, bool* same) {
+    ErrorCode error = nullptr;
+    CFile* file =
+        FileServiceTable.Open(source.diskPath.c_str(), OPEN_READ | OPEN_SHARE_READ, &error);
+    if (!file)
+      return ReportError(source.diskPath, "cannot open the file", error ? error : ERR_OPENFAIL);
+    std::vector<u8> a(kCopyChunk), b(kCopyChunk);
+    *same = true;
+    for (u64 left = source.size; left && *same && !error;) {
+      const u32 chunk = left < kCopyChunk ? static_cast<u32>(left) : kCopyChunk;
+      error = old->Read(a.data(), chunk, nullptr);
+      if (error) {
+        delete file;
+        return ReportError(oldPath, "cannot read the installed file", error);
+      }
+      error = file->Read(b.data(), chunk, nullptr);
+      *same = !error && std::memcmp(a.data(), b.data(), chunk) == 0;
+      left -= chunk;
+    }
+    delete file;
+    return error ? ReportError(source.diskPath, "cannot read the file", error) : kExitOk;
+  }
+
   int PlanChanged(const SourceFile& source, const std::string& path, const std::string& oldPath) {
     ErrorCode error = nullptr;
     CFile* file = FileServiceTable.Open(oldPath.c_str(), OPEN_READ | OPEN_SHARE_READ, &error);
@@ -207,19 +234,21 @@ class Planner {
       return ReportError(oldPath, "cannot open the installed file", error ? error : ERR_OPENFAIL);
     u64 oldSize = file->GetSize();
     FileSize64(file, &oldSize);
+    bool same = false;
+    const int compared = oldSize == source.size ? SameBytes(file, oldPath, source, &same) : kExitOk;
     delete file;
+    if (compared) return compared;
+    if (same) {
+      ++figures_->unchanged;
+      return kExitOk;
+    }
+    if (oldSize == 0) return PlanNew(source, path);
     if (oldSize + source.size > kMaxPairBytes || oldSize > kMaxFileSize)
       return PlanAlone(source, path, nullptr);
     std::vector<u8> data;
     if (int status = Read(oldPath, oldSize, &data, 0)) return status;
     if (int status = Read(source.diskPath, source.size, &data, static_cast<size_t>(oldSize)))
       return status;
-    if (oldSize == source.size &&
-        std::equal(data.begin(), data.begin() + oldSize, data.begin() + oldSize)) {
-      ++figures_->unchanged;
-      return kExitOk;
-    }
-    if (oldSize == 0) return PlanNew(source, path);
     Coded delta;
     if (int status = Encode(data, static_cast<u32>(oldSize), false, &delta)) return status;
     data = std::vector<u8>();
@@ -254,7 +283,7 @@ class Planner {
         ++end;
       }
       if (int status = CodeGroup(first, end)) return status;
-      first = end;
+      for (; first < end; ++first) progress_->Advance(small_[first].source.size);
     }
     return kExitOk;
   }
