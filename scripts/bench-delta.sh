@@ -1,5 +1,6 @@
 #!/bin/bash
-# Deltas: the Tarn codec with the old file as its dictionary, beside bsdiff, xdelta3 -9 -S djw
+# Deltas: the Tarn codec with the old file as its dictionary and vornpatch build --base (its
+# member and its whole patch), beside bsdiff, xdelta3 -9 -S djw
 # (and -S lzma where xdelta3 has it), zstd -19 --long=27 --patch-from and a full copy coded
 # alone (xz -9 and Tarn), side by side in one run. Writes the section "Codec: deltas" of
 # bench/RESULTS.md and the raw figures to build-bench/delta.tsv.
@@ -126,6 +127,21 @@ for pair in patcher.exe vornpatch.exe data.pak text appended moved; do
   run x -- sh -c "xz -9 -c '$new' >'$p.xz'"; enc_cpu=$cpu enc_rss=$rss
   run x -- sh -c "xz -dc '$p.xz' >'$work/back'"; dec_cpu=$cpu dec_rss=$rss
   row "$pair" "full copy, xz -9" "$p.xz"
+  # vornpatch build --base: the new file as the patch source's only file, the old one installed;
+  # the member (CODED\NAME) alone and the whole patch less its stand-in stub of 1 KiB.
+  rm -rf "$work/vp" && mkdir -p "$work/vp/src/Files" "$work/vp/base"
+  printf '[str]\r\n' >"$work/vp/src/Patch.ini"
+  cp "$new" "$work/vp/src/Files/$pair" && cp "$old" "$work/vp/base/$pair"
+  { printf 'MZ'; head -c 1022 /dev/zero; } >"$work/vp/stub.exe"
+  run x -- "$vornpatch" build "$work/vp/src" -o "$p.exe" --stub "$work/vp/stub.exe" \
+    --base "$work/vp/base" --allow-missing-keys -q; enc_cpu=$cpu enc_rss=$rss
+  run x -- "$vornpatch" extract "$p.exe" -C "$work/vp/out" --base "$work/vp/base"; dec_cpu=$cpu dec_rss=$rss
+  cp "$work/vp/out/FILES/${pair^^}" "$work/back"
+  member=$("$vornpatch" list "$p.exe" | awk -v n="CODED\\\\${pair^^}" '$2 == n {print $1}')
+  head -c "${member:?no coded member}" /dev/zero >"$p.member"
+  row "$pair" "vornpatch build --base, member" "$p.member"
+  tail -c +1025 "$p.exe" >"$p.payload"
+  row "$pair" "vornpatch build --base, patch - stub" "$p.payload"
   x86=; case $pair in *.exe) x86=--x86 ;; esac
   run x -- "$tool" encode $x86 "$new" "$p.full.tn"; enc_cpu=$cpu enc_rss=$rss
   run x -- "$tool" decode "$p.full.tn" "$work/back"; dec_cpu=$cpu dec_rss=$rss

@@ -120,7 +120,8 @@ def read_tree(root):
 def listed(tool, target):
     lines = tool.ok("list", target)[0].splitlines()
     check(lines and "files," in lines[-1], "list ends without its total line: %r" % lines[-1:])
-    return {name: int(size) for size, name in (line.split(None, 1) for line in lines[:-1])}
+    # Member lines only: the lines below a coded member give its coding.
+    return {line[14:]: int(line[:12]) for line in lines[:-1] if line[:12].strip().isdigit()}
 
 
 def make_stub(path, size=20000):
@@ -134,7 +135,7 @@ def sample(tool, work, method="0xC4", odd_names=False):
     files = make_tree(src, odd_names)
     stub = make_stub(os.path.join(work, "stub.exe"))
     patch = os.path.join(work, "patch.exe")
-    tool.ok("build", src, "-o", patch, "--stub", stub, "--method", method)
+    tool.ok("build", src, "-o", patch, "--stub", stub, "--method", method, "--codec", "lzss")
     return src, files, stub, patch
 
 
@@ -142,7 +143,7 @@ def test_roundtrip(tool, work, args, smoke=False):
     """build, list, verify and extract reproduce the source tree byte for byte; so do a bare pack
     and a container holding it."""
     src, files, stub, patch = sample(tool, work, odd_names=not args.runner)
-    _, err = tool.ok("build", src, "-o", patch, "--stub", stub)
+    _, err = tool.ok("build", src, "-o", patch, "--stub", stub, "--codec", "lzss")
     check("empty_folder" in err and not os.path.exists(patch + ".partial"), "build says %r" % err)
     check(read(patch).startswith(read(stub)), "the patch does not begin with the stub")
     expected = members(files, ini=True)
@@ -169,7 +170,7 @@ def test_roundtrip(tool, work, args, smoke=False):
     check(read(os.path.join(work, "back.pak")) == read(pak), "decompress does not give the pack back")
     # The same tree, its folders listing their files in the other order, gives the same bytes.
     make_tree(os.path.join(work, "again"), odd_names=True, reverse=True)
-    tool.ok("build", os.path.join(work, "again"), "-o", patch + "2", "--stub", stub)
+    tool.ok("build", os.path.join(work, "again"), "-o", patch + "2", "--stub", stub, "--codec", "lzss")
     tool.ok("pack", os.path.join(work, "again", "Files"), "-o", pak + "2")
     check(read(patch + "2") == read(patch) and read(pak + "2") == read(pak), "builds of one tree differ")
 
@@ -401,7 +402,7 @@ def test_codepage(tool, work, args):
         src, patch = os.path.join(work, "src%d" % page), os.path.join(work, "p%d.exe" % page)
         make_tree(src)
         write(os.path.join(src, "Files", *name.split("/")), b"converted")
-        tool.ok("build", src, "-o", patch, "--stub", stub, "--codepage", page)
+        tool.ok("build", src, "-o", patch, "--stub", stub, "--codepage", page, "--codec", "lzss")
         out, _ = tool.ok("list", "-n", "--codepage", page, patch)
         check(("FILES\\" + shown).encode("utf-8").decode("latin-1") in out.splitlines(), "%d: %r" % (page, out))
         stored = "FILES\\" + shown.encode("cp%d" % page).decode("latin-1")
@@ -473,7 +474,7 @@ def test_stubs(tool, work, args):
     # figures of the files written.
     make_stub(stubs["option"])
     odd = os.path.join(work, os.fsdecode(b'pa"tch\xff\x01.exe'))
-    summary = json.loads(tool.ok("build", src, "-o", odd, "--stub", stubs["option"], "--json")[0])
+    summary = json.loads(tool.ok("build", src, "-o", odd, "--stub", stubs["option"], "--json", "--codec", "lzss")[0])
     figures = {"output": os.fsencode(odd).decode("latin-1"), "members": len(files) + 1,
                "stub_bytes": os.path.getsize(stubs["option"]), "patch_bytes": os.path.getsize(odd),
                "payload_bytes": os.path.getsize(odd) - os.path.getsize(stubs["option"])}
@@ -750,6 +751,88 @@ def test_coders(tool, work, args):
         check(sizes[name, "default"] <= sizes[name, "fast"], "%s: the default coder codes larger than --fast" % name)
     best = min(sizes["block", "%02X" % m] for m in METHODS)
     check(sizes["block", "auto"] == best, "auto gives %d bytes, the best method %d" % (sizes["block", "auto"], best))
+
+
+def coded_sources(work):
+    """A new tree and the installed game it patches: one file unchanged, one changed (its base
+    named in other letter case), one large and new, small new ones, random bytes, one removed."""
+    rng = random.Random(5)
+    words = [bytes(rng.choice(b"abcdefghijklmnop") for _ in range(rng.randrange(3, 9))) for _ in range(3000)]
+    text = b" ".join(rng.choice(words) for _ in range(60000))
+    old_big = bytes(rng.getrandbits(8) for _ in range(200000))
+    new = {"same.bin": bytes(range(256)) * 12, "data/big.dat": old_big[:90000] + b"EDITED" + old_big[90000:],
+           "large.txt": text * 3, "notes.txt": text[:3000], "readme.txt": text[5000:9000],
+           "random.bin": bytes(rng.getrandbits(8) for _ in range(5000))}
+    old = {"same.bin": new["same.bin"], "DATA/Big.dat": old_big, "gone.txt": b"removed"}
+    src, base = os.path.join(work, "src"), os.path.join(work, "base")
+    write(os.path.join(src, "Patch.ini"), PATCH_INI)
+    for tree, files in ((os.path.join(src, "Files"), new), (base, old)):
+        for name, data in files.items():
+            write(os.path.join(tree, name), data)
+    return src, base, new
+
+
+def patch_members(lzss, pack_ref, patch, stub):
+    pack = lzss.decode_container(read(patch)[os.path.getsize(stub) + SEAL_SIZE:])
+    return {n.decode("latin-1"): pack[o:o + s] for n, o, s, _ in pack_ref.read_pack(pack)}
+
+
+def test_coded(tool, work, args):
+    """build --base leaves out, deltas, codes alone, groups and keeps whole what it should; list,
+    verify and extract read each coding; --no-delta and --codec lzss give the builds without."""
+    lzss, pack_ref = load_reference(args, "lzss_reference"), load_reference(args, "pack_reference")
+    src, base, new = coded_sources(work)
+    stub = make_stub(os.path.join(work, "stub.exe"))
+    patch, plain, nodelta, lz = (os.path.join(work, n) for n in ("p.exe", "plain.exe", "nd.exe", "lz.exe"))
+    _, err = tool.ok("build", src, "-o", patch, "--stub", stub, "--base", base)
+    check("GONE.TXT" in err and "removes nothing" in err, "no warning of the removed file: %r" % err)
+    tool.ok("build", src, "-o", plain, "--stub", stub)
+    tool.ok("build", src, "-o", nodelta, "--stub", stub, "--base", base, "--no-delta")
+    check(read(nodelta) == read(plain), "--no-delta differs from a build without --base")
+    tool.ok("build", src, "-o", lz, "--stub", stub, "--codec", "lzss")
+    check(set(patch_members(lzss, pack_ref, lz, stub)) == set(members(new, ini=True)), "lzss members")
+    out = tool.ok("list", patch)[0]
+    check(set(listed(tool, patch)) == {"PATCH.INI", "CODED\\DATA\\BIG.DAT", "CODED\\LARGE.TXT",
+                                       "FILES\\RANDOM.BIN", "SOLID\\0001"}, "members:\n" + out)
+    for fragment in ("delta: 200006 bytes", "needs the installed 200000 bytes", "tarn: %d bytes" % len(new["large.txt"]),
+                     "solid group of 2 files", "FILES\\NOTES.TXT", "FILES\\README.TXT"):
+        check(fragment in out, "list lacks %r:\n%s" % (fragment, out))
+    check("1 deltas not decoded" in tool.ok("verify", patch)[0], "verify without --base")
+    tool.ok("verify", patch, "--base", base)
+    tool.fails(FAILURE, "CODED\\DATA\\BIG.DAT is a delta", "extract", patch, "-C", os.path.join(work, "none"))
+    check(not os.path.exists(os.path.join(work, "none", "FILES")), "extract without --base wrote files")
+    expected = members({n: d for n, d in new.items() if n != "same.bin"}, ini=True)
+    for target, extra in ((patch, ["--base", base]), (plain, [])):
+        tool.ok("extract", target, "-C", os.path.join(work, "out"), *extra)
+        check(read_tree(os.path.join(work, "out")) == dict(expected, **({} if extra else members({"same.bin": new["same.bin"]}))),
+              "%s extracts differently" % target)
+        shutil.rmtree(os.path.join(work, "out"))
+    # Damaged coded members in packs with sound CRCs: verify and extract refuse them, write nothing.
+    good = patch_members(lzss, pack_ref, patch, stub)
+    large, solid = good["CODED\\LARGE.TXT"], good["SOLID\\0001"]
+    write(os.path.join(work, "other", "DATA", "BIG.DAT"), new["data/big.dat"])
+    rows = [
+        ("flipped stream", {"CODED\\LARGE.TXT": large[:500] + bytes([large[500] ^ 4]) + large[501:]}, [], "decoded"),
+        ("cut stream", {"CODED\\LARGE.TXT": large[:-3]}, [], "decoded"),
+        ("no header", {"CODED\\LARGE.TXT": large[:10]}, [], "not a coded stream"),
+        ("damaged group", {"SOLID\\0001": solid[:40] + bytes([solid[40] ^ 1]) + solid[41:]}, [], "SOLID\\0001"),
+        ("group name", {"SOLID\\12": solid}, [], "SOLID\\0001 to"),
+        ("given twice", {"FILES\\LARGE.TXT": b"x"}, [], "given twice"),
+        ("given twice by a group", {"FILES\\NOTES.TXT": b"x"}, [], "given twice"),
+        ("delta of another version", {}, ["--base", os.path.join(work, "other")], "another version"),
+        ("delta without its source", {}, ["--base", os.path.join(work, "src")], "holds no DATA\\BIG.DAT"),
+    ]
+    for label, change, extra, fragment in rows:
+        crafted = dict((n, d) for n, d in good.items() if not (n.startswith("SOLID") and "SOLID\\12" in change))
+        crafted.update(change)
+        pak = os.path.join(work, "crafted.pak")
+        write(pak, pack_ref.build_pack([(n.encode("latin-1"), d) for n, d in crafted.items()]))
+        extra = extra or ["--base", base]
+        for command in (["verify", pak], ["extract", pak, "-C", os.path.join(work, "bad")]):
+            code, _, err = tool.run(*(command + extra))
+            check(code == FAILURE and fragment in err, "%s: %s exits %d: %s" % (label, command[0], code, err))
+        written = read_tree(os.path.join(work, "bad")) if os.path.exists(os.path.join(work, "bad")) else {}
+        check(all(expected.get(n) == d for n, d in written.items()), "%s: extract wrote a torn file" % label)
 
 
 GROUPS = {name[5:]: function for name, function in globals().items() if name.startswith("test_")}

@@ -6,7 +6,9 @@ const char kSummaryHelp[] =
     "  -q, --quiet         print no summary at the end\n"
     "  --json              print the summary as one JSON object: output, stub, members,\n"
     "                      input_bytes, stub_bytes, payload_bytes, patch_bytes, ratio\n"
-    "                      (payload / input, null for no input), method, seconds\n";
+    "                      (payload / input, null for no input), method, seconds, and for\n"
+    "                      coded files unchanged, deltas, coded_alone, solid_groups,\n"
+    "                      solid_files, whole\n";
 
 namespace {
 
@@ -56,7 +58,24 @@ void PrintText(const BuildFigures& f, u64 payload) {
   std::printf("  payload  %s bytes (%smethod 0x%02X)\n", Grouped(payload).c_str(), share, f.method);
   std::printf("  patch    %s bytes (stub %s bytes from %s)\n", Grouped(f.patchBytes).c_str(),
               Grouped(f.stubBytes).c_str(), f.stub.c_str());
+  if (const CodedBuildFigures* c = f.coded) {
+    std::printf(
+        "  files    %s left out as unchanged, %s deltas, %s coded alone, %s in %s solid "
+        "groups, %s whole\n",
+        Grouped(c->unchanged).c_str(), Grouped(c->deltas).c_str(), Grouped(c->alone).c_str(),
+        Grouped(c->solidFiles).c_str(), Grouped(c->solidGroups).c_str(), Grouped(c->whole).c_str());
+  }
   std::printf("  time     %.2f s\n", static_cast<double>(f.milliseconds) / 1000.0);
+}
+
+std::string CodedJson(const CodedBuildFigures* c) {
+  if (!c) return std::string();
+  return ", \"unchanged\": " + std::to_string(c->unchanged) +
+         ", \"deltas\": " + std::to_string(c->deltas) +
+         ", \"coded_alone\": " + std::to_string(c->alone) +
+         ", \"solid_groups\": " + std::to_string(c->solidGroups) +
+         ", \"solid_files\": " + std::to_string(c->solidFiles) +
+         ", \"whole\": " + std::to_string(c->whole);
 }
 
 void PrintJson(const BuildFigures& f, u64 payload) {
@@ -68,12 +87,12 @@ void PrintJson(const BuildFigures& f, u64 payload) {
   std::printf(
       "{\"output\": %s, \"stub\": %s, \"members\": %llu, \"input_bytes\": %llu, "
       "\"stub_bytes\": %llu, \"payload_bytes\": %llu, \"patch_bytes\": %llu, \"ratio\": %s, "
-      "\"method\": \"0x%02X\", \"seconds\": %.3f}\n",
+      "\"method\": \"0x%02X\", \"seconds\": %.3f%s}\n",
       JsonString(f.output).c_str(), JsonString(f.stub).c_str(),
       static_cast<unsigned long long>(f.members), static_cast<unsigned long long>(f.inputBytes),
       static_cast<unsigned long long>(f.stubBytes), static_cast<unsigned long long>(payload),
       static_cast<unsigned long long>(f.patchBytes), ratio, f.method,
-      static_cast<double>(f.milliseconds) / 1000.0);
+      static_cast<double>(f.milliseconds) / 1000.0, CodedJson(f.coded).c_str());
 }
 
 }  // namespace

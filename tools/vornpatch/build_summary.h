@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "coded_build.h"
 #include "commands.h"
 #include "core/types.h"
 
@@ -17,6 +18,7 @@ struct BuildFigures {
   u64 patchBytes = 0;  // stub and payload
   u8 method = 0;
   u64 milliseconds = 0;
+  const CodedBuildFigures* coded = nullptr;  // when files were coded (--codec tarn, --base)
 };
 
 // The --quiet and --json lines of the build's help.

@@ -4,6 +4,7 @@
 #include "archive/payload_bounds.h"
 #include "archive/payload_scan.h"
 #include "build_summary.h"
+#include "coded_build.h"
 #include "coding.h"
 #include "commands.h"
 #include "container_write.h"
@@ -22,15 +23,12 @@
 namespace {
 
 const OptionSpec kOptions[] = {
-    {"output", 'o', true},
-    {"stub", 0, true},
-    {"method", 0, true},
-    {"fast", 0, false},
-    {"follow-links", 0, false},
-    {"codepage", 0, true},
-    {"allow-missing-keys", 0, false},
-    {"quiet", 'q', false},
-    {"json", 0, false},
+    {"output", 'o', true},  {"stub", 0, true},
+    {"method", 0, true},    {"fast", 0, false},
+    {"codec", 0, true},     {"base", 0, true},
+    {"no-delta", 0, false}, {"follow-links", 0, false},
+    {"codepage", 0, true},  {"allow-missing-keys", 0, false},
+    {"quiet", 'q', false},  {"json", 0, false},
     {nullptr, 0, false},
 };
 
@@ -161,23 +159,26 @@ int CopyStub(const Stub& stub, CFile* out, const std::string& output, Progress* 
 // Behind the stub (at sealOffset): the seal record, reserved first and filled in at the end, and
 // the container with the pack.
 int WritePayload(const SourceSet& set, const Coding& coding, CFile* out, u32 sealOffset,
-                 const std::string& output, Progress* progress) {
+                 const std::string& output, Progress* progress, CFile* spool) {
   const u32 payloadOffset = sealOffset + kSealSize;
   if (int status = ReserveSeal(out, sealOffset, output)) return status;
   CLzssFile* container =
       CreateContainerAt(out, payloadOffset, kPatchBlockSize, coding, output, kSealedSpare);
   if (!container) return kExitFailure;
-  int status = WritePackFromSources(set, container, output, progress, [&](u32 packSize) -> int {
-    // The whole patch must stay addressable, for this tool and for the patcher.
-    const u64 blocks = packSize / kPatchBlockSize + 1;
-    const u64 bound =
-        payloadOffset + CLzssFile::kHeaderSize + 4 * blocks + static_cast<u64>(packSize);
-    if (bound > kMaxFileSize) {
-      return ReportFault(output, "the patch would be too large: up to " + TooLargeText(bound));
-    }
-    ErrorCode sizing = Presize(container, packSize);
-    return sizing ? ReportError(output, "cannot size the payload", sizing) : kExitOk;
-  });
+  int status = WritePackFromSources(
+      set, container, output, progress,
+      [&](u32 packSize) -> int {
+        // The whole patch must stay addressable, for this tool and for the patcher.
+        const u64 blocks = packSize / kPatchBlockSize + 1;
+        const u64 bound =
+            payloadOffset + CLzssFile::kHeaderSize + 4 * blocks + static_cast<u64>(packSize);
+        if (bound > kMaxFileSize) {
+          return ReportFault(output, "the patch would be too large: up to " + TooLargeText(bound));
+        }
+        ErrorCode sizing = Presize(container, packSize);
+        return sizing ? ReportError(output, "cannot size the payload", sizing) : kExitOk;
+      },
+      spool);
   progress->Clear();
   if (status) {
     delete container;
@@ -201,6 +202,34 @@ int CheckPayloadFound(CFile* out, u32 payloadOffset, const std::string& output) 
   return kExitOk;
 }
 
+// --codec, --base and --no-delta; *code tells whether any file is to be coded.
+int ChooseCodedBuild(const Args& args, CodedBuildOptions* options, std::string* base, bool* code) {
+  const char* codec = args.Value("codec");
+  if (codec && std::strcmp(codec, "tarn") != 0 && std::strcmp(codec, "lzss") != 0)
+    return UsageError("build", std::string("invalid codec '") + codec + "': use tarn or lzss");
+  options->tarn = !codec || std::strcmp(codec, "tarn") == 0;
+  options->fast = args.Has("fast");
+  const char* old = args.Value("base");
+  if (old && !*old) return UsageError("build", "--base needs the folder of the installed game");
+  if (old && !args.Has("no-delta")) *base = old;
+  *code = options->tarn || !base->empty();
+  return kExitOk;
+}
+
+// The coded members, spooled beside the output until the pack is written.
+int CodeMembers(const CodedBuildOptions& options, const std::string& base, const NameCoding& names,
+                SourceSet* set, OutputFile* spool, CodedBuildFigures* figures) {
+  BaseTree tree;
+  CodedBuildOptions chosen = options;
+  if (!base.empty()) {
+    if (int status = CheckSourceEntry(base, true, true)) return status;
+    if (int status = tree.Index(base, names)) return status;
+    chosen.base = &tree;
+  }
+  if (int status = spool->Create()) return status;
+  return PlanCodedMembers(set, chosen, spool->File(), spool->Path() + ".partial", figures);
+}
+
 int RunBuild(const Args& args) {
   const u64 started = MonotonicMilliseconds();
   const std::string& source = args.positional[0];
@@ -211,6 +240,10 @@ int RunBuild(const Args& args) {
   if (int status = ChooseCoding("build", args, &coding)) return status;
   SourceSet set;
   if (int status = ReadSourceOptions("build", args, &set)) return status;
+  CodedBuildOptions codedOptions;
+  std::string base;
+  bool code = false;
+  if (int status = ChooseCodedBuild(args, &codedOptions, &base, &code)) return status;
   const std::string output = outputName;
 
   Stub stub;
@@ -220,20 +253,29 @@ int RunBuild(const Args& args) {
   set.outputName = output;
   if (outputExists) set.output = &existing;
   if (int status = GatherSources(args, source, &set, &coding)) return status;
+  const u64 inputBytes = set.totalBytes;
+  OutputFile spool(output + ".coded");
+  CodedBuildFigures figures;
+  if (code) {
+    if (int status = CodeMembers(codedOptions, base, set.names, &set, &spool, &figures))
+      return status;
+  }
 
   OutputFile out(output);
   if (int status = out.Create()) return status;
   Progress progress("building", stub.size + set.totalBytes);
   if (int status = CopyStub(stub, out.File(), output, &progress)) return status;
   const u32 sealOffset = static_cast<u32>(stub.size);
-  if (int status = WritePayload(set, coding, out.File(), sealOffset, output, &progress))
+  if (int status =
+          WritePayload(set, coding, out.File(), sealOffset, output, &progress, spool.File()))
     return status;
   if (int status = CheckPayloadFound(out.File(), sealOffset + kSealSize, output)) return status;
   u64 patchBytes = out.File()->GetSize();
   FileSize64(out.File(), &patchBytes);
   if (int committed = out.Commit()) return committed;
-  PrintBuildSummary(args, {output, stub.path, set.files.size(), set.totalBytes, stub.size,
-                           patchBytes, coding.method, MonotonicMilliseconds() - started});
+  PrintBuildSummary(
+      args, {output, stub.path, set.files.size(), inputBytes, stub.size, patchBytes, coding.method,
+             MonotonicMilliseconds() - started, code ? &figures : nullptr});
   return kExitOk;
 }
 
@@ -241,6 +283,7 @@ std::string HelpText() {
   return std::string(
              "Usage: vornpatch build SRC -o PATCH.exe [--stub STUB.exe] [--method M|auto] "
              "[--fast]\n"
+             "                       [--codec tarn|lzss] [--base OLD_GAME_DIR [--no-delta]]\n"
              "                       [--follow-links] [--codepage N] [--allow-missing-keys]\n"
              "                       [-q | --json]\n"
              "\n"
@@ -255,8 +298,19 @@ std::string HelpText() {
              "texts and settings that the patcher looks up in its section [str]. At the end\n"
              "it prints a summary on stdout.\n"
              "\n"
+             "With --codec tarn (the default) a file that the Tarn codec shrinks travels as\n"
+             "CODED\\NAME, coded alone, and files below 1 MiB as solid groups SOLID\\NNNN of\n"
+             "at most 8 MiB, ordered by extension and name; the others stay FILES\\NAME.\n"
+             "With --base, files equal to the installed game's are left out and changed\n"
+             "ones become deltas CODED\\NAME against the installed file where that is the\n"
+             "smallest; installed files that the new tree lacks are named in a warning.\n"
+             "Coded members are spooled to PATCH.exe.coded.partial while the build runs.\n"
+             "\n"
              "Options:\n"
-             "  -o, --output FILE   the patch to write (required)\n") +
+             "  -o, --output FILE   the patch to write (required)\n"
+             "  --codec C           tarn (default) or lzss: every file whole, as before\n"
+             "  --base DIR          the installed game the patch applies to, for deltas\n"
+             "  --no-delta          ignore --base: the patch of a build without it\n") +
          kStubHelp + kCodingHelp + SOURCE_OPTIONS_HELP + kAllowMissingKeysHelp + kSummaryHelp;
 }
 

@@ -1,6 +1,7 @@
 // vornpatch extract TARGET -C DIR
 #include <cstdio>
 
+#include "coded_members.h"
 #include "commands.h"
 #include "copy.h"
 #include "messages.h"
@@ -13,7 +14,83 @@
 namespace {
 
 const OptionSpec kOptions[] = {
-    {"directory", 'C', true}, {"codepage", 0, true}, {nullptr, 0, false}};
+    {"directory", 'C', true}, {"codepage", 0, true}, {"base", 0, true}, {nullptr, 0, false}};
+
+// The folders above the file `host` ('\\'-separated below the root), made where missing.
+int MakeFoldersAbove(OutputTree* tree, const std::string& host) {
+  for (size_t cut = host.find('\\'); cut != std::string::npos; cut = host.find('\\', cut + 1)) {
+    if (int status = tree->MakeFolder(host.substr(0, cut))) return status;
+  }
+  return kExitOk;
+}
+
+// A coded member decoded into the file it gives, whole or not at all.
+int ExtractCoded(CFileService* service, const CodedMember& coded, const BaseTree* base,
+                 const std::string& host, const std::string& targetPath, OutputTree* tree) {
+  std::string fault;
+  CFile* source = coded.header.dictionarySize ? OpenDeltaSource(*base, coded, &fault) : nullptr;
+  if (!fault.empty()) return ReportFault(targetPath, fault);
+  CFile* out = nullptr;
+  int status = MakeFoldersAbove(tree, host);
+  if (!status) status = tree->BeginFile(host, &out);
+  ErrorCode error = status ? nullptr : DecodeCodedMember(service, coded, source, out);
+  delete source;
+  if (status) return status;
+  if (error) {
+    tree->AbandonFile();
+    return ReportError(targetPath,
+                       "member " + coded.member + " cannot be decoded into " +
+                           tree->DiskPath(host) + "; it was not written",
+                       error);
+  }
+  return tree->CommitFile();
+}
+
+// The files of a solid group, each whole or not at all.
+int ExtractSolid(CFileService* service, const std::string& member, const NameCoding& names,
+                 const std::string& targetPath, OutputTree* tree) {
+  std::vector<u8> output;
+  std::vector<SolidEntry> entries;
+  const std::string fault = DecodeSolidGroup(service, member, &output, &entries);
+  if (!fault.empty()) return ReportFault(targetPath, fault);
+  for (const SolidEntry& entry : entries) {
+    std::string host;
+    HostName(names, kFilesRoot + entry.name, &host);  // checked before anything was written
+    CFile* out = nullptr;
+    int status = MakeFoldersAbove(tree, host);
+    if (!status) status = tree->BeginFile(host, &out);
+    if (status) return status;
+    ErrorCode error = entry.size ? out->Write(&output[entry.offset], entry.size, nullptr) : nullptr;
+    if (error) {
+      tree->AbandonFile();
+      return ReportError(tree->DiskPath(host), "cannot write the file", error);
+    }
+    if (int committed = tree->CommitFile()) return committed;
+  }
+  return kExitOk;
+}
+
+// What a coded patch needs before anything is written: sound coded members, names this host can
+// write, and the installed game for deltas.
+int CheckCodedMembers(CFileService* service, const BaseTree* base, const NameCoding& names,
+                      const std::string& path, PatchMembers* coded) {
+  const std::string fault = coded->Scan(service, base);
+  if (!fault.empty()) return ReportFault(path, "refusing to extract: " + fault);
+  if (const CodedMember* delta = base ? nullptr : coded->FirstDelta()) {
+    return ReportFault(path, "member " + delta->member +
+                                 " is a delta against the installed game: give its folder with "
+                                 "--base");
+  }
+  for (const SolidGroup& group : coded->Groups()) {
+    for (const SolidEntry& entry : group.entries) {
+      std::string host;
+      const std::string bad = HostName(names, kFilesRoot + entry.name, &host);
+      if (!bad.empty())
+        return ReportFault(path, "refusing to extract '" + entry.name + "': the name " + bad);
+    }
+  }
+  return kExitOk;
+}
 
 // Copies one member into the tree as `host` (its path below the root in this system's names),
 // whole or not at all, and holds the bytes to the CRC-32 the target keeps for it.
@@ -58,6 +135,12 @@ int RunExtract(const Args& args) {
   const std::string root = directory;
   NameCoding names;
   if (int status = ChooseNameCoding("extract", args, &names)) return status;
+  BaseTree baseTree;
+  const char* base = args.Value("base");
+  if (base && !*base) return UsageError("extract", "--base needs the folder of the installed game");
+  if (base) {
+    if (int status = baseTree.Index(base, names)) return status;
+  }
 
   CFile* file = nullptr;
   Target* target = nullptr;
@@ -91,15 +174,32 @@ int RunExtract(const Args& args) {
   if (!status && walk.error) {
     status = ReportError(path, "cannot list folder '" + walk.failedDirectory + "'", walk.error);
   }
+  PatchMembers codedMembers;
+  if (!status)
+    status = CheckCodedMembers(service, base ? &baseTree : nullptr, names, path, &codedMembers);
   OutputTree tree;
   if (!status) status = tree.Open(root);
   if (!status) {
     Progress progress("extracting", total);
     walk = WalkTree(service, std::string(), '\\', [&](const WalkEntry& entry) -> int {
-      std::string host;
+      std::string host, rest;
       HostName(names, entry.relative, &host);  // checked above
-      return entry.IsDirectory() ? tree.MakeFolder(host)
-                                 : ExtractFile(target, entry, host, path, &tree, &progress);
+      const MemberRoot kind = RootOf(entry.relative + (entry.IsDirectory() ? "\\" : ""), &rest);
+      if (entry.IsDirectory()) {
+        // The folders of coded files are made under FILES as their files are written.
+        const bool coded = kind == MemberRoot::kCoded || kind == MemberRoot::kSolid;
+        return coded ? kExitOk : tree.MakeFolder(host);
+      }
+      switch (kind) {
+        case MemberRoot::kCoded:
+          HostName(names, kFilesRoot + rest, &host);
+          return ExtractCoded(service, *codedMembers.Coded(entry.relative), &baseTree, host, path,
+                              &tree);
+        case MemberRoot::kSolid:
+          return ExtractSolid(service, entry.relative, names, path, &tree);
+        default:
+          return ExtractFile(target, entry, host, path, &tree, &progress);
+      }
     });
     status = walk.stopped;
     if (!status && walk.error) {
@@ -126,8 +226,12 @@ VORNPATCH_COMMAND(extract, "recreate the files inside a target in a folder",
                   "DIR is refused, never followed. Each file is written to NAME.vp~, checked\n"
                   "against the pack's CRC-32 and renamed over NAME (flushed to the disk first\n"
                   "when NAME exists), so existing files are replaced whole or, after a\n"
-                  "failure, left as they were.\n"
+                  "failure, left as they were. Coded members are written as the files they\n"
+                  "give, below FILES: CODED\\NAME as FILES\\NAME (a delta with the installed\n"
+                  "file of --base, which must be the version it was made against) and the\n"
+                  "files of each solid group SOLID\\NNNN under their own names.\n"
                   "\n"
                   "Options:\n" CODEPAGE_HELP
-                  "  -C, --directory DIR   the folder to extract into (required)\n",
+                  "  -C, --directory DIR   the folder to extract into (required)\n"
+                  "  --base DIR            the installed game, the source of deltas\n",
                   kOptions, 1, 1, RunExtract);

@@ -152,7 +152,7 @@ int FinishSourceSet(SourceSet* set) {
 }
 
 int WritePackFromSources(const SourceSet& set, CFile* out, const std::string& outName,
-                         Progress* progress, const PackSizeHook& sized) {
+                         Progress* progress, const PackSizeHook& sized, CFile* spool) {
   std::vector<const char*> names;
   std::vector<u32> sizes;
   names.reserve(set.files.size());
@@ -181,6 +181,16 @@ int WritePackFromSources(const SourceSet& set, CFile* out, const std::string& ou
   } sink(&writer);
 
   for (const SourceFile& source : set.files) {
+    if (source.spooled != SourceFile::kNotSpooled) {
+      error = spool->Seek(static_cast<i32>(static_cast<u32>(source.spooled)), SEEK_FROM_START);
+      CopyResult copy = error ? CopyResult() : CopyBytes(spool, &sink, source.size, progress);
+      if (error || copy.error) {
+        if (progress) progress->Clear();
+        return ReportError(outName, "cannot copy member " + source.member,
+                           error ? error : copy.error);
+      }
+      continue;
+    }
     ErrorCode openError = nullptr;
     CFile* file =
         FileServiceTable.Open(source.diskPath.c_str(), OPEN_READ | OPEN_SHARE_READ, &openError);

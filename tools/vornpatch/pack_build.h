@@ -17,6 +17,9 @@ struct SourceFile {
   std::string diskPath;  // as opened through the disk service
   std::string member;    // full member name: upper case, '\' separators
   u32 size;
+  // Where a coded member's bytes lie in the build's spool file (kNotSpooled: read diskPath).
+  u64 spooled = kNotSpooled;
+  static constexpr u64 kNotSpooled = ~0ull;
 };
 
 struct SourceSet {
@@ -53,6 +56,8 @@ int FinishSourceSet(SourceSet* set);
 // status (and has reported any failure).
 typedef std::function<int(u32 packSize)> PackSizeHook;
 
-// Writes the pack to `out` (from its position 0); `outName` is for messages.
+// Writes the pack to `out` (from its position 0); `outName` is for messages. Spooled members
+// are read from `spool`.
 int WritePackFromSources(const SourceSet& set, CFile* out, const std::string& outName,
-                         Progress* progress, const PackSizeHook& sized = PackSizeHook());
+                         Progress* progress, const PackSizeHook& sized = PackSizeHook(),
+                         CFile* spool = nullptr);
