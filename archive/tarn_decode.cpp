@@ -420,14 +420,19 @@ ErrorCode TarnReadHeader(const u8* bytes, u32 size, TarnHeader* header) {
   return valid ? nullptr : ERR_INVALIDFORMAT;
 }
 
-ErrorCode TarnDecodeFile(CFile* input, u32 offset, u32 size, CFile* dictionary, CFile* output) {
+ErrorCode TarnReadFileHeader(CFile* input, u32 offset, u32 size, TarnHeader* header) {
   u8 bytes[kTarnHeaderSize];
   if (size < kTarnHeaderSize) return ERR_INVALIDFORMAT;
   u32 done = 0;
-  ErrorCode error = input->ReadAt(bytes, offset, kTarnHeaderSize, &done);
+  const ErrorCode error = input->ReadAt(bytes, offset, kTarnHeaderSize, &done);
   if (error || done != kTarnHeaderSize) return error ? error : ERR_READFAIL;
+  return TarnReadHeader(bytes, kTarnHeaderSize, header);
+}
+
+ErrorCode TarnDecodeFile(CFile* input, u32 offset, u32 size, CFile* dictionary, CFile* output) {
   TarnHeader header;
-  if ((error = TarnReadHeader(bytes, kTarnHeaderSize, &header))) return error;
+  ErrorCode error = TarnReadFileHeader(input, offset, size, &header);
+  if (error) return error;
   if ((header.dictionarySize != 0) != (dictionary != nullptr)) return ERR_BADPARAMS;
   if (dictionary && dictionary->GetSize() != header.dictionarySize) return ERR_BADPARAMS;
 

@@ -26,6 +26,9 @@ struct TarnHeader {
 // Reads and checks the header at the start of bytes[0 .. size).
 ErrorCode TarnReadHeader(const u8* bytes, u32 size, TarnHeader* header);
 
+// Reads and checks the header of the stream that lies at [offset, offset + size) of input.
+ErrorCode TarnReadFileHeader(CFile* input, u32 offset, u32 size, TarnHeader* header);
+
 // Decodes the stream that lies at [offset, offset + size) of input and writes its output to
 // output (Write, from its current position). dictionary is the file the stream was coded
 // against, of the size the header names, or null when it names none. Output written before a

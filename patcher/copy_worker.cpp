@@ -1,10 +1,11 @@
 #include <cstring>
+#include <initializer_list>
 
 #include "core/pools.h"
 #include "file/disk_file.h"
 #include "file/file_service.h"
+#include "patcher/new_file.h"
 #include "patcher/patch_text_format.h"
-#include "patcher/patcher_state.h"
 
 namespace {
 
@@ -12,16 +13,6 @@ constexpr u32 kTransferSize = 32768;
 constexpr u16 kTargetFlags = OPEN_READ | OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE;
 constexpr u32 kProgressDialog = 101;
 constexpr u32 kProgressText = 1000;
-
-// The part of a pack path below "DATA\Files" ("" for the root itself); null when the path does
-// not lie below it.
-const char* RelativeMemberPath(const char* packPath) {
-  const size_t rootLength = sizeof kPayloadRoot - 1;
-  if (std::strncmp(packPath, kPayloadRoot, rootLength) != 0) return nullptr;
-  if (packPath[rootLength] == '\0') return packPath + rootLength;
-  if (packPath[rootLength] != '\\') return nullptr;
-  return packPath + rootLength + 1;
-}
 
 // InstallPath followed by a relative path, into kPathSize bytes; false when it does not fit or
 // the relative path would leave the game folder.
@@ -47,18 +38,63 @@ bool Transfer(CFile* source, CFile* target, void* buffer) {
   return true;
 }
 
-// Replaces the target with the finished temporary. A read-only target is made writable first,
-// since the system refuses to replace it, and made read-only again when the replacement fails.
-bool PutInPlace(const char* temporary, const char* target) {
-  const u32 attributes = g_platform.GetFileAttributes(target);
+}  // namespace
+
+const char* RelativeMemberPath(const char* packPath) {
+  for (const char* root : {kPayloadRoot, kCodedRoot}) {
+    const size_t rootLength = std::strlen(root);
+    if (std::strncmp(packPath, root, rootLength) != 0) continue;
+    if (packPath[rootLength] == '\0') return packPath + rootLength;
+    if (packPath[rootLength] == '\\') return packPath + rootLength + 1;
+  }
+  return nullptr;
+}
+
+bool NameNewFile(const char* relative, NewFile* file) {
+  if (!IsSafeMemberPath(relative) || !TargetPath(relative, file->target)) return false;
+  const size_t length = std::strlen(file->target);
+  if (length + sizeof kReplacementSuffix > kPathSize) return false;
+  std::memcpy(file->temporary, file->target, length);
+  std::memcpy(file->temporary + length, kReplacementSuffix, sizeof kReplacementSuffix);
+  return true;
+}
+
+CFile* OpenTemporary(const NewFile& file) {
+  ErrorCode error = nullptr;
+  return FileServiceTable.Open(file.temporary, kTargetFlags, &error);
+}
+
+bool CloseTemporary(CFile* written, bool complete) {
+  complete = complete && written && !written->Flush();
+  delete written;
+  return complete;
+}
+
+// A read-only target is made writable first, since the system refuses to replace it, and made
+// read-only again when the replacement fails.
+bool PutInPlace(const NewFile& file) {
+  const u32 attributes = g_platform.GetFileAttributes(file.target);
   const bool readOnly = attributes != kInvalidAttributes && (attributes & ATTR_READONLY);
-  if (readOnly) g_platform.SetFileAttributes(target, ATTR_NORMAL);
-  if (!FileServiceTable.Replace(temporary, target)) return true;
-  if (readOnly) g_platform.SetFileAttributes(target, attributes);
+  if (readOnly) g_platform.SetFileAttributes(file.target, ATTR_NORMAL);
+  if (!FileServiceTable.Replace(file.temporary, file.target)) return true;
+  if (readOnly) g_platform.SetFileAttributes(file.target, attributes);
   return false;
 }
 
-}  // namespace
+bool FinishNewFile(const NewFile& file, CFile* written, bool complete) {
+  complete = CloseTemporary(written, complete) && PutInPlace(file);
+  if (written && !complete) FileServiceTable.Delete(file.temporary);
+  return complete;
+}
+
+int AskCopyQuestion(const char* name) {
+  char message[kPathSize];
+  const FormatArgument argument = {name, 0};
+  FormatPatchText(message, sizeof message, GetPatchText("errcopy"), &argument, 1);
+  const int answer = g_platform.MessageBox(0, message, "Error", MB_TYPE_ABORT_RETRY_IGNORE);
+  if (answer == ANSWER_IGNORE) CopyIncomplete = 1;
+  return answer;
+}
 
 bool IsSafeMemberPath(const char* relative) {
   if (!relative || relative[0] == '\0' || relative[0] == '\\' || relative[0] == '/') return false;
@@ -78,34 +114,20 @@ bool IsSafeMemberPath(const char* relative) {
 }
 
 u32 CopyPackFile(const char* sourcePath) {
-  char target[kPathSize];
-  char temporary[kPathSize];
-  if (!TargetPath(RelativeMemberPath(sourcePath), target)) return 0;
-  const size_t length = std::strlen(target);
-  if (length + sizeof kReplacementSuffix > kPathSize) return 0;
-  std::memcpy(temporary, target, length);
-  std::memcpy(temporary + length, kReplacementSuffix, sizeof kReplacementSuffix);
-
+  NewFile file;
+  if (!NameNewFile(RelativeMemberPath(sourcePath), &file)) return 0;
   void* buffer = g_ptrPool->Alloc(kTransferSize);
   if (!buffer) return 0;
   ErrorCode error = nullptr;
   CFile* source = FileServiceTable.Open(sourcePath, OPEN_READ, &error);
-  // The new file goes to its temporary (a stale one left by a stopped run is emptied here), and
-  // takes the target's place only once all its bytes are on the disk: a failure or a crash at
-  // any point leaves the target as it was.
-  CFile* written = source ? FileServiceTable.Open(temporary, kTargetFlags, &error) : nullptr;
-  const bool made = written != nullptr;
-  bool copied = made && Transfer(source, written, buffer) && !written->Flush();
-  delete written;
+  CFile* written = source ? OpenTemporary(file) : nullptr;
+  const bool copied = written && Transfer(source, written, buffer);
   delete source;
   g_ptrPool->Free(buffer);
-  if (copied) copied = PutInPlace(temporary, target);
-  if (made && !copied) FileServiceTable.Delete(temporary);
-  return copied ? 1 : 0;
+  return FinishNewFile(file, written, copied) ? 1 : 0;
 }
 
-void MakeTargetFolder(const char* directory) {
-  const char* relative = RelativeMemberPath(directory);
+void MakeFolder(const char* relative) {
   if (!relative || relative[0] == '\0') return;  // the root is the game folder itself
   char parent[kPathSize];
   if (!TargetPath(relative, parent)) return;
@@ -120,7 +142,9 @@ void MakeTargetFolder(const char* directory) {
   FileServiceTable.CreateDir(parent, name);
 }
 
-void CopyPackTree(const char* directory) {
+void MakeTargetFolder(const char* directory) { MakeFolder(RelativeMemberPath(directory)); }
+
+void CopyPackTree(const char* directory, u32 (*apply)(const char* member)) {
   char base[kPathSize];
   std::strncpy(base, directory, sizeof base - 1);
   base[sizeof base - 1] = '\0';
@@ -148,7 +172,7 @@ void CopyPackTree(const char* directory) {
       std::memcpy(path + baseLength, record.name, nameLength + 1);
     }
     if (fits && (record.attributes & ATTR_DIRECTORY)) {
-      CopyPackTree(path);
+      CopyPackTree(path, apply);
       continue;
     }
     if (!fits) {
@@ -156,26 +180,27 @@ void CopyPackTree(const char* directory) {
       std::memcpy(path, base, baseLength + 1);
       std::strncat(path, record.name, kPathSize - 1 - baseLength);
     }
-    while (!fits || !CopyPackFile(path)) {
-      char message[kPathSize];
+    while (!fits || !apply(path)) {
       const char* relative = RelativeMemberPath(path);
-      const FormatArgument argument = {relative ? relative : path, 0};
-      FormatPatchText(message, sizeof message, GetPatchText("errcopy"), &argument, 1);
-      const int answer = g_platform.MessageBox(0, message, "Error", MB_TYPE_ABORT_RETRY_IGNORE);
+      const int answer = AskCopyQuestion(relative ? relative : path);
       if (answer == ANSWER_ABORT) {
         FileServiceTable.FindClose(&record);
         FailWithMessage("errnotcomplete", 0);
       }
-      if (answer == ANSWER_RETRY) continue;
-      if (answer == ANSWER_IGNORE) CopyIncomplete = 1;
-      break;
+      if (answer != ANSWER_RETRY) break;
     }
   } while (!FileServiceTable.FindNext(&record));
   FileServiceTable.FindClose(&record);
 }
 
+void CopyPayload() {
+  CopyPackTree(kPayloadRoot, CopyPackFile);
+  CopyPackTree(kCodedRoot, ApplyCodedFile);
+  CopyPackTree(kSolidRoot, ApplySolidGroup);
+}
+
 u32 CopyThreadProc(void*) {
-  CopyPackTree(kPayloadRoot);
+  CopyPayload();
   g_platform.EndDialog(ProgressWindow, 1);
   return 0;
 }

@@ -46,7 +46,11 @@ void ShutDownFileLayer();
 uintptr_t ProgressDialogProc(PlatformWindow window, u32 message, uintptr_t wParam,
                              uintptr_t lParam);
 u32 CopyThreadProc(void* parameter);
-void CopyPackTree(const char* directory);
+// Walks the pack folder and its subfolders, applying `apply` to each member, with the copy
+// question for each member it fails.
+void CopyPackTree(const char* directory, u32 (*apply)(const char* member));
+// The whole copy: FILES, then the coded members, then the solid groups.
+void CopyPayload();
 u32 CopyPackFile(const char* source);
 void MakeTargetFolder(const char* directory);
 // Is this pack path's part below "DATA\Files" a safe relative path inside the game folder?
@@ -59,3 +63,5 @@ void CreateClientShortcut(const char* folder);
 // Fixed names.
 inline constexpr char kGameKey[] = "SOFTWARE\\Kavelunde\\Vorn";
 inline constexpr char kPayloadRoot[] = "DATA\\Files";
+inline constexpr char kCodedRoot[] = "DATA\\CODED";
+inline constexpr char kSolidRoot[] = "DATA\\SOLID";

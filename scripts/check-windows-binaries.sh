@@ -5,7 +5,7 @@ set -euo pipefail
 build="${1:?usage: check-windows-binaries.sh BUILD_DIR}"
 objdump=i686-w64-mingw32-objdump
 system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|shlwapi|msvcrt|ws2_32|version|uuid|rpcrt4|ntdll)\.dll$'
-max_patcher_size=90112
+max_patcher_size=122880
 status=0
 mapfile -t exes < <(find "$build" -name '*.exe' -not -path '*/googletest/*' -not -path '*/CMakeFiles/*' -not -name '*_tests.exe' | sort)
 if [ ${#exes[@]} -eq 0 ]; then echo "check-windows-binaries: no programs in $build"; exit 0; fi

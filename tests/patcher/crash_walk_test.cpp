@@ -16,6 +16,8 @@ World CrashWorld() {
   world.image[kGame + "DATA"].folder = world.image[kGame + "DATA\\MAPS"].folder = true;
   world.image[kGame + "EMPTY.DAT"].bytes = "old";
   world.image[kGame + "DATA\\MAPS\\ONE.MAP"].bytes = "old map";
+  AddCodedMembers(world);
+  world.image[kGame + "MOVIES"].folder = world.image[kGame + "SOUNDS"].folder = true;
   return world;
 }
 
@@ -23,9 +25,8 @@ World CrashWorld() {
 // left, and an old target may have lost its read-only attribute. True when every target is new.
 bool ExpectOldOrNew(SimDisk::Image rest, bool afterStop) {
   bool allNew = true;
-  for (const auto& [member, fresh] : g_base.members) {
-    std::string path = kGame + member.substr(6);
-    for (char& c : path) c = c == '/' ? '\\' : c;
+  for (const auto& [member, fresh] : NewFiles(g_base)) {
+    const std::string path = GamePath(member);
     auto now = rest.find(path), then = g_base.image.find(path);
     const bool present = now != rest.end();
     const bool isNew = present && now->second == SimDisk::Node({false, false, fresh});

@@ -4,6 +4,7 @@
 
 #include "archive/hpfs.h"
 #include "file/disk_file.h"
+#include "file/file_service.h"
 #include "patcher/patcher_state.h"
 #include "patcher_world.h"
 #include "support/hpfs_store.h"
@@ -86,6 +87,20 @@ const std::string kBroken = "O:Patch file is broken!";
 constexpr u32 kSame = 0;  // GameVersion as before the run
 const std::string kMap = "DATA\\MAPS\\ONE.MAP,";
 const std::string kErrMap = "A:Error copying DATA\\MAPS\\ONE.MAP";
+
+void RestoreRulesAtQuestion(u32 type) {
+  if (type != MB_TYPE_ABORT_RETRY_IGNORE) return;
+  ErrorCode error = nullptr;
+  std::unique_ptr<CFile> file(FileServiceTable.Open(
+      (kGame + "RULES.DAT").c_str(), OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE, &error));
+  const std::string old = Rules(false);
+  u32 done = 0;
+  EXPECT_TRUE(file && !file->Write(old.data(), static_cast<u32>(old.size()), &done));
+}
+#define CODED(body) WORLD(AddCodedMembers(w); body)
+const std::string kErrRules = "A:Error copying RULES.DAT";
+const std::string kErrNotes = "A:Error copying NOTES.TXT";
+const std::string kGroup = "NOTES.TXT,SOUNDS\\EMPTY.WAV,SOUNDS\\HIT.WAV,";
 
 Row Refused(const std::string& name, void (*arrange)(World&), const std::string& key) {
   return {name, arrange, "", {"Q:welcome", "E:" + key}, -1, kSame, kAll, {}};
@@ -174,6 +189,31 @@ std::vector<Row> Rows() {
     {"overlong member", WORLD(w.members["Files/" + std::string(240, 'L') + ".TXT"] = "x"), "yi",
      {"Q:welcome", "A:Error copying " + std::string(240, 'L') + ".", "O:errnotcomplete"}, 0, kSame,
      std::string(240, 'L') + ".TXT,", {kDone}},
+    // Coded members: a delta is applied only to the file it was made from, and a stream only
+    // once it checked; what failed is asked about and stays as it was.
+    Completes("coded members", CODED()),
+    Completes("delta already applied", CODED(w.image[kGame + "RULES.DAT"].bytes = Rules(true))),
+    {"delta whose source changed", CODED(w.image[kGame + "RULES.DAT"].bytes[5] ^= 1), "yi",
+     {"Q:welcome", kErrRules, "O:errnotcomplete"}, 0, kSame, "RULES.DAT,", {kDone}},
+    {"delta whose source is missing", CODED(w.image.erase(kGame + "RULES.DAT")), "yi",
+     {"Q:welcome", kErrRules, "O:errnotcomplete"}, 0, kSame, "RULES.DAT,", {kDone}},
+    {"delta retried after its source is restored",
+     CODED(w.image[kGame + "RULES.DAT"].bytes += "x"; w.onBox = RestoreRulesAtQuestion), "yr",
+     {"Q:welcome", kErrRules, "O:done"}, 0, 0x10001, "", {kDone}},
+    {"damaged coded stream", CODED(w.members["CODED/MOVIES/INTRO.VID"][34] ^= 0x10), "yi",
+     {"Q:welcome", "A:Error copying MOVIES\\INTRO.VID", "O:errnotcomplete"}, 0, kSame,
+     "MOVIES\\INTRO.VID,", {kDone}},
+    {"group whose output differs", CODED(w.members["SOLID/0001"][24] ^= 1), "yi",
+     {"Q:welcome", kErrNotes, "O:errnotcomplete"}, 0, kSame, kGroup, {kDone}},
+    {"group whose table names another CRC",
+     CODED(AddSolid(w, "0001", {{"Files/NOTES.TXT", "notes"}, {"Files/SOUNDS/HIT.WAV", "hit"}}, 1)),
+     "yi", {"Q:welcome", kErrNotes, "O:errnotcomplete"}, 0, kSame, kGroup, {kDone}},
+    {"disk full while a group is decoded", CODED(w.fault = SimDisk::Fault::kDiskFull; w.faultAt = 8),
+     "yi", {"Q:welcome", kErrNotes, "O:errnotcomplete"}, 0, kSame, kGroup, {kDone}},
+    {"held target of a group", CODED(w.heldOpen = kGame + "NOTES.TXT"), "yri",
+     {"Q:welcome", kErrNotes, kErrNotes, "O:errnotcomplete"}, 0, kSame, "NOTES.TXT,", {kDone}},
+    {"held target of a group, aborted", CODED(w.heldOpen = kGame + "NOTES.TXT"), "ya",
+     {"Q:welcome", kErrNotes, "E:errnotcomplete"}, -1, kSame, kGroup, {}},
     Completes("shortcut in every vorn folder",
               WORLD(w.ini += "pwt_shortcut=1\npwt_name=Net\n";
                     for (auto f : {"\\Games", "\\Games\\VORN", "\\vorn", "\\vorn\\Vorn", "\\Other"})
@@ -210,10 +250,9 @@ void ExpectFiles(const Row& row, const World& world, const SimDisk::Image& after
     EXPECT_EQ(after, before);
     return;
   }
-  for (const auto& [member, content] : world.members) {
-    std::string relative = member.substr(6);
-    for (char& c : relative) c = c == '/' ? '\\' : c;
-    const std::string path = kGame + relative;
+  for (const auto& [member, content] : NewFiles(world)) {
+    const std::string path = GamePath(member);
+    const std::string relative = path.substr(kGame.size());
     auto now = after.find(path), then = before.find(path);
     if (row.kept.find(relative + ",") != std::string::npos) {
       EXPECT_TRUE(now == after.end() ? then == before.end()

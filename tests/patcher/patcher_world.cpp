@@ -7,6 +7,7 @@
 #include "archive/lzss_file.h"
 #include "archive/pack_fs.h"
 #include "archive/payload_seal.h"
+#include "archive/tarn_encode.h"
 #include "core/crc32.h"
 #include "core/pools.h"
 #include "file/disk_file.h"
@@ -289,6 +290,76 @@ std::string PatchOfPack(const std::vector<u8>& pack, bool sealed) {
   return image + std::string(record, record + kSealSize) + container;
 }
 
+std::string TarnStream(const std::string& old, const std::string& fresh) {
+  const std::string all = old + fresh;
+  TarnEncodeOptions options;
+  options.windowLog = 16;
+  u8* coded = nullptr;
+  u32 size = 0;
+  EXPECT_EQ(TarnEncode(reinterpret_cast<const u8*>(all.data()), static_cast<u32>(old.size()),
+                       static_cast<u32>(fresh.size()), options, &coded, &size),
+            nullptr);
+  const std::string stream(coded, coded + size);
+  g_ptrPool->Free(coded);
+  return stream;
+}
+
+std::string GamePath(const std::string& member) {
+  std::string path = kGame + member.substr(member.find('/') + 1);
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  return path;
+}
+
+void AddCoded(World& world, const std::string& name, const std::string& fresh,
+              const std::string& old) {
+  world.members["CODED/" + name] = TarnStream(old, fresh);
+  world.decoded["Files/" + name] = fresh;
+  if (!old.empty()) world.image[GamePath("CODED/" + name)] = {false, false, old};
+}
+
+void AddSolid(World& world, const std::string& group, const PackMembers& files, u32 crcFlip) {
+  const auto le = [](u32 value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
+    return out;
+  };
+  std::string table = le(static_cast<u32>(files.size()), 4), bytes;
+  for (const auto& [name, content] : files) {
+    const std::string path = GamePath(name).substr(kGame.size());
+    table += le(static_cast<u32>(content.size()), 4) +
+             le(Crc32Update(0, content.data(), content.size()) ^ crcFlip, 4) +
+             le(static_cast<u32>(path.size()), 2) + path;
+    bytes += content;
+    world.decoded[name] = content;
+    crcFlip = 0;
+  }
+  world.members["SOLID/" + group] = TarnStream("", table + bytes);
+}
+
+std::string Rules(bool fresh) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += static_cast<char>('a' + (i * 7 + i / 26) % 26);
+  if (fresh) text.replace(1000, 3, "NEW").append("appended");
+  return text;
+}
+
+void AddCodedMembers(World& w) {
+  AddCoded(w, "RULES.DAT", Rules(true), Rules(false));
+  AddCoded(w, "MOVIES/INTRO.VID", std::string(50000, 'v') + "end");
+  AddSolid(w, "0001",
+           {{"Files/NOTES.TXT", "notes"},
+            {"Files/SOUNDS/EMPTY.WAV", ""},
+            {"Files/SOUNDS/HIT.WAV", std::string(3000, 'h')}});
+  w.image[kGame + "NOTES.TXT"].bytes = "old notes";
+}
+
+PackMembers NewFiles(const World& world) {
+  PackMembers files = world.decoded;
+  for (const auto& [name, content] : world.members)
+    if (name.compare(0, 6, "Files/") == 0) files[name] = content;
+  return files;
+}
+
 std::string PatchFile(const World& world) { return PatchOfPack(WorldPack(world)); }
 
 int RunPatch(World& world, SimDisk& disk) {
@@ -330,7 +401,7 @@ int RunCopy(World& world, SimDisk& disk, CFile* pack) {
   if (!service->Mount(pack) && !MountService("DATA\\", service)) {
     std::strcpy(InstallPath, kGame.c_str());
     CopyIncomplete = 0;
-    CopyPackTree(kPayloadRoot);
+    CopyPayload();
   } else {
     delete service;
   }

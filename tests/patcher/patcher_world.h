@@ -21,6 +21,7 @@ struct World {
   SimDisk::Image image;            // the disk before the run; the patch file is added by Run
   std::string ini;                 // Patch.ini of the patch
   PackMembers members;             // the members below FILES besides Patch.ini ("Files/..." names)
+  PackMembers decoded;             // the new files the CODED and SOLID members make (same names)
   std::string patchBytes;          // when set, the patch file as it stands (no payload is built)
   std::string answers;             // one letter per box: y n o r i a; past its end Yes or OK
   std::vector<std::string> boxes;  // "<kind>:<text>", kind Q Y O E A by the box type
@@ -50,6 +51,23 @@ std::string PatchFile(const World& world);          // an image, then the payloa
 // payload, sealed (the seal record and the container's mark, as the tool writes them) or not.
 std::vector<u8> WorldPack(const World& world);
 std::string PatchOfPack(const std::vector<u8>& pack, bool sealed = false);
+
+// A Tarn stream that makes `fresh`, as a delta against `old` (none when empty).
+std::string TarnStream(const std::string& old, const std::string& fresh);
+// Adds the member CODED\<name> ('/' between folders) that makes `fresh`, as a delta against
+// `old`, which the game folder then holds (coded alone when empty); or the group SOLID\<group>
+// of these files ("Files/..." names), the first one's CRC-32 in the table xor crcFlip.
+void AddCoded(World& world, const std::string& name, const std::string& fresh,
+              const std::string& old = "");
+void AddSolid(World& world, const std::string& group, const PackMembers& files, u32 crcFlip = 0);
+// The old (or new) RULES.DAT, and the world's patch with coded members besides its FILES: a
+// delta of RULES.DAT, a new file coded alone in a folder of its own, and the group 0001 of three
+// (NOTES.TXT over an old one; SOUNDS\EMPTY.WAV, empty; SOUNDS\HIT.WAV).
+std::string Rules(bool fresh);
+void AddCodedMembers(World& world);
+// The game path of a member ("Files/...", "CODED/..." names), and every new file of the patch.
+std::string GamePath(const std::string& member);
+PackMembers NewFiles(const World& world);
 
 // Runs the patcher on `disk` loaded with the world; the exit code. Afterwards the world's boxes
 // and effects are filled and its registry holds what the run wrote.

@@ -1,0 +1,39 @@
+// How the copy worker writes a game file: the new bytes go to a temporary beside the target
+// (a stale one left by a stopped run is emptied), which takes the target's place in one step
+// only once all of them are on the disk, so a failure or a crash at any point leaves the target
+// as it was. Shared by the whole-file copy, the coded members and the solid groups.
+#pragma once
+
+#include "patcher/patcher_state.h"
+
+struct NewFile {
+  char target[kPathSize];
+  char temporary[kPathSize];
+};
+
+// The part of a pack path below "DATA\Files" or "DATA\CODED" ("" for the root itself); null
+// when the path lies below neither.
+const char* RelativeMemberPath(const char* packPath);
+// Names the target and its temporary for a path relative to the game folder; false when the
+// path is not a safe one or the names do not fit.
+bool NameNewFile(const char* relative, NewFile* file);
+// Creates (or empties) the temporary; null on failure.
+CFile* OpenTemporary(const NewFile& file);
+// Flushes and closes the temporary (null: none); true when it is complete and on the disk.
+bool CloseTemporary(CFile* written, bool complete);
+// Replaces the target with the closed temporary; read-only targets are handled here.
+bool PutInPlace(const NewFile& file);
+// Closes the temporary and, when complete, puts it in place; a temporary that does not make it
+// is removed. True once the new file is in place.
+bool FinishNewFile(const NewFile& file, CFile* written, bool complete);
+// Makes the folder at this path relative to the game folder (below a folder that exists).
+void MakeFolder(const char* relative);
+
+// The copy question ("errcopy") for a file that could not be written, by its relative path;
+// Ignore marks the copy incomplete. Returns the answer; the caller ends the run on Abort.
+int AskCopyQuestion(const char* name);
+
+// The actions of the walk over the coded roots, for one member each (a pack path); nonzero
+// when done. A solid group asks its own questions and always counts as done.
+u32 ApplyCodedFile(const char* source);
+u32 ApplySolidGroup(const char* source);
