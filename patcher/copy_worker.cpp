@@ -51,7 +51,8 @@ const char* RelativeMemberPath(const char* packPath) {
 }
 
 bool NameNewFile(const char* relative, NewFile* file) {
-  if (!IsSafeMemberPath(relative) || !TargetPath(relative, file->target)) return false;
+  // TargetPath holds every other name to IsSafeMemberPath; "" would name the game folder.
+  if (!relative || relative[0] == '\0' || !TargetPath(relative, file->target)) return false;
   const size_t length = std::strlen(file->target);
   if (length + sizeof kReplacementSuffix > kPathSize) return false;
   std::memcpy(file->temporary, file->target, length);

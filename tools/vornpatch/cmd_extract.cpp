@@ -136,11 +136,8 @@ int RunExtract(const Args& args) {
   NameCoding names;
   if (int status = ChooseNameCoding("extract", args, &names)) return status;
   BaseTree baseTree;
-  const char* base = args.Value("base");
-  if (base && !*base) return UsageError("extract", "--base needs the folder of the installed game");
-  if (base) {
-    if (int status = baseTree.Index(base, names)) return status;
-  }
+  const BaseTree* base = nullptr;
+  if (int status = IndexBaseOption("extract", args, names, &baseTree, &base)) return status;
 
   CFile* file = nullptr;
   Target* target = nullptr;
@@ -175,8 +172,7 @@ int RunExtract(const Args& args) {
     status = ReportError(path, "cannot list folder '" + walk.failedDirectory + "'", walk.error);
   }
   PatchMembers codedMembers;
-  if (!status)
-    status = CheckCodedMembers(service, base ? &baseTree : nullptr, names, path, &codedMembers);
+  if (!status) status = CheckCodedMembers(service, base, names, path, &codedMembers);
   OutputTree tree;
   if (!status) status = tree.Open(root);
   if (!status) {

@@ -60,11 +60,8 @@ int RunVerify(const Args& args) {
   NameCoding names;
   if (int status = ChooseNameCoding("verify", args, &names)) return status;
   BaseTree baseTree;
-  const char* base = args.Value("base");
-  if (base && !*base) return UsageError("verify", "--base needs the folder of the installed game");
-  if (base) {
-    if (int status = baseTree.Index(base, names)) return status;
-  }
+  const BaseTree* base = nullptr;
+  if (int status = IndexBaseOption("verify", args, names, &baseTree, &base)) return status;
   CFile* file = nullptr;
   Target* target = nullptr;
   if (int status = OpenTarget(path.c_str(), &file, &target)) return status;
@@ -89,8 +86,7 @@ int RunVerify(const Args& args) {
       fault = "the directory cannot be listed: " + DescribeError(walk.error);
     }
     sound = !walk.stopped && !walk.error;
-    if (sound)
-      sound = VerifyCodedMembers(target->Service(), base ? &baseTree : nullptr, &fault, &summary);
+    if (sound) sound = VerifyCodedMembers(target->Service(), base, &fault, &summary);
   }
   int status = kExitOk;
   if (!sound) {

@@ -41,10 +41,8 @@ struct Coded {
 };
 
 bool LooksLikeCode(const u8* data, u32 size) {
-  return size > 64 && ((data[0] == 'M' && data[1] == 'Z') || std::memcmp(data,
-                                                                         "\x7f"
-                                                                         "ELF",
-                                                                         4) == 0);
+  const bool windows = data[0] == 'M' && data[1] == 'Z';
+  return size > 64 && (windows || (data[0] == 0x7f && std::memcmp(data + 1, "ELF", 3) == 0));
 }
 
 // Order-0 entropy says whether a small file is worth a place in a solid group: compressed
@@ -297,7 +295,7 @@ class Planner {
       return kExitOk;
     }
     std::vector<u8> table, data;
-    PutCount(&table, static_cast<u32>(end - first));
+    AppendLittleEndian(&table, static_cast<u32>(end - first), 4);
     u64 raw = 0, code = 0;
     for (size_t i = first; i < end; ++i) {
       const size_t at = data.size();
@@ -318,10 +316,6 @@ class Planner {
     ++figures_->solidGroups;
     figures_->solidFiles += end - first;
     return Spool(SolidMemberName(++solidGroups_), spoolName_, group);
-  }
-
-  static void PutCount(std::vector<u8>* table, u32 count) {
-    for (u32 i = 0; i < 4; ++i) table->push_back(static_cast<u8>(count >> (8 * i)));
   }
 
   // The patcher removes nothing: files of the installed game that the new tree lacks stay.

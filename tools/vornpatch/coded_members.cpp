@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "archive/pack_writer.h"
+#include "archive/payload_bounds.h"
 #include "archive/tarn_format.h"
 #include "commands.h"
-#include "copy.h"
 #include "core/crc32.h"
 #include "messages.h"
 #include "names.h"
@@ -19,10 +19,6 @@ u32 Little(const u8* p, u32 bytes) {
   u32 value = 0;
   for (u32 i = 0; i < bytes; ++i) value |= static_cast<u32>(p[i]) << (8 * i);
   return value;
-}
-
-void PutLittle(std::vector<u8>* out, u32 value, u32 bytes) {
-  for (u32 i = 0; i < bytes; ++i) out->push_back(static_cast<u8>(value >> (8 * i)));
 }
 
 std::string Hex(u32 value) {
@@ -68,6 +64,10 @@ MemberRoot RootOf(const std::string& member, std::string* path) {
   return MemberRoot::kOther;
 }
 
+void AppendLittleEndian(std::vector<u8>* out, u32 value, u32 bytes) {
+  for (u32 i = 0; i < bytes; ++i) out->push_back(static_cast<u8>(value >> (8 * i)));
+}
+
 std::string SolidMemberName(u32 group) {
   char digits[8];
   std::snprintf(digits, sizeof digits, "%04u", group);
@@ -75,9 +75,9 @@ std::string SolidMemberName(u32 group) {
 }
 
 void AppendSolidEntry(std::vector<u8>* table, const std::string& name, u32 size, u32 crc) {
-  PutLittle(table, size, 4);
-  PutLittle(table, crc, 4);
-  PutLittle(table, static_cast<u32>(name.size()), 2);
+  AppendLittleEndian(table, size, 4);
+  AppendLittleEndian(table, crc, 4);
+  AppendLittleEndian(table, static_cast<u32>(name.size()), 2);
   table->insert(table->end(), name.begin(), name.end());
 }
 
@@ -253,6 +253,15 @@ const CodedMember* PatchMembers::FirstDelta() const {
   return nullptr;
 }
 
+int IndexBaseOption(const char* command, const Args& args, const NameCoding& names, BaseTree* tree,
+                    const BaseTree** base) {
+  const char* folder = args.Value("base");
+  if (!folder) return kExitOk;
+  if (!*folder) return UsageError(command, "--base needs the folder of the installed game");
+  *base = tree;
+  return tree->Index(folder, names);
+}
+
 CFile* OpenDeltaSource(const BaseTree& base, const CodedMember& coded, std::string* fault) {
   const TarnHeader& header = coded.header;
   const std::string* disk = base.Find(coded.path);
@@ -269,24 +278,13 @@ CFile* OpenDeltaSource(const BaseTree& base, const CodedMember& coded, std::stri
   u64 size = file->GetSize();
   FileSize64(file, &size);
   u32 crc = 0;
-  CopyResult copy;
-  if (size == header.dictionarySize) {
-    class Discard : public CFile {
-     public:
-      Discard() : CFile(nullptr, 0) {}
-      ErrorCode Write(const void*, u32 count, u32* done) override {
-        if (done) *done = count;
-        return nullptr;
-      }
-    } discard;
-    copy = CopyBytes(file, &discard, size, nullptr, &crc);
-  }
-  if (size != header.dictionarySize || copy.error || crc != header.dictionaryCrc) {
-    *fault = copy.error
-                 ? *disk + " cannot be read: " + DescribeError(copy.error)
-                 : "member " + coded.member + " is a delta against a " + coded.path + " of " +
-                       std::to_string(header.dictionarySize) + " bytes with the CRC-32 " +
-                       Hex(header.dictionaryCrc) + "; " + *disk + " is another version";
+  const ErrorCode readError =
+      size == header.dictionarySize ? PayloadCrc(file, 0, header.dictionarySize, &crc) : nullptr;
+  if (size != header.dictionarySize || readError || crc != header.dictionaryCrc) {
+    *fault = readError ? *disk + " cannot be read: " + DescribeError(readError)
+                       : "member " + coded.member + " is a delta against a " + coded.path + " of " +
+                             std::to_string(header.dictionarySize) + " bytes with the CRC-32 " +
+                             Hex(header.dictionaryCrc) + "; " + *disk + " is another version";
     delete file;
     return nullptr;
   }

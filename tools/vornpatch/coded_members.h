@@ -37,6 +37,8 @@ struct SolidEntry {
   u32 offset;  // of its bytes in the group's output
 };
 
+// The low `bytes` bytes of value, least significant first.
+void AppendLittleEndian(std::vector<u8>* out, u32 value, u32 bytes);
 void AppendSolidEntry(std::vector<u8>* table, const std::string& name, u32 size, u32 crc);
 // Reads the table of a group's output and holds every file to its CRC-32; "" or the fault.
 std::string ParseSolidOutput(const std::vector<u8>& output, std::vector<SolidEntry>* entries);
@@ -102,6 +104,12 @@ class PatchMembers {
   std::vector<SolidGroup> solid_;
   std::map<std::string, std::string> owners_;  // path -> the member that gives it
 };
+
+struct Args;
+// The installed game of a command's --base option, indexed into *tree; *base points at it, or
+// stays null without the option. Returns an exit status (usage error: an empty folder name).
+int IndexBaseOption(const char* command, const Args& args, const NameCoding& names, BaseTree* tree,
+                    const BaseTree** base);
 
 // The source a delta needs, opened and held to the header's size and CRC-32; null and *fault
 // set when it is missing or differs.
