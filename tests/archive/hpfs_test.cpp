@@ -5,7 +5,6 @@
 #include <string>
 
 #include "archive/hpfs_create.h"
-#include "archive/hpfs_verify.h"
 #include "support/failing_pools.h"
 #include "support/hpfs_store.h"
 
@@ -179,20 +178,6 @@ TEST(Hpfs, ScriptOfOperationsGivesTheExpectedOutcomes) {
   EXPECT_EQ(ReadFile(again.fs, "local/BIG.BIN"), big);
 }
 
-// Entries added to the cached directory (named in another case) grow it past its first blocks.
-TEST(Hpfs, CacheFollowsEntriesAddedToTheCachedDirectory) {
-  Store store;
-  ASSERT_EQ(store.fs->CreateDir("", "dir"), nullptr);
-  ASSERT_EQ(WriteFile(store.fs, "dir\\one", "1"), nullptr);
-  EXPECT_EQ(ReadFile(store.fs, "DIR\\one"), "1");
-  EXPECT_STREQ(store.fs->CachedPath(), "DIR");
-  for (int i = 0; i < 20; ++i) {
-    const std::string path = "dir\\n" + std::to_string(i);
-    ASSERT_EQ(WriteFile(store.fs, path.c_str(), path), nullptr);
-    EXPECT_EQ(ReadFile(store.fs, path.c_str()), path);
-  }
-}
-
 TEST(Hpfs, SharingConflictsAreRefused) {
   Store store;
   ASSERT_EQ(WriteFile(store.fs, "f", "hello"), nullptr);
@@ -264,51 +249,6 @@ TEST(HpfsMalformed, EntriesRunningPastTheirDirectoryEndTheWalk) {
   ASSERT_EQ(store.pool()->WriteHandle(root, handle, 0, 4), nullptr);
   EXPECT_EQ(ReadFile(store.fs, "ab"), "");
   EXPECT_NE(WriteFile(store.fs, "ab", "more"), nullptr);
-}
-
-TEST(HpfsVerify, SoundStoresPassAndEachKindOfDamageIsNamed) {
-  Store store;
-  ASSERT_EQ(store.fs->CreateDir("", "a"), nullptr);
-  ASSERT_EQ(store.fs->CreateDir("a", "b"), nullptr);
-  ASSERT_EQ(WriteFile(store.fs, "a\\b\\big", std::string(20000, 'b')), nullptr);
-  ASSERT_EQ(WriteFile(store.fs, "a\\small", "s"), nullptr);
-  ASSERT_EQ(WriteFile(store.fs, "gone", std::string(3000, 'g')), nullptr);
-  ASSERT_EQ(WriteFile(store.fs, "last", "l"), nullptr);
-  ASSERT_EQ(store.fs->Delete("gone"), nullptr);  // leaves a free list
-  const std::vector<u8> good = store.Close();
-  ASSERT_GT(LoadLe32(good, 16), 10u);
-  char message[200] = "unset";
-  u32 files = 0, directories = 0;
-  u64 bytes = 0;
-  MemoryFile sound(good);
-  ASSERT_EQ(VerifyHpfsStore(&sound, message, sizeof message, &files, &directories, &bytes), nullptr)
-      << message;
-  EXPECT_EQ(files, 3u);
-  EXPECT_EQ(directories, 2u);
-  EXPECT_EQ(bytes, 20002u);
-
-  const u32 list = LoadLe32(good, 20), root = LoadLe32(good, 28);
-  const u32 firstData = LoadLe32(good, size_t{root} * kBlock + 32);
-  struct Row {
-    size_t at;  // the word changed
-    u32 value;
-    const char* mentions;
-  };
-  const Row rows[] = {
-      {size_t{list} * kBlock + 4, list, "listed twice"},    // the free list's block listed again
-      {size_t{firstData} * kBlock, root, "used twice"},     // the root's first entry names the root
-      {8, LoadLe32(good, 8) + 1, "neither used nor free"},  // one block more than accounted for
-      {0, 0, "no HPFS magic"},
-  };
-  for (const Row& row : rows) {
-    std::vector<u8> damaged = good;
-    damaged.resize(good.size() + kBlock);
-    StoreLe32(damaged, row.at, row.value);
-    MemoryFile file(damaged);
-    message[0] = 0;
-    EXPECT_EQ(VerifyHpfsStore(&file, message, sizeof message), ERR_INVALIDFORMAT);
-    EXPECT_NE(std::string(message).find(row.mentions), std::string::npos) << message;
-  }
 }
 
 TEST(HpfsCreate, RefusesUnusableGeometryAndImportsATreeFromAnyService) {
