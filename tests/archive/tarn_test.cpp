@@ -130,18 +130,12 @@ TEST(TarnCodec, RoundTripsAgreeWithTheReference) {
   }
 }
 
-TEST(TarnCodec, WrongDictionaryOrFailingOutputIsReported) {
-  const std::vector<u8> text = SampleBlocks(20000)[0].bytes, edited = Edited(text, 4);
-  const std::vector<u8> stream = Encode(text, edited, {});
-  std::vector<u8> other = text, output;
-  other[10000] ^= 1;
-  EXPECT_EQ(DecodeMemory(stream, other, &output), ERR_INVALIDFORMAT);
-  EXPECT_EQ(DecodeFiles(stream, other, &output), ERR_INVALIDFORMAT);
-  other.pop_back();
-  EXPECT_EQ(DecodeFiles(stream, other, &output), ERR_BADPARAMS);
-  EXPECT_EQ(DecodeFiles(stream, {}, &output), ERR_BADPARAMS);
+// A dictionary of another file is the replayed decode corpus's business (its seeds are damaged
+// in the dictionary too); a failing output is reported.
+TEST(TarnCodec, FailingOutputIsReported) {
   TarnEncodeOptions small;
   small.windowLog = 16;  // the output leaves in several writes
+  std::vector<u8> output;
   EXPECT_EQ(DecodeFiles(Encode({}, RandomBytes(200000, 6), small), {}, &output, 2), ERR_DISKFULL);
 }
 
