@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/hpfs_create.h"
+#include "archive/hpfs_verify.h"
 #include "support/failing_pools.h"
 #include "support/hpfs_store.h"
 
@@ -223,6 +224,30 @@ TEST(HpfsRegression, StoreThatCannotBeWrittenStaysEmptyAndUntouched) {
     EXPECT_NE(fs.CreateDir("", "x"), nullptr);
     EXPECT_EQ(file->bytes, bytes);
   }
+}
+
+// A sound store, a free list included, passes and is counted; a directory entry naming the root
+// is found.
+TEST(HpfsVerify, SoundStorePassesAndABlockUsedTwiceIsNamed) {
+  Store store;
+  ASSERT_EQ(store.fs->CreateDir("", "a"), nullptr);
+  ASSERT_EQ(WriteFile(store.fs, "a\\big", std::string(20000, 'b')), nullptr);
+  ASSERT_EQ(WriteFile(store.fs, "gone", std::string(3000, 'g')), nullptr);
+  ASSERT_EQ(store.fs->Delete("gone"), nullptr);
+  std::vector<u8> bytes = store.Close();
+  MemoryFile sound(bytes);
+  char message[200] = "unset";
+  u32 files = 0, directories = 0;
+  u64 size = 0;
+  ASSERT_EQ(VerifyHpfsStore(&sound, message, sizeof message, &files, &directories, &size), nullptr)
+      << message;
+  EXPECT_EQ(std::to_string(files) + " " + std::to_string(directories) + " " + std::to_string(size),
+            "1 1 20000");
+  const u32 root = LoadLe32(bytes, 28);
+  StoreLe32(bytes, size_t{LoadLe32(bytes, size_t{root} * kBlock + 32)} * kBlock, root);
+  MemoryFile damaged(bytes);
+  EXPECT_EQ(VerifyHpfsStore(&damaged, message, sizeof message), ERR_INVALIDFORMAT);
+  EXPECT_NE(std::string(message).find("used twice"), std::string::npos) << message;
 }
 
 TEST(HpfsCreate, RefusesUnusableGeometryAndImportsATreeFromAnyService) {
