@@ -47,13 +47,3 @@ TEST(FileWindow, PositionsAreShiftedByTheOffsetAndNothingIsClipped) {
   EXPECT_EQ(std::string(inner.bytes.begin() + 30, inner.bytes.begin() + 42), "01012ab56Z89");
   EXPECT_EQ(inner.bytes.size(), 102u);
 }
-
-TEST(FileWindow, DestroysTheInnerFileOnlyWhenOwning) {
-  bool destroyed = false;
-  auto* inner = new MemoryFile(std::string("01234567"));
-  inner->destroyedFlag = &destroyed;
-  delete new CFileWindow(inner, 2, 4, 0);
-  EXPECT_FALSE(destroyed);
-  delete new CFileWindow(inner, 2, 4, 1);
-  EXPECT_TRUE(destroyed);
-}

@@ -47,13 +47,12 @@ TEST(PackVerify, AcceptsWhatTheWriterMakesAndNamesEachKindOfDamage) {
   Verdict sound = Verify(good);
   EXPECT_EQ(sound.error, nullptr) << sound.message;
   EXPECT_EQ(sound.message, "");
-  const u32 second = PackEntryOffset(good, 1), table = 40 + LoadLe32(good, 36);
+  const u32 second = PackEntryOffset(good, 1);
   struct Row {
     std::function<void(std::vector<u8>&)> damage;
     const char *mentions, *also;
   };
   const Row rows[] = {
-      {[&](std::vector<u8>& p) { p[table + 4 * 2] ^= 1; }, "\"DIR\\B.TXT\"", "CRC-32"},
       // The last byte of the second read chunk.
       {[&](std::vector<u8>& p) { p[LoadLe32(good, RecordAt(good, 1)) + 69999] ^= 0x80; }, "\"A2\"",
        "CRC-32"},
@@ -77,7 +76,6 @@ TEST(PackVerify, AcceptsWhatTheWriterMakesAndNamesEachKindOfDamage) {
        },
        "\"DIR\\B\"", "\"DIR\" is also its directory"},
       {[&](std::vector<u8>& p) { p[17] = ' '; }, "magic", ""},
-      {[&](std::vector<u8>& p) { p.resize(30); }, "header", ""},
   };
   for (const Row& row : rows) {
     std::vector<u8> damaged = good;

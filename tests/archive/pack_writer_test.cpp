@@ -3,19 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "archive/pack_fs.h"
-#include "support/hpfs_store.h"
 #include "support/memory_file.h"
 #include "support/pack_builder.h"
 
 namespace {
-
-const char* const kExtensions[] = {"", ".TXT", ".bin"};
 
 ErrorCode BeginWith(CPackWriter* writer, std::vector<const char*> names) {
   std::vector<u32> sizes(names.size(), 1);
@@ -93,44 +87,4 @@ TEST(PackWriter, RefusesPacksOf4GiBOrMoreAndPassesOutputFailuresOn) {
   ASSERT_EQ(BeginWith(&refused, {"A"}), nullptr);
   failing.failWriteFrom = failing.writes + 1;
   EXPECT_EQ(refused.Write("x", 1), ERR_DISKFULL);
-}
-
-// Random trees written and mounted again: every member reads back, the listing is complete.
-TEST(PackWriter, RoundTripsRandomTreesThroughTheFileSystem) {
-  std::mt19937 random(4242);
-  for (int round = 0; round < 20; ++round) {
-    PackMembers members;
-    int count = 1 + static_cast<int>(random() % 400);
-    for (int i = 0; i < count; ++i) {
-      std::string name;
-      int depth = static_cast<int>(random() % 4);
-      for (int d = 0; d <= depth; ++d) {
-        if (d) name += '\\';
-        name += static_cast<char>('A' + random() % 3);
-        name += std::to_string(random() % 5);
-      }
-      name += kExtensions[random() % 3];
-      members[name] = std::string(random() % 300, static_cast<char>('a' + random() % 26));
-    }
-    // Names that are also directories are refused; drop them from the random tree.
-    for (auto it = members.begin(); it != members.end();) {
-      bool isDirectory = false;
-      for (const auto& other : members)
-        if (other.first.compare(0, it->first.size() + 1, it->first + "\\") == 0) isDirectory = true;
-      it = isDirectory ? members.erase(it) : std::next(it);
-    }
-    CPackFS fs;
-    ASSERT_EQ(fs.Mount(new MemoryFile(BuildPack(members))), nullptr);
-    EXPECT_EQ(fs.Index()->Count(), members.size());
-    for (const auto& member : members) {
-      CFile* file = fs.Open(member.first.c_str(), OPEN_READ, nullptr);
-      ASSERT_NE(file, nullptr) << member.first;
-      std::string data(file->GetSize(), '\0');
-      if (!data.empty()) {
-        EXPECT_EQ(file->Read(&data[0], file->GetSize(), nullptr), nullptr);
-      }
-      EXPECT_EQ(data, member.second);
-      delete file;
-    }
-  }
 }

@@ -124,42 +124,6 @@ TEST(LocatePayload, SignedPayloadEndsWhereItsDataEndForEveryPadding) {
   }
 }
 
-TEST(LocatePayload, DamagedOrCutSealsAreRefusedAndStrayTablesIgnored) {
-  const Bytes container = RawEndingInZeros();
-  const Bytes sealed = PatchFile(false, 1000, Sealed(container), false);
-  Bytes flipped = sealed;
-  flipped[1000 + 13] ^= 0x04;  // inside the record: it no longer counts, the mark remains
-  Bytes stubSigned = Image(false, 1000);
-  SetCertificateTable(&stubSigned, false, 400, 200);  // a table inside the image, then a payload
-  stubSigned.insert(stubSigned.end(), container.begin(), container.end());
-  Bytes inHeader = PatchFile(false, 1000, container, false);
-  SetCertificateTable(&inHeader, false, 1010, 8);  // inside the container's header
-  const struct {
-    const char* what;
-    Bytes file;
-    ErrorCode result;
-  } rows[] = {
-      {"whole", sealed, nullptr},
-      {"cut inside the record", Bytes(sealed.begin(), sealed.begin() + 1010), ERR_NOTFOUND},
-      {"cut at the last block",
-       Bytes(sealed.begin(), sealed.begin() + 1024 + LastBlockStart(container)), ERR_EOF},
-      {"cut one byte short", Bytes(sealed.begin(), sealed.end() - 1), ERR_EOF},
-      {"record damaged", flipped, ERR_BADFILEFORMAT},
-      {"signed stub", stubSigned, nullptr},
-      {"table in the header", inHeader, nullptr},
-  };
-  // A damaged container behind a sound record is the CRC's business, not the bounds'.
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    PayloadBounds bounds;
-    EXPECT_EQ(Locate(row.file, &bounds), row.result);
-    if (!row.result || row.result == ERR_EOF) {
-      EXPECT_EQ(bounds.end, (row.result ? sealed : row.file).size());
-    }
-    EXPECT_EQ(bounds.certificateOffset, 0u);
-  }
-}
-
 // Every flipped bit of the record or the container, and every cut behind the image, is refused
 // by the bounds or fails the seal's CRC: none leaves a payload that would apply unchecked.
 TEST(LocatePayload, EveryFlipAndCutOfASealedPayloadIsCaught) {

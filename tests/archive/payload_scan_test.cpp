@@ -52,12 +52,3 @@ TEST(FindPayload, FindsTheFirstHeaderLikeAScanOfEveryPosition) {
     ASSERT_EQ(offset, expected == 0xFFFFFFFF ? 0xDEADBEEF : expected) << "size " << size;
   }
 }
-
-TEST(FindPayload, ReportsReadErrorsAndBadArguments) {
-  MemoryFile file(std::vector<u8>(30000, 1));
-  file.failReadFrom = 2;
-  u32 offset = 0;
-  EXPECT_EQ(FindPayload(&file, &offset), ERR_READFAIL);
-  EXPECT_EQ(FindPayload(nullptr, &offset), ERR_BADPARAMS);
-  EXPECT_EQ(FindPayload(&file, nullptr), ERR_BADPARAMS);
-}

@@ -130,61 +130,12 @@ TEST(TarnCodec, RoundTripsAgreeWithTheReference) {
   }
 }
 
-// Every damaged stream is refused by the decoders exactly when the reference refuses it, and a
-// stream they accept gives the original bytes.
-TEST(TarnCodec, DamagedStreamsAreRefused) {
-  const std::vector<u8> text = SampleBlocks(20000)[0].bytes, edited = Edited(text, 3);
-  TarnEncodeOptions x86, delta;
-  x86.x86 = true;
-  delta.differences = true;
-  struct Sample {
-    std::vector<u8> dictionary, input, stream;
-  } samples[] = {{text, edited, Encode(text, edited, delta)},
-                 {{}, Code(9000), Encode({}, Code(9000), x86)}};
-  for (const Sample& s : samples) {
-    std::vector<std::vector<u8>> damaged;
-    for (size_t at = 0; at < s.stream.size(); at += at < 40 ? 1 : 37) {
-      damaged.push_back(s.stream);
-      damaged.back()[at] ^= static_cast<u8>(1u << (at % 8));
-    }
-    for (size_t cut : {size_t{27}, size_t{29}, s.stream.size() / 2, s.stream.size() - 1})
-      damaged.emplace_back(s.stream.begin(), s.stream.begin() + cut);
-    damaged.push_back(s.stream);
-    damaged.back().push_back(0);
-    for (const std::vector<u8>& d : damaged) {
-      TarnHeader header;
-      // A flipped size bit can ask for gigabytes; that the decoders stop there is not in doubt.
-      if (!TarnReadHeader(d.data(), static_cast<u32>(d.size()), &header) &&
-          header.outputSize > 2 * s.input.size())
-        continue;
-      std::vector<u8> memory, files, reference;
-      const bool valid = TarnReferenceDecode(d, s.dictionary, &reference);
-      const ErrorCode inMemory = DecodeMemory(d, s.dictionary, &memory);
-      const ErrorCode inFiles = DecodeFiles(d, s.dictionary, &files);
-      EXPECT_EQ(inMemory == nullptr, valid);
-      EXPECT_EQ(inFiles == nullptr, valid);
-      if (valid) {
-        EXPECT_EQ(memory, s.input);
-      }
-      if (inMemory && inMemory != ERR_BADPARAMS) {
-        EXPECT_EQ(inMemory, ERR_INVALIDFORMAT);
-      }
-    }
-  }
-}
-
-TEST(TarnCodec, WrongDictionaryOrFailingOutputIsReported) {
-  const std::vector<u8> text = SampleBlocks(20000)[0].bytes, edited = Edited(text, 4);
-  const std::vector<u8> stream = Encode(text, edited, {});
-  std::vector<u8> other = text, output;
-  other[10000] ^= 1;
-  EXPECT_EQ(DecodeMemory(stream, other, &output), ERR_INVALIDFORMAT);
-  EXPECT_EQ(DecodeFiles(stream, other, &output), ERR_INVALIDFORMAT);
-  other.pop_back();
-  EXPECT_EQ(DecodeFiles(stream, other, &output), ERR_BADPARAMS);
-  EXPECT_EQ(DecodeFiles(stream, {}, &output), ERR_BADPARAMS);
+// A dictionary of another file is the replayed decode corpus's business (its seeds are damaged
+// in the dictionary too); a failing output is reported.
+TEST(TarnCodec, FailingOutputIsReported) {
   TarnEncodeOptions small;
   small.windowLog = 16;  // the output leaves in several writes
+  std::vector<u8> output;
   EXPECT_EQ(DecodeFiles(Encode({}, RandomBytes(200000, 6), small), {}, &output, 2), ERR_DISKFULL);
 }
 

@@ -288,18 +288,14 @@ def extract(store, folder):
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
-    w = sub.add_parser("write")
-    w.add_argument("folder")
-    w.add_argument("store")
-    w.add_argument("--block-size", type=int, default=4096)
-    w.add_argument("--root-header", type=int, default=32)
-    w.add_argument("--max-blocks", type=int, default=0x7FFFFFFF)
-    w.add_argument("--free", type=int, default=0)
-    w.add_argument("--min-depth", type=int, default=0)
-    e = sub.add_parser("extract")
-    e.add_argument("store")
-    e.add_argument("folder")
-    sub.add_parser("check").add_argument("store")
+    for command, words in (("write", ("folder", "store")), ("extract", ("store", "folder")),
+                           ("check", ("store",))):
+        part = sub.add_parser(command)
+        for word in words:
+            part.add_argument(word)
+    for option, default in (("--block-size", 4096), ("--root-header", 32),
+                            ("--max-blocks", 0x7FFFFFFF), ("--free", 0), ("--min-depth", 0)):
+        sub.choices["write"].add_argument(option, type=int, default=default)
     args = parser.parse_args(argv)
     try:
         if args.command == "write":

@@ -23,45 +23,31 @@ def decode_block(coded, method, capacity):
     if method not in VALID_METHODS:
         raise FormatError("no such bit lengths: 0x%02X" % method)
     offset_bits, length_bits = method >> 4, method & 15
-    out = bytearray(capacity)
-    produced = 0
-    bit = 0
+    bits = "".join("{:08b}".format(b) for b in coded) + "0" * 64
+    out, bit = bytearray(), 0
 
     def take(count):
         nonlocal bit
-        value = 0
-        for _ in range(count):
-            byte = bit >> 3
-            b = (coded[byte] >> (7 - (bit & 7))) & 1 if byte < len(coded) else 0
-            value = value << 1 | b
-            bit += 1
-        return value
+        bit += count
+        return int(bits[bit - count:bit], 2)
 
-    if not coded:
-        return bytes()
-    while True:
+    while coded:
         if take(1):
-            if produced >= capacity:
+            if len(out) >= capacity:
                 raise FormatError("block decodes past its size")
-            out[produced] = take(8)
-            produced += 1
+            out.append(take(8))
         else:
-            code = take(offset_bits)
-            count = take(length_bits) + 2
-            if produced + count > capacity:
+            code, count = take(offset_bits), take(length_bits) + 2
+            if len(out) + count > capacity:
                 raise FormatError("block decodes past its size")
-            if code:
-                distance = (1 << offset_bits) - code
-                if distance > produced:
-                    raise FormatError("match reaches before the block")
-                for _ in range(count):
-                    out[produced] = out[produced - distance]
-                    produced += 1
-            else:
-                produced += count
+            distance = (1 << offset_bits) - code
+            if code and distance > len(out):
+                raise FormatError("match reaches before the block")
+            for _ in range(count):
+                out.append(out[-distance] if code else 0)
         if (bit >> 3) >= len(coded) - 1:
             break
-    return bytes(out[:produced])
+    return bytes(out)
 
 
 def decode_container(data):
@@ -95,53 +81,27 @@ def decode_container(data):
     return bytes(out)
 
 
-class BitWriter:
-    def __init__(self):
-        self.bits = []
-
-    def put(self, value, count):
-        for i in range(count - 1, -1, -1):
-            self.bits.append((value >> i) & 1)
-
-    def getvalue(self):
-        bits = self.bits + [0] * (-len(self.bits) % 8)
-        return bytes(int("".join(map(str, bits[i:i + 8])), 2) for i in range(0, len(bits), 8))
-
-
 def encode_block(block, method):
-    """Naive greedy coder: at each position the longest match among recent candidates."""
+    """Naive greedy coder: at each position the longest match the window holds, the most recent
+    of its length (a match of n bytes exists only where one of n - 1 does)."""
     offset_bits, length_bits = method >> 4, method & 15
     window, longest = 1 << offset_bits, (1 << length_bits) + 1
-    writer = BitWriter()
-    chains = {}
-    p = 0
-    n = len(block)
-    while p < n:
-        best_length, best_distance = 0, 0
-        limit = min(longest, n - p)
-        if p > 0 and limit >= 2:
-            for q in reversed(chains.get(block[p:p + 2], [])[-256:]):
-                distance = p - q
-                if distance >= window:
-                    break
-                length = 0
-                while length < limit and block[q + length] == block[p + length]:
-                    length += 1
-                if length > best_length:
-                    best_length, best_distance = length, distance
-                    if length == limit:
-                        break
-        step = best_length if best_length >= 2 else 1
-        if step == 1:
-            writer.put(0x100 | block[p], 9)
+    value, count, p = 0, 0, 0
+    while p < len(block):
+        length, distance = 1, 0
+        for n in range(2, min(longest, len(block) - p) + 1):
+            q = block.rfind(block[p:p + n], max(0, p - window + 1), p + n - 1)
+            if q < 0:
+                break
+            length, distance = n, p - q
+        if length == 1:
+            value, count = value << 9 | 0x100 | block[p], count + 9
         else:
-            writer.put(0, 1)
-            writer.put(window - best_distance, offset_bits)
-            writer.put(best_length - 2, length_bits)
-        for i in range(p, p + step):
-            chains.setdefault(block[i:i + 2], []).append(i)
-        p += step
-    return writer.getvalue()
+            value = (value << (1 + offset_bits) | (window - distance)) << length_bits | (length - 2)
+            count += 1 + offset_bits + length_bits
+        p += length
+    pad = -count % 8
+    return (value << pad).to_bytes((count + pad) // 8, "big")
 
 
 def encode_container(data, block_size=0x8000, method=0xC4, spare=0):
