@@ -439,48 +439,23 @@ def test_stubs(tool, work, args):
             check(code == FAILURE and args.tree_stub in err, "configured patcher not looked at: %r" % err)
 
 
-def test_reference(tool, work, args):
-    """The tool and the independent Python codecs read each other's containers in every method,
-    and pack one tree into the same bytes."""
-    lzss, pack_ref = load_reference(args, "lzss_reference"), load_reference(args, "pack_reference")
-    rng = random.Random(11)
-    text = b"".join(rng.choice([b"vorn ", b"patch ", b"\r\n", b"aaaaaaaaaaaaaaaa"]) for _ in range(1500))
-    data = text[:6000] + bytes(rng.getrandbits(8) for _ in range(3000)) + bytes(2000) + text[6000:9000]
-    source, ours, theirs, back = (os.path.join(work, n) for n in ("sample.bin", "ours.lz", "theirs.lz", "back"))
-    write(source, data)
-    for method in METHODS:
-        tool.ok("lzss", "compress", source, ours, "--method", "0x%02X" % method, "--block-size", "4096")
-        coded = read(ours)
-        check(coded[12] == method and lzss.decode_container(coded) == data, "method 0x%02X: the reference "
-              "decodes the tool's container differently" % method)
-        write(theirs, lzss.encode_container(data, block_size=4096, method=method, spare=0x61))
-        tool.ok("lzss", "decompress", theirs, back)
-        check(read(back) == data, "method 0x%02X: the tool decodes the reference's container differently" % method)
-    files, pak = make_tree(os.path.join(work, "src")), os.path.join(work, "f.pak")
-    tool.ok("pack", os.path.join(work, "src", "Files"), "-o", pak)
-    check(read(pak) == pack_ref.build_pack([(n.encode("utf-8"), d) for n, d in files.items()]),
-          "the tool and the reference pack one tree into different bytes")
-
-
-def crafted_pack(pack_ref, members, count=None, cut=0, ranges=None, crcs=None):
-    """A pack with directories and names the writers refuse: members [(name, data)] in the given
-    order, front-coded against the previous name (a duplicate keeps its last byte). ranges
-    [(offset, size)] and crcs replace the laid-out ones; count replaces the header's; the
-    directory loses its last `cut` bytes."""
+def crafted_pack(pack_ref, members, ranges=None, crcs=None):
+    """A pack with names the writers refuse: members [(name, data)] in the given order,
+    front-coded against the previous name. ranges [(offset, size)] and crcs replace the laid-out
+    ones."""
     heads, previous = [], b""
     for name, _ in members:
-        shared = min(pack_ref.shared_length(previous, name), len(name) - 1)
+        shared = pack_ref.shared_length(previous, name)
         heads.append(bytes([len(name), shared]) + name[shared:])
         previous = name
-    offset = pack_ref.HEADER_SIZE + sum(len(h) + 8 for h in heads) - cut + 4 * len(members)
+    offset = pack_ref.HEADER_SIZE + sum(len(h) + 8 for h in heads) + 4 * len(members)
     laid = []
     for _, data in members:
         laid.append((offset, len(data)))
         offset += len(data)
     directory = b"".join(h + struct.pack("<II", *r) for h, r in zip(heads, ranges or laid))
-    directory = directory[:len(directory) - cut]
     header = pack_ref.MAGIC + bytes(32 - len(pack_ref.MAGIC))
-    header += struct.pack("<II", len(members) if count is None else count, len(directory))
+    header += struct.pack("<II", len(members), len(directory))
     table = crcs or [binascii.crc32(d) & 0xFFFFFFFF for _, d in members]
     return header + directory + struct.pack("<%dI" % len(table), *table) + b"".join(d for _, d in members)
 
@@ -511,7 +486,6 @@ def test_hostile_targets(tool, work, args):
     ref = load_reference(args, "pack_reference")
     good = (b"SAFE\\FILE.TXT", b"harmless")
     one_mib = bytes(range(256)) * 4096
-    many = [(b"M%03d" % i, b"") for i in range(200)]
     tiny = raw_container([b"abc" * 20 + b"abcd"], 0xDFFFFFFF, 0xE0000000)  # 82 bytes
     # BIG.DAT runs from block 0 into block 1, which is stored with more bytes than a block.
     damaged = bytearray(raw_container([bytes(4096), bytes(5000), None], 3 * 4096, 4096))
@@ -527,24 +501,11 @@ def test_hostile_targets(tool, work, args):
     def row(name, target, command, code, says, prepare=None, stays=None):
         return name, target, command, code, says, prepare, stays or {}
     rows = [
-        row("doubled backslash", crafted_pack(ref, [(b"A\\\\B", b"x"), good]), "list", FAILURE, "doubled backslash"),
-        row("leading backslash", crafted_pack(ref, [(b"\\X", b"x"), good]), "extract", FAILURE, "begins with a backslash"),
-        row("lone backslash", crafted_pack(ref, [(b"\\", b"x")]), "list", FAILURE, "backslash"),
         row("huge block size", tiny, "verify", FAILURE, "block size 3758096384"),
         row("huge block size", tiny, "list", FAILURE, "block size 3758096384"),
         row("bomb, wrong CRC", zero_bomb(ref, 64 << 20, False), "extract", FAILURE, "CRC-32"),
         row("bomb, right CRC", zero_bomb(ref, 64 << 20, True), "extract", OK, "", None,
             {"out/BOMB.DAT": bytes((64 << 20) - 100)}),
-        row("200 members on one MiB", crafted_pack(ref, many, ranges=[(len(crafted_pack(ref, many)), 1 << 20)] * 200)
-            + one_mib, "extract", FAILURE, "begin inside the previous member's"),
-        row("unsorted", crafted_pack(ref, [(b"B", b"b"), (b"A", b"a")]), "list", FAILURE, "not after"),
-        row("duplicate", crafted_pack(ref, [(b"A", b"a"), (b"A", b"a")]), "extract", FAILURE, "a duplicate of"),
-        row("cut directory", crafted_pack(ref, [(b"A", b"a"), (b"B", b"b")], cut=3), "list", FAILURE,
-            "past the end of the directory"),
-        row("wrong count", crafted_pack(ref, [(b"A", b"a")], count=2), "list", FAILURE, "counts 2 members"),
-        row("lower case", crafted_pack(ref, [(b"Lower.TXT", b"x")]), "extract", FAILURE, "lower-case"),
-        row("file is a folder", crafted_pack(ref, [(b"A", b"x"), (b"A\\B", b"y")]), "list", FAILURE,
-            "is also its directory"),
         row("escape sequence", crafted_pack(ref, [(b"\x1b[2J\xc2\x9b1M.TXT", b"x")]), "list", OK,
             "\\x1B[2J\\xC2\\x9B1M.TXT"),
         row("escape sequence", crafted_pack(ref, [(b"\x1b[2J.TXT", b"x")]), "extract", FAILURE, "\\x1B[2J.TXT"),
