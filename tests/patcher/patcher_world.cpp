@@ -5,6 +5,7 @@
 
 #include "archive/ini_table.h"
 #include "archive/lzss_file.h"
+#include "archive/pack_fs.h"
 #include "archive/payload_seal.h"
 #include "archive/tarn_encode.h"
 #include "core/crc32.h"
@@ -389,4 +390,22 @@ int RunPatch(World& world, SimDisk& disk) {
   if (exited) run.pool.ReleaseAll();
   if (held != kInvalidOsHandle) g_diskOs.Close(held);
   return code;
+}
+
+int RunCopy(World& world, SimDisk& disk, CFile* pack) {
+  const FakeRun run(world, disk);
+  disk.Load(world.image);
+  InitMountTable(8);
+  g_platform.MountRootService();
+  CPackFS* service = new CPackFS();
+  if (!service->Mount(pack) && !MountService("DATA\\", service)) {
+    std::strcpy(InstallPath, kGame.c_str());
+    CopyIncomplete = 0;
+    CopyPayload();
+  } else {
+    delete service;
+  }
+  g_platform.UnmountRootService();
+  ShutdownMountTable();
+  return CopyIncomplete;
 }

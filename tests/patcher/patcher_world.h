@@ -72,5 +72,9 @@ PackMembers NewFiles(const World& world);
 // Runs the patcher on `disk` loaded with the world; the exit code. Afterwards the world's boxes
 // and effects are filled and its registry holds what the run wrote.
 int RunPatch(World& world, SimDisk& disk);
+// Runs the copy worker alone over `pack` (owned from here on) mounted as the payload's pack,
+// without the whole-pack check of a real run, so that the walk itself meets damaged
+// directories; the disk holds the world's image. Returns CopyIncomplete.
+int RunCopy(World& world, SimDisk& disk, CFile* pack);
 extern World* g_world;
 extern SimDisk* g_disk;
