@@ -70,6 +70,8 @@ def signed(ctx):
     behind the payload must not be taken for part of it."""
     key, cert = os.path.join(ctx.world.work, "key.pem"), os.path.join(ctx.world.work, "cert.pem")
     unsigned, ctx.patch = ctx.world.wine.host_path(ctx.patch), ctx.patch + ".signed.exe"
+    if os.path.exists(unsigned + ".signed.exe"):  # of an earlier run: osslsigncode will not overwrite it
+        os.remove(unsigned + ".signed.exe")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                     "-days", "2", "-subj", "/CN=vornpatch test"], check=True, capture_output=True)
     for command in (["sign", "-certs", cert, "-key", key, "-in", unsigned, "-out", unsigned + ".signed.exe"],
