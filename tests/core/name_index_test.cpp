@@ -83,17 +83,6 @@ TEST(Crc32, MatchesTheCheckValueWhenSplitAnywhere) {
               0x414FA339u);
 }
 
-TEST(NameIndex, ReadsTheDirectoryEntryBytesOfThePackFormat) {
-  Index x({0x07, 0x00, 0x41, 0x5C, 0x42, 0x2E, 0x54, 0x58, 0x54, 0x81, 0x01, 0x00, 0x00, 0x10, 0x00,
-           0x00, 0x00},
-          1);
-  u32 record[2] = {0, 0};
-  ASSERT_EQ(x.index.FindRecord("A\\B.TXT", record), 1u);
-  EXPECT_EQ(record[0], 385u);
-  EXPECT_EQ(record[1], 16u);
-  EXPECT_EQ(x.index.FindRecord("a\\b.txt", record), 0u);  // the index itself does not fold case
-}
-
 // Lookups over thousands of random names (one of the longest length), with and without
 // checkpoints and with the count given or worked out, against a sorted set.
 TEST(NameIndex, AgreesWithABruteForceModel) {
@@ -185,24 +174,6 @@ TEST(NameIndex, MalformedEntriesEndTheListWithoutReadingOutsideTheBlock) {
   EXPECT_EQ(first.index.UsableCount(), 0u);
   EXPECT_EQ(Next(first.index, nullptr), "<none>");
   EXPECT_EQ(Prefix(first.index, ""), "<none>");
-}
-
-// Random blocks: whatever the bytes, operations stay inside the block and walks end.
-TEST(NameIndex, RandomBytesNeverBreakTheIndex) {
-  std::mt19937 random(99);
-  for (int round = 0; round < 3000; ++round) {
-    std::vector<u8> bytes(1 + random() % 120);
-    for (u8& b : bytes) b = static_cast<u8>(random() % 4 == 0 ? random() % 256 : random() % 6);
-    Index x(bytes, random() % 4, static_cast<u16>(random() % 3));
-    std::vector<std::string> names = WalkAll(x.index);
-    ASSERT_EQ(names.size(), x.index.UsableCount());
-    ASSERT_TRUE(std::is_sorted(names.begin(), names.end()));
-    for (const std::string& name : names) {
-      u32 record[2];
-      EXPECT_EQ(x.index.FindRecord(name.c_str(), record), 1u);
-      EXPECT_EQ(Prefix(x.index, name.c_str()), name);
-    }
-  }
 }
 
 TEST(NameIndex, LoadsAStoredCheckpointTableOnlyWhenItMatches) {
