@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,6 @@ class RecordingService : public CFileService {
   }
   CFile* Open(const char* path, u16 flags, ErrorCode* error) override {
     Note("Open", path);
-    lastFlags = flags;
     if (error) *error = nullptr;
     return new MemoryFile(std::string(path));
   }
@@ -46,7 +46,6 @@ class RecordingService : public CFileService {
   ErrorCode Reserved13(const char* path, u32, u32) override { return Note("Reserved13", path); }
 
   std::vector<std::string> calls;
-  u16 lastFlags = 0;
   // Returned by every ErrorCode operation, so a test can tell which service answered.
   ErrorCode answer = ERR_WHATAMESS;
 
@@ -116,63 +115,55 @@ TEST_F(MountTableTest, LongestPrefixWinsLetterCaseIgnoredAndTheRestIsPassedOn) {
   delete second;
 }
 
-TEST_F(MountTableTest, EntryPointsForwardTheRestOfThePath) {
-  RecordingService* disk = Mount("");
+// Each entry point hands its service the rest of the path; with no service for a path it
+// answers ERR_FILE (a rename across services, ERR_NOTIMPLEMENTED) and calls nobody.
+TEST_F(MountTableTest, EntryPointsForwardTheRestOfThePathOrFindNoService) {
   RecordingService* pack = Mount("DATA\\");
   pack->answer = ERR_NOTFOUND;
-  ErrorCode error = ERR_WHATAMESS;
-  CFile* file = FileServiceTable.Open("DATA\\Patch.ini", OPEN_READ | OPEN_SHARE_READ, &error);
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(error, nullptr);
-  EXPECT_EQ(pack->lastFlags, OPEN_READ | OPEN_SHARE_READ);
-  delete file;
-  EXPECT_EQ(FileServiceTable.Delete("c:\\a"), ERR_WHATAMESS);
-  EXPECT_EQ(FileServiceTable.CreateDir("DATA\\dir", "new"), ERR_NOTFOUND);
-  EXPECT_EQ(FileServiceTable.RemoveDir("x", "old"), ERR_WHATAMESS);
-  EXPECT_EQ(FileServiceTable.Exists("data\\y"), 1u);
-  EXPECT_EQ(FileServiceTable.QueryInfo("q", INFO_FULLPATH, nullptr), ERR_WHATAMESS);
-  EXPECT_EQ(FileServiceTable.Reserved13("DATA\\r", 1, 2), ERR_NOTFOUND);
   FindRecord record = {};
-  EXPECT_EQ(FileServiceTable.FindFirst(&record, "DATA\\FILES"), ERR_NOTFOUND);
-  EXPECT_EQ(record.service, pack);
-  EXPECT_EQ(FileServiceTable.FindNext(&record), ERR_NOTFOUND);
-  EXPECT_EQ(FileServiceTable.FindClose(&record), ERR_NOTFOUND);
-  EXPECT_EQ(FileServiceTable.Rename("a", "b\\c"), ERR_WHATAMESS);
-  EXPECT_EQ(FileServiceTable.Rename("DATA\\a", "data\\b"), ERR_NOTFOUND);
-  // Across services a rename is not implemented and reaches no service.
-  EXPECT_EQ(FileServiceTable.Rename("DATA\\a", "C:\\a"), ERR_NOTIMPLEMENTED);
-  EXPECT_EQ(FileServiceTable.Rename("C:\\a", "DATA\\a"), ERR_NOTIMPLEMENTED);
-
-  EXPECT_EQ(pack->calls, (std::vector<std::string>{"Open:Patch.ini", "CreateDir:dir|new",
-                                                   "Exists:y", "Reserved13:r", "FindFirst:FILES",
-                                                   "FindNext:", "FindClose:", "Rename:a|b"}));
-  EXPECT_EQ(disk->calls, (std::vector<std::string>{"Delete:c:\\a", "RemoveDir:x|old", "QueryInfo:q",
-                                                   "Rename:a|b\\c"}));
-}
-
-TEST_F(MountTableTest, UnclaimedPathsGetTheFileErrorAndNoServiceIsCalled) {
-  RecordingService* pack = Mount("DATA\\");
-  ErrorCode error = ERR_WHATAMESS;
-  EXPECT_EQ(FileServiceTable.Open("x", OPEN_READ, &error), nullptr);
-  EXPECT_EQ(error, ERR_WHATAMESS) << "left untouched";
-  EXPECT_EQ(FileServiceTable.Open("x", OPEN_READ, nullptr), nullptr);
-  EXPECT_EQ(FileServiceTable.Rename("x", "y"), ERR_NOTIMPLEMENTED);
-  EXPECT_EQ(FileServiceTable.Exists("x"), 0u);
+  const struct {
+    std::function<ErrorCode()> call;
+    const char* reached;  // the call the pack records, or null: it is the disk's
+    ErrorCode unclaimed;  // the answer without a disk
+  } rows[] = {
+      {[] { return FileServiceTable.Delete("c:\\a"); }, nullptr, ERR_FILE},
+      {[] { return FileServiceTable.CreateDir("DATA\\dir", "new"); }, "CreateDir:dir|new", 0},
+      {[] { return FileServiceTable.RemoveDir("x", "old"); }, nullptr, ERR_FILE},
+      {[] { return FileServiceTable.QueryInfo("q", INFO_FULLPATH, nullptr); }, nullptr, ERR_FILE},
+      {[] { return FileServiceTable.Reserved13("DATA\\r", 1, 2); }, "Reserved13:r", 0},
+      {[&] { return FileServiceTable.FindFirst(&record, "DATA\\FILES"); }, "FindFirst:FILES", 0},
+      {[&] { return FileServiceTable.FindNext(&record); }, "FindNext:", 0},
+      {[&] { return FileServiceTable.FindClose(&record); }, "FindClose:", 0},
+      {[&] { return FileServiceTable.FindFirst(&record, "x"); }, nullptr, ERR_FILE},
+      {[&] { return FileServiceTable.FindNext(&record); }, nullptr, ERR_FILE},
+      {[] { return FileServiceTable.Rename("DATA\\a", "data\\b"); }, "Rename:a|b", 0},
+      {[] { return FileServiceTable.Rename("a", "b\\c"); }, nullptr, ERR_NOTIMPLEMENTED},
+      {[] { return FileServiceTable.Rename("DATA\\a", "C:\\a"); }, "", ERR_NOTIMPLEMENTED},
+      {[] { return FileServiceTable.Rename("C:\\a", "DATA\\a"); }, "", ERR_NOTIMPLEMENTED},
+  };
+  for (bool withDisk : {false, true}) {
+    RecordingService* disk = withDisk ? Mount("") : nullptr;
+    for (const auto& row : rows) {
+      const size_t packCalls = pack->calls.size(), diskCalls = disk ? disk->calls.size() : 0;
+      const ErrorCode expected = !row.reached ? (disk ? ERR_WHATAMESS : row.unclaimed)
+                                 : *row.reached ? ERR_NOTFOUND : ERR_NOTIMPLEMENTED;
+      EXPECT_EQ(row.call(), expected) << (row.reached ? row.reached : "disk") << withDisk;
+      EXPECT_EQ(pack->calls.size(), packCalls + (row.reached && *row.reached));
+      if (row.reached && *row.reached) {
+        EXPECT_EQ(pack->calls.back(), row.reached);
+      }
+      EXPECT_EQ(disk ? disk->calls.size() : 0, diskCalls + (disk && !row.reached));
+    }
+    EXPECT_EQ(FileServiceTable.Exists("data\\y"), 1u);
+    EXPECT_EQ(FileServiceTable.Exists("x"), withDisk ? 1u : 0u);
+    ErrorCode error = ERR_WHATAMESS;
+    CFile* file = FileServiceTable.Open("x", OPEN_READ | OPEN_SHARE_READ, &error);
+    EXPECT_EQ(file != nullptr, withDisk);
+    EXPECT_EQ(error, withDisk ? nullptr : ERR_WHATAMESS) << "left untouched";
+    delete file;
+  }
   EXPECT_EQ(FileServiceTable.Exists(nullptr), 0u);
-  FindRecord record = {};
-  record.service = pack;  // left over from an earlier search
-  const ErrorCode answers[] = {FileServiceTable.Delete("x"),
-                               FileServiceTable.Delete(nullptr),
-                               FileServiceTable.CreateDir("x", "y"),
-                               FileServiceTable.RemoveDir("x", "y"),
-                               FileServiceTable.QueryInfo("x", INFO_FULLPATH, nullptr),
-                               FileServiceTable.Reserved13("x", 0, 0),
-                               FileServiceTable.FindFirst(&record, "x"),
-                               FileServiceTable.FindNext(&record),
-                               FileServiceTable.FindClose(&record)};
-  for (ErrorCode answer : answers) EXPECT_EQ(answer, ERR_FILE);
-  EXPECT_EQ(record.service, nullptr);
-  EXPECT_TRUE(pack->calls.empty());
+  EXPECT_EQ(FileServiceTable.Delete(nullptr), ERR_FILE);
 }
 
 TEST_F(MountTableTest, RefusedMountsKeepTheTableAsItIs) {
