@@ -17,7 +17,7 @@ class RecordingService : public CFileService {
   ~RecordingService() override {
     if (destroyed_) *destroyed_ = true;
   }
-  CFile* Open(const char* path, u16 flags, ErrorCode* error) override {
+  CFile* Open(const char* path, u16, ErrorCode* error) override {
     Note("Open", path);
     if (error) *error = nullptr;
     return new MemoryFile(std::string(path));
