@@ -105,7 +105,7 @@ TEST(BfhpHandles, GrowThroughTwoIndexLevelsAndBackToEmptyKeepingEveryByte) {
 TEST(BfhpBlocks, FreeListHandsOutMostRecentFirstAndTheLastBlockShortensTheFile) {
   MemoryFile* file = nullptr;
   auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, kRootHeader, 100), &file);
-  PoolHandle first = pool->Alloc(4 * kBlock);  // root 1, data 2..5
+  PoolHandle first = pool->Alloc(4 * kBlock);   // root 1, data 2..5
   PoolHandle second = pool->Alloc(2 * kBlock);  // root 6, data 7, 8
   ASSERT_EQ(second, 6u);
   WriteAll(pool.get(), second, 3);
@@ -133,9 +133,9 @@ TEST(BfhpRegression, RefusedGrowthChangesNothing) {
   const struct {
     u32 blockSize, rootHeader, maxBlocks, size, grown;
   } rows[] = {
-      {kBlock, kRootHeader, 11, 8 * kBlock, 9 * kBlock},     // a ninth block needs an index
-      {32, 28, 0x7FFFFFFF, 1u << 20, (1u << 20) + 1},        // a sixth index level
-      {kBlock, kRootHeader, 4, 0, 5 * kBlock},               // more blocks than the store has
+      {kBlock, kRootHeader, 11, 8 * kBlock, 9 * kBlock},  // a ninth block needs an index
+      {32, 28, 0x7FFFFFFF, 1u << 20, (1u << 20) + 1},     // a sixth index level
+      {kBlock, kRootHeader, 4, 0, 5 * kBlock},            // more blocks than the store has
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.grown);
@@ -197,19 +197,20 @@ TEST(BfhpMalformed, BadRootsAndPointersAreRefusedWithInvalidFormat) {
     u32 value;
     PoolHandle handle;
   } cases[] = {
-      {root + 4, 6, small},                     // depth 6
-      {root + 4, 0xFFFF, small},                // negative depth
-      {root, 8 * kBlock + 1, small},            // size beyond depth 0
-      {root + kRootHeader + 4, 0, small},       // its second data block is block 0
+      {root + 4, 6, small},                       // depth 6
+      {root + 4, 0xFFFF, small},                  // negative depth
+      {root, 8 * kBlock + 1, small},              // size beyond depth 0
+      {root + kRootHeader + 4, 0, small},         // its second data block is block 0
       {root + kRootHeader + 4, 0xFFFFFF, small},  // ... or beyond the store
-      {big * kBlock + kRootHeader, 0, big},     // the level-1 block is block 0
+      {big * kBlock + kRootHeader, 0, big},       // the level-1 block is block 0
   };
   for (const auto& c : cases) {
     std::vector<u8> bytes = good;
     StoreLe32(bytes, c.at, c.value);
     auto damaged = AttachHpfs(bytes);
-    EXPECT_EQ(damaged->ReadHandle(c.handle, out, 0, 64), c.at == root + kRootHeader + 4 ? nullptr
-                                                                 : ERR_INVALIDFORMAT) << c.at;
+    EXPECT_EQ(damaged->ReadHandle(c.handle, out, 0, 64),
+              c.at == root + kRootHeader + 4 ? nullptr : ERR_INVALIDFORMAT)
+        << c.at;
     EXPECT_EQ(damaged->ReadHandle(c.handle, out, 60, 8), ERR_INVALIDFORMAT) << c.at;
     EXPECT_EQ(damaged->WriteHandle(c.handle, out, 60, 8), ERR_INVALIDFORMAT) << c.at;
   }

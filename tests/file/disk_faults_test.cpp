@@ -137,26 +137,6 @@ TEST(DiskErrors, FailuresWithErrorNumberZeroOrAFullPathThatDoesNotFitAreNotSucce
   }
 }
 
-// Joined paths of more than 255 characters and patterns of more than 511 are refused before any
-// system call.
-TEST(DiskErrors, OverlongPathsAreRefusedBeforeAnySystemCall) {
-  CDiskFS disk;
-  ScopedOsFaults os;
-  std::string parent(250, 'p');
-  FindRecord record;
-  EXPECT_EQ(disk.CreateDir(parent.c_str(), "12345"), ERR_BADPARAMS);
-  EXPECT_EQ(disk.RemoveDir(parent.c_str(), "12345"), ERR_BADPARAMS);
-  EXPECT_EQ(disk.CreateDir((parent + "\\").c_str(), "12345"), ERR_BADPARAMS);
-  EXPECT_EQ(disk.FindFirst(&record, std::string(508, 'd').c_str()), ERR_BADPARAMS);
-  EXPECT_TRUE(RecordIsEmpty(record));
-  EXPECT_EQ(os.TotalCalls(), 0u);
-  os.Fail(kMakeDir, OS_ERROR_ACCESS_DENIED);
-  EXPECT_EQ(disk.CreateDir(parent.c_str(), "1234"), ERR_ACCESSDENIED) << "255 still fits";
-  os.Fail(kFindFirst, OS_ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(disk.FindFirst(&record, std::string(507, 'd').c_str()), ERR_PATHNOTFOUND);
-  EXPECT_EQ(os.TotalCalls(), 2u);
-}
-
 // Every allocation of opening and listing may fail: the handle of a file whose object could
 // not be made is closed (Windows refuses to delete a file still open), a listing without its
 // find-data block leaves the record empty, and nothing is reported as success.

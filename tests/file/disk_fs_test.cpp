@@ -64,53 +64,55 @@ TEST(DiskFS, CreateDirAndRemoveDirJoinParentAndName) {
   EXPECT_EQ(disk.CreateDir("", "relative"), nullptr);
   EXPECT_TRUE(fs::is_directory(dir.Native("relative")));
 
+  // Bad names, joined paths of more than 255 characters and patterns of more than 511 are
+  // refused before any system call.
   ScopedOsFaults os;
-  for (const char* name : {"a\\b", "c:", ":", "\\"}) {
-    EXPECT_EQ(disk.CreateDir("somewhere", name), ERR_BADPARAMS) << name;
-    EXPECT_EQ(disk.RemoveDir("somewhere", name), ERR_BADPARAMS) << name;
+  const std::string parent(250, 'p'), slashed = parent + "\\";
+  const struct {
+    const char *parent, *name;
+  } refused[] = {{"somewhere", "a\\b"},
+                 {"somewhere", "c:"},
+                 {"somewhere", ":"},
+                 {"somewhere", "\\"},
+                 {nullptr, "x"},
+                 {"x", nullptr},
+                 {parent.c_str(), "12345"},
+                 {slashed.c_str(), "12345"}};
+  for (const auto& row : refused) {
+    EXPECT_EQ(disk.CreateDir(row.parent, row.name), ERR_BADPARAMS) << row.name;
+    EXPECT_EQ(disk.RemoveDir(row.parent, row.name), ERR_BADPARAMS) << row.name;
   }
-  EXPECT_EQ(disk.CreateDir(nullptr, "x"), ERR_BADPARAMS);
-  EXPECT_EQ(disk.RemoveDir("x", nullptr), ERR_BADPARAMS);
-  FindRecord record = {};
+  FindRecord record;
   EXPECT_EQ(disk.FindFirst(&record, nullptr), ERR_BADPARAMS);
-  EXPECT_EQ(os.TotalCalls(), 0u) << "bad names are refused before any system call";
+  EXPECT_EQ(disk.FindFirst(&record, std::string(508, 'd').c_str()), ERR_BADPARAMS);
+  EXPECT_TRUE(RecordIsEmpty(record));
+  EXPECT_EQ(os.TotalCalls(), 0u);
+  os.Fail(kMakeDir, OS_ERROR_ACCESS_DENIED);
+  EXPECT_EQ(disk.CreateDir(parent.c_str(), "1234"), ERR_ACCESSDENIED) << "255 still fits";
+  os.Fail(kFindFirst, OS_ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(disk.FindFirst(&record, std::string(507, 'd').c_str()), ERR_PATHNOTFOUND);
+  EXPECT_EQ(os.TotalCalls(), 2u);
 }
 
-TEST(DiskFS, EnumerationListsEntriesWithoutDotsAndAttributes) {
+TEST(DiskFS, ListingGivesEntriesWithAttributesAndClosesItsRecord) {
   TempDir dir;
   dir.Write("a.txt", "1");
-  dir.Write("noext", "22");
   fs::create_directories(dir.Native("sub/deeper"));
-  dir.Write("sub/inner.dat", "333");
   dir.Write("locked", "");
   fs::permissions(dir.Native("locked"),
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   CDiskFS disk;
   ErrorCode end = nullptr;
+  const std::map<std::string, u32> expected = {
+      {"a.txt", 0}, {"sub", ATTR_DIRECTORY}, {"locked", ATTR_READONLY}};
   auto top = List(disk, dir.Path(), &end);
   EXPECT_EQ(end, ERR_NOMOREFILES);
-  ASSERT_EQ(top.size(), 4u);
-  EXPECT_TRUE(top.count("a.txt") && top.count("noext") && top.count("sub") && top.count("locked"));
-  EXPECT_EQ(top["sub"] & ATTR_DIRECTORY, ATTR_DIRECTORY);
-  EXPECT_EQ(top["a.txt"] & (ATTR_DIRECTORY | ATTR_READONLY), 0u);
-  EXPECT_EQ(top["locked"] & (ATTR_DIRECTORY | ATTR_READONLY), ATTR_READONLY);
-  for (const auto& entry : top) EXPECT_EQ(entry.second & ~0x9B7u, 0u) << entry.first;
-
-  auto inner = List(disk, dir.Path("sub") + "\\", &end);
-  EXPECT_EQ(end, ERR_NOMOREFILES);
-  ASSERT_EQ(inner.size(), 2u);
-  EXPECT_EQ(inner["deeper"], ATTR_DIRECTORY);
-  EXPECT_EQ(inner.count("inner.dat"), 1u);
-}
-
-TEST(DiskFS, EmptyDirectoryKeepsTheRecordOpenUntilClosedAndAMissingOneLeavesItEmpty) {
-  TempDir dir;
-  CDiskFS disk;
+  for (auto& entry : top) entry.second &= ATTR_DIRECTORY | ATTR_READONLY;
+  EXPECT_EQ(top, expected);
   FindRecord record;
-  EXPECT_EQ(disk.FindFirst(&record, dir.Path().c_str()), ERR_NOMOREFILES);
+  EXPECT_EQ(disk.FindFirst(&record, dir.Path("sub\\deeper").c_str()), ERR_NOMOREFILES);
   EXPECT_EQ(record.service, &disk);
-  EXPECT_NE(record.data, nullptr);
   EXPECT_EQ(disk.FindNext(&record), ERR_NOMOREFILES);
   EXPECT_EQ(disk.FindClose(&record), nullptr);
   EXPECT_TRUE(RecordIsEmpty(record));
@@ -201,25 +203,6 @@ TEST(DiskFS, QueryInfoGivesTheFullPath) {
   EXPECT_EQ(disk.QueryInfo("x", INFO_FULLPATH + 1, buffer), ERR_NOTIMPLEMENTED);
   std::string tooLong(300, 'q');
   EXPECT_EQ(disk.QueryInfo(tooLong.c_str(), INFO_FULLPATH, buffer), ERR_UNKNOWN);
-}
-
-u32 handleCount = 0;
-
-TEST(DiskService, StartMountsUnderTheEmptyPrefixAndExitRemovesIt) {
-  TempDir dir;
-  dir.Write("f", "x");
-  ASSERT_EQ(InitMountTable(8), nullptr);
-  g_diskOs.SetHandleCount = [](u32 count) { return handleCount = count; };
-  ASSERT_EQ(StartDiskService(), nullptr);
-  DiskOsRestore();
-  EXPECT_EQ(handleCount, 64u);
-  EXPECT_EQ(FileServiceTable.Exists(dir.Path("f").c_str()), 1u);
-  std::unique_ptr<CFile> file(FileServiceTable.Open(dir.Path("f").c_str(), OPEN_READ, nullptr));
-  EXPECT_TRUE(file);
-  EXPECT_EQ(ExitDiskService(), nullptr);
-  EXPECT_EQ(FileServiceTable.Exists(dir.Path("f").c_str()), 0u);
-  EXPECT_EQ(UnmountService(""), nullptr);
-  EXPECT_EQ(ShutdownMountTable(), nullptr);
 }
 
 }  // namespace

@@ -145,8 +145,9 @@ TEST_F(MountTableTest, EntryPointsForwardTheRestOfThePathOrFindNoService) {
     RecordingService* disk = withDisk ? Mount("") : nullptr;
     for (const auto& row : rows) {
       const size_t packCalls = pack->calls.size(), diskCalls = disk ? disk->calls.size() : 0;
-      const ErrorCode expected = !row.reached ? (disk ? ERR_WHATAMESS : row.unclaimed)
-                                 : *row.reached ? ERR_NOTFOUND : ERR_NOTIMPLEMENTED;
+      const ErrorCode expected = !row.reached   ? (disk ? ERR_WHATAMESS : row.unclaimed)
+                                 : *row.reached ? ERR_NOTFOUND
+                                                : ERR_NOTIMPLEMENTED;
       EXPECT_EQ(row.call(), expected) << (row.reached ? row.reached : "disk") << withDisk;
       EXPECT_EQ(pack->calls.size(), packCalls + (row.reached && *row.reached));
       if (row.reached && *row.reached) {
