@@ -137,45 +137,6 @@ TEST(NameIndex, AgreesWithABruteForceModel) {
   }
 }
 
-// Malformed entries end the list before them: earlier names stay reachable, nothing after them
-// is read, and nothing outside the block is touched (the block is sized exactly).
-TEST(NameIndex, MalformedEntriesEndTheListWithoutReadingOutsideTheBlock) {
-  std::vector<u8> good = Encode({"ALPHA", "ALPHB"});
-  struct Case {
-    const char* what;
-    std::vector<u8> tail;
-  } cases[] = {
-      {"shared length beyond the previous name", {3, 9, 'X', 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"shared length leaving no suffix", {3, 3, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"total length 0", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"entry running past the block", {200, 0, 'Z', 'Z', 'Z'}},
-      {"record running past the block", {6, 5, 'C', 1, 2, 3}},
-      {"lone length byte", {6}},
-      {"name not after its predecessor", {5, 0, 'A', 'A', 'A', 'A', 'A', 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"duplicate name", {5, 4, 'B', 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"sharing that is not maximal", {5, 3, 'H', 'C', 'Z', 0, 0, 0, 0, 0, 0, 0, 0}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::vector<u8> bytes = good;
-    bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
-    Index x(bytes, 3, 1);
-    EXPECT_EQ(x.index.UsableCount(), 2u);
-    EXPECT_EQ(WalkAll(x.index), (std::vector<std::string>{"ALPHA", "ALPHB"}));
-    u32 record[2];
-    EXPECT_EQ(x.index.FindRecord("ALPHB", record), 1u);
-    for (const char* absent : {"ALPHC", "ALPHAAAA", "AAAAA", "ZZZ"}) {
-      EXPECT_EQ(x.index.FindRecord(absent, record), 0u) << absent;
-      EXPECT_EQ(Prefix(x.index, absent), "<none>") << absent;
-    }
-  }
-  // A first entry claiming a shared part has no previous name to share with.
-  Index first({4, 2, 'A', 'B', 0, 0, 0, 0, 0, 0, 0, 0}, 3);
-  EXPECT_EQ(first.index.UsableCount(), 0u);
-  EXPECT_EQ(Next(first.index, nullptr), "<none>");
-  EXPECT_EQ(Prefix(first.index, ""), "<none>");
-}
-
 TEST(NameIndex, LoadsAStoredCheckpointTableOnlyWhenItMatches) {
   std::vector<std::string> names;
   for (int i = 0; i < 30; ++i) names.push_back("K" + std::to_string(100 + i));

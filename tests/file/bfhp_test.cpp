@@ -102,31 +102,6 @@ TEST(BfhpHandles, GrowThroughTwoIndexLevelsAndBackToEmptyKeepingEveryByte) {
   EXPECT_EQ(BlocksAccounted(pool.get()), 0u);
 }
 
-TEST(BfhpBlocks, FreeListHandsOutMostRecentFirstAndTheLastBlockShortensTheFile) {
-  MemoryFile* file = nullptr;
-  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, kRootHeader, 100), &file);
-  PoolHandle first = pool->Alloc(4 * kBlock);   // root 1, data 2..5
-  PoolHandle second = pool->Alloc(2 * kBlock);  // root 6, data 7, 8
-  ASSERT_EQ(second, 6u);
-  WriteAll(pool.get(), second, 3);
-  ASSERT_EQ(pool->Realloc(second, kBlock), second);  // 8 was the last block: the file shrinks
-  ASSERT_EQ(pool->Flush(), nullptr);
-  EXPECT_EQ(file->bytes.size(), 8 * kBlock);
-  // Shrinking releases 5, 4, 3, 2: 5 becomes the list block holding 4, 3, 2.
-  ASSERT_EQ(pool->Realloc(first, 0), first);
-  EXPECT_EQ(pool->Header().freeCount, 4u);
-  EXPECT_EQ(pool->Header().freeListBlock, 5u);
-  // Growing takes 2, 3, 4 from the list's words and then 5 itself.
-  ASSERT_EQ(pool->Realloc(second, 5 * kBlock), second);
-  EXPECT_EQ(pool->Header().freeCount, 0u);
-  EXPECT_EQ(pool->Header().blockCount, 8u);
-  ASSERT_EQ(pool->Flush(), nullptr);
-  const u32 expected[] = {7, 2, 3, 4, 5};
-  for (u32 i = 0; i < 5; ++i) {
-    EXPECT_EQ(LoadLe32(file->bytes, 6 * kBlock + kRootHeader + 4 * i), expected[i]) << i;
-  }
-}
-
 // Regressions: growth without room for its index blocks, past the deepest index, or an Alloc
 // that does not fit once kept what it had taken or changed the handle.
 TEST(BfhpRegression, RefusedGrowthChangesNothing) {
@@ -173,47 +148,6 @@ TEST(BfhpRegression, GrowthFromADamagedFreeListGivesBackWhatItTook) {
   EXPECT_EQ(pool->Header().freeCount, before.freeCount);
   EXPECT_EQ(pool->Header().blockCount, before.blockCount);
   ExpectAll(pool.get(), handle, 7, kBlock);
-}
-
-TEST(BfhpMalformed, BadRootsAndPointersAreRefusedWithInvalidFormat) {
-  MemoryFile* file = nullptr;
-  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, kRootHeader, 5000), &file);
-  const PoolHandle big = pool->Alloc(9000), small = pool->Alloc(200);
-  WriteAll(pool.get(), big, 1);
-  WriteAll(pool.get(), small, 2);
-  pool->SetRoot(static_cast<u32>(small));
-  ASSERT_EQ(pool->Flush(), nullptr);
-  const std::vector<u8> good = file->bytes;
-  pool = AttachHpfs(good);  // undamaged, the store keeps its handles and root
-  EXPECT_EQ(pool->GetRoot(), small);
-  ExpectAll(pool.get(), big, 1, 9000);
-  u8 out[64];
-  EXPECT_EQ(pool->ReadHandle(0, out, 0, 4), ERR_INVALIDFORMAT);
-  EXPECT_EQ(pool->ReadHandle(pool->Header().blockCount, out, 0, 4), ERR_INVALIDFORMAT);
-  EXPECT_EQ(pool->Free(0x7FFFFFFF), ERR_INVALIDFORMAT);
-  const size_t root = small * kBlock;
-  const struct {
-    size_t at;
-    u32 value;
-    PoolHandle handle;
-  } cases[] = {
-      {root + 4, 6, small},                       // depth 6
-      {root + 4, 0xFFFF, small},                  // negative depth
-      {root, 8 * kBlock + 1, small},              // size beyond depth 0
-      {root + kRootHeader + 4, 0, small},         // its second data block is block 0
-      {root + kRootHeader + 4, 0xFFFFFF, small},  // ... or beyond the store
-      {big * kBlock + kRootHeader, 0, big},       // the level-1 block is block 0
-  };
-  for (const auto& c : cases) {
-    std::vector<u8> bytes = good;
-    StoreLe32(bytes, c.at, c.value);
-    auto damaged = AttachHpfs(bytes);
-    EXPECT_EQ(damaged->ReadHandle(c.handle, out, 0, 64),
-              c.at == root + kRootHeader + 4 ? nullptr : ERR_INVALIDFORMAT)
-        << c.at;
-    EXPECT_EQ(damaged->ReadHandle(c.handle, out, 60, 8), ERR_INVALIDFORMAT) << c.at;
-    EXPECT_EQ(damaged->WriteHandle(c.handle, out, 60, 8), ERR_INVALIDFORMAT) << c.at;
-  }
 }
 
 }  // namespace

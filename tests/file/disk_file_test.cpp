@@ -90,47 +90,6 @@ TEST(DiskFileOpen, FlagsMapOntoTheSystemArguments) {
   DiskOsRestore();
 }
 
-TEST(DiskFile, ReadsWritesAndSeeksLikeTheSystem) {
-  TempDir dir;
-  CDiskFS disk;
-  auto file = OpenOn(disk, dir.Path("data"), 0x0F, nullptr);
-  ASSERT_TRUE(file);
-  char bytes[100];
-  for (int i = 0; i < 100; ++i) bytes[i] = static_cast<char>(i);
-  u32 done = 0;
-  EXPECT_EQ(file->Write(bytes, 100, &done), nullptr);
-  EXPECT_EQ(done, 100u);
-  EXPECT_EQ(file->GetSize(), 100u);
-
-  char in[100] = {};
-  EXPECT_EQ(file->Seek(60, SEEK_FROM_START), nullptr);
-  EXPECT_EQ(file->Read(in, 100, &done), ERR_EOF);
-  EXPECT_EQ(done, 40u);
-  EXPECT_EQ(std::memcmp(in, bytes + 60, 40), 0);
-  EXPECT_EQ(file->Read(in, 10, nullptr), ERR_EOF);
-  EXPECT_EQ(file->Seek(-30, SEEK_FROM_CURRENT), nullptr);
-  EXPECT_EQ(file->GetPosition(), 70u);
-  EXPECT_EQ(file->Seek(-200, SEEK_FROM_CURRENT), ERR_SEEKFAIL);
-  EXPECT_EQ(file->GetPosition(), 70u) << "a refused seek leaves the position";
-  EXPECT_EQ(file->Seek(0, SEEK_FROM_END), nullptr);
-  EXPECT_EQ(file->GetPosition(), 100u);
-
-  EXPECT_EQ(file->ReadAt(in, 10, 5, nullptr), nullptr);
-  EXPECT_EQ(std::memcmp(in, bytes + 10, 5), 0);
-  EXPECT_EQ(file->WriteAt("ab", 120, 2, nullptr), nullptr) << "writing past the end extends";
-  EXPECT_EQ(file->GetSize(), 122u);
-  EXPECT_EQ(file->Seek(50, SEEK_FROM_START), nullptr);
-  EXPECT_EQ(file->Truncate(), nullptr);
-  EXPECT_EQ(file->Flush(), nullptr);
-  OsHandle handle = 0;
-  EXPECT_EQ(file->GetProperty(PROP_OSHANDLE, &handle, 0), nullptr);
-  EXPECT_EQ(handle, static_cast<CDiskFile*>(file.get())->handle);
-  EXPECT_EQ(file->GetProperty(PROP_OSHANDLE + 1, &handle, 0), ERR_UNKNOWNPID);
-  EXPECT_EQ(file->SetProperty(PROP_OSHANDLE, &handle, 0), ERR_UNKNOWNPID);
-  file.reset();
-  EXPECT_EQ(dir.Read("data"), std::string(bytes, 50));
-}
-
 TEST(DiskFile, RefusesWhatItsAccessOrAnotherOpenerDoesNotAllow) {
   TempDir dir;
   dir.Write("r", "read only access");

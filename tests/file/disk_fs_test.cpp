@@ -28,22 +28,6 @@ class ScopedCurrentDir {
   fs::path saved_;
 };
 
-// Lists a directory through the service: name -> attributes.
-std::map<std::string, u32> List(CDiskFS& disk, const std::string& directory, ErrorCode* end) {
-  std::map<std::string, u32> entries;
-  FindRecord record;
-  ErrorCode error = disk.FindFirst(&record, directory.c_str());
-  while (!error) {
-    entries[record.name] = record.attributes;
-    error = disk.FindNext(&record);
-  }
-  *end = error;
-  if (record.data) {
-    EXPECT_EQ(disk.FindClose(&record), nullptr);
-  }
-  return entries;
-}
-
 TEST(DiskFS, CreateDirAndRemoveDirJoinParentAndName) {
   TempDir dir;
   CDiskFS disk;
@@ -92,36 +76,6 @@ TEST(DiskFS, CreateDirAndRemoveDirJoinParentAndName) {
   os.Fail(kFindFirst, OS_ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(disk.FindFirst(&record, std::string(507, 'd').c_str()), ERR_PATHNOTFOUND);
   EXPECT_EQ(os.TotalCalls(), 2u);
-}
-
-TEST(DiskFS, ListingGivesEntriesWithAttributesAndClosesItsRecord) {
-  TempDir dir;
-  dir.Write("a.txt", "1");
-  fs::create_directories(dir.Native("sub/deeper"));
-  dir.Write("locked", "");
-  fs::permissions(dir.Native("locked"),
-                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
-  CDiskFS disk;
-  ErrorCode end = nullptr;
-  const std::map<std::string, u32> expected = {
-      {"a.txt", 0}, {"sub", ATTR_DIRECTORY}, {"locked", ATTR_READONLY}};
-  auto top = List(disk, dir.Path(), &end);
-  EXPECT_EQ(end, ERR_NOMOREFILES);
-  for (auto& entry : top) entry.second &= ATTR_DIRECTORY | ATTR_READONLY;
-  EXPECT_EQ(top, expected);
-  FindRecord record;
-  EXPECT_EQ(disk.FindFirst(&record, dir.Path("sub\\deeper").c_str()), ERR_NOMOREFILES);
-  EXPECT_EQ(record.service, &disk);
-  EXPECT_EQ(disk.FindNext(&record), ERR_NOMOREFILES);
-  EXPECT_EQ(disk.FindClose(&record), nullptr);
-  EXPECT_TRUE(RecordIsEmpty(record));
-  EXPECT_EQ(disk.FindClose(&record), ERR_BADPARAMS);
-  EXPECT_EQ(disk.FindNext(&record), ERR_BADPARAMS);
-  std::memset(&record, 0x5A, sizeof(record));
-  ErrorCode error = disk.FindFirst(&record, dir.Path("missing").c_str());
-  EXPECT_TRUE(error == ERR_PATHNOTFOUND || error == ERR_FILENOTFOUND) << ErrorText(error);
-  EXPECT_TRUE(RecordIsEmpty(record));
 }
 
 TEST(DiskFS, DeleteRenameAndExists) {

@@ -66,10 +66,11 @@ class TempDir {
 
 // The entries of the table, in its order; LastError, which the wrappers answer themselves,
 // stands between SetHandleCount and Replace.
-#define VORN_OS_CALLS(X)                                                                           \
-  X(Open)                                                                                          \
-  X(Read)                                                                                          \
-  X(Write) X(Seek) X(Size) X(Flush) X(SetEnd) X(Close) X(Remove) X(Rename) X(MakeDir) X(RemoveDir) \
+#define VORN_OS_CALLS(X)                                                                  \
+  X(Open)                                                                                 \
+  X(Read)                                                                                 \
+  X(Write)                                                                                \
+  X(Seek) X(Size) X(Flush) X(SetEnd) X(Close) X(Remove) X(Rename) X(MakeDir) X(RemoveDir) \
       X(FindFirst) X(FindNext) X(FindEnd) X(Exists) X(FullPath) X(SetHandleCount)
 #define VORN_CALL_NAME(name) k##name,
 enum OsCall { VORN_OS_CALLS(VORN_CALL_NAME) kReplace, kOsCallCount };

@@ -61,19 +61,6 @@ TEST(File, DefaultsAndFailedSeeksTransferNothing) {
   EXPECT_EQ(bare.SetProperty(PROP_OSHANDLE, &value, 0), ERR_UNKNOWNPID);
 }
 
-TEST(File, OwnedBasesAreDestroyedWithTheTopFileOnly) {
-  bool bottomGone = false, sideGone = false;
-  MemoryFile* bottom = new MemoryFile("x");
-  bottom->destroyedFlag = &bottomGone;
-  MemoryFile side("y");
-  side.destroyedFlag = &sideGone;
-  delete new BareFile(new BareFile(bottom, 1), 1);
-  { BareFile notOwning(&side, 0); }
-  EXPECT_TRUE(bottomGone);
-  EXPECT_FALSE(sideGone);
-  side.destroyedFlag = nullptr;
-}
-
 // Overlapping ranges in both directions with any chunk size, counts cut at the end, sources at
 // or past the end, and the regressions: a chunk size of 0 looped forever, and a destination
 // range past 4 GiB wrapped around so that the backward copy overwrote the start of the file.
@@ -100,20 +87,6 @@ TEST(MoveData, AgreesWithMemmoveOverThePartInsideTheFile) {
       }
     }
   }
-}
-
-TEST(MoveData, FirstReadOrWriteErrorIsReturnedUnchanged) {
-  FailingPoolsGuard pools;
-  MemoryFile reading(Pattern(200));
-  reading.failReadFrom = 2;
-  EXPECT_EQ(reading.MoveData(0, 100, 50, 16, nullptr), ERR_READFAIL);
-  EXPECT_EQ(reading.writes, 1u) << "stops at the failed chunk";
-  MemoryFile writing(Pattern(200));
-  writing.failWriteFrom = 1;
-  writing.failError = ERR_DISKFULL;
-  EXPECT_EQ(writing.MoveData(0, 100, 50, 16, nullptr), ERR_DISKFULL);
-  EXPECT_EQ(writing.reads, 1u);
-  EXPECT_EQ(pools.OutstandingBlocks(), 0);
 }
 
 // A shortage gives NOTENOUGHMEM and touches nothing; with the caller's buffer no memory is taken.

@@ -84,24 +84,4 @@ TEST(HpPoolRegression, EmptyOrGrownHandleGetsOnlyTheCopiedBytesBack) {
   EXPECT_TRUE(std::equal(tail.begin(), tail.end(), bytes.begin() + 4));
 }
 
-class RefusingPtrPool : public CPtrPool {
- public:
-  void* Alloc(u32) override { return nullptr; }
-  void* Realloc(void*, u32) override { return nullptr; }
-  void Free(void*) override {}
-};
-
-TEST(HpPoolLocks, LockOfAnUnreadableHandleOrWithoutMemoryForTheCopyFails) {
-  RefusingPtrPool nodes;
-  CBFHP pool(&nodes, 0);
-  ASSERT_EQ(pool.Attach(new MemoryFile(EmptyHpfsBytes(kBlock, 32, 100))), nullptr);
-  EXPECT_EQ(pool.Lock(pool.Alloc(10)), nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_LOCKFAIL);
-  auto readable = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 100));
-  EXPECT_EQ(readable->Lock(0), nullptr);
-  EXPECT_EQ(readable->Lock(77), nullptr);
-  EXPECT_NE(readable->GetError(), nullptr);
-  EXPECT_EQ(readable->LockedCount(), 0u);
-}
-
 }  // namespace

@@ -167,25 +167,6 @@ TEST_F(MountTableTest, EntryPointsForwardTheRestOfThePathOrFindNoService) {
   EXPECT_EQ(FileServiceTable.Delete(nullptr), ERR_FILE);
 }
 
-TEST_F(MountTableTest, RefusedMountsKeepTheTableAsItIs) {
-  std::vector<RecordingService*> mounted;
-  for (const char* prefix : {"A", "B", "C", "D", "E", "F", "G", "H"})
-    mounted.push_back(Mount(prefix));
-  RecordingService extra;
-  EXPECT_EQ(MountService("", &extra), ERR_OUTOFRANGE);
-  EXPECT_EQ(MountService(nullptr, &extra), ERR_BADPARAMS);
-  EXPECT_EQ(MountService("", nullptr), ERR_BADPARAMS);
-  CFileService* got;
-  EXPECT_EQ(Resolve("Hx", &got), "x");
-  EXPECT_EQ(got, mounted[7]);
-  EXPECT_EQ(Resolve("zz", &got), "zz");
-  EXPECT_EQ(got, nullptr);
-  EXPECT_EQ(InitMountTable(0x10000), ERR_OUTOFRANGE) << "capacity beyond 16 bits";
-  EXPECT_EQ(MountService("", &extra), ERR_OUTOFRANGE);
-  EXPECT_EQ(InitMountTable(0xFFFF), nullptr);
-  Mount("");
-}
-
 // Regressions: one service mounted under two prefixes was deleted twice, and initialising again
 // dropped the old table with its services still in it.
 TEST_F(MountTableTest, ShutdownAndInitialisingAgainDeleteWhatIsMountedOnce) {
