@@ -176,15 +176,10 @@ TEST(DiskService, StartWithoutMemoryOrRoomReportsItAndMountsNothing) {
   for (u32 capacity : {8u, 0u}) {
     ASSERT_EQ(InitMountTable(capacity), nullptr);
     {
-      FailingPoolsGuard pools;
-      AllocationFailures::Arm(1, true);
-      if (capacity) {
-        EXPECT_EQ(StartDiskService(), ERR_NOTENOUGHMEM);
-      } else {
-        AllocationFailures::Disarm();
-        EXPECT_EQ(StartDiskService(), ERR_OUTOFRANGE);
-      }
-      EXPECT_EQ(pools.OutstandingBlocks(), 0);
+      AllocationFailureRun run(1, true);
+      if (capacity) run.Arm();
+      EXPECT_EQ(StartDiskService(), capacity ? ERR_NOTENOUGHMEM : ERR_OUTOFRANGE);
+      EXPECT_EQ(run.OutstandingBlocks(), 0);
     }
     EXPECT_EQ(UnmountService(""), nullptr);
     EXPECT_EQ(ShutdownMountTable(), nullptr);
