@@ -1,59 +1,21 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "file/file_service.h"
 #include "support/failing_pools.h"
-#include "support/memory_file.h"
 
 namespace {
 
-// Records what reaches it; every answer carries the service's identity.
+// Tells when it is deleted.
 class RecordingService : public CFileService {
  public:
   explicit RecordingService(bool* destroyed = nullptr) : destroyed_(destroyed) {}
   ~RecordingService() override {
     if (destroyed_) *destroyed_ = true;
   }
-  CFile* Open(const char* path, u16, ErrorCode* error) override {
-    Note("Open", path);
-    if (error) *error = nullptr;
-    return new MemoryFile(std::string(path));
-  }
-  u32 Exists(const char* path) override {
-    Note("Exists", path);
-    return 1;
-  }
-  ErrorCode Delete(const char* path) override { return Note("Delete", path); }
-  ErrorCode Rename(const char* from, const char* to) override {
-    return Note("Rename", std::string(from) + "|" + to);
-  }
-  ErrorCode CreateDir(const char* parent, const char* name) override {
-    return Note("CreateDir", std::string(parent) + "|" + name);
-  }
-  ErrorCode RemoveDir(const char* parent, const char* name) override {
-    return Note("RemoveDir", std::string(parent) + "|" + name);
-  }
-  ErrorCode FindFirst(FindRecord* record, const char* directory) override {
-    record->service = this;
-    return Note("FindFirst", directory);
-  }
-  ErrorCode FindNext(FindRecord*) override { return Note("FindNext", ""); }
-  ErrorCode FindClose(FindRecord*) override { return Note("FindClose", ""); }
-  ErrorCode QueryInfo(const char* path, u32, void*) override { return Note("QueryInfo", path); }
-  ErrorCode Reserved13(const char* path, u32, u32) override { return Note("Reserved13", path); }
-
-  std::vector<std::string> calls;
-  // Returned by every ErrorCode operation, so a test can tell which service answered.
-  ErrorCode answer = ERR_WHATAMESS;
 
  private:
-  ErrorCode Note(const char* what, const std::string& path) {
-    calls.push_back(std::string(what) + ":" + path);
-    return answer;
-  }
   bool* destroyed_;
 };
 
@@ -113,58 +75,6 @@ TEST_F(MountTableTest, LongestPrefixWinsLetterCaseIgnoredAndTheRestIsPassedOn) {
   EXPECT_EQ(UnmountService("D\\"), nullptr);
   delete first;
   delete second;
-}
-
-// Each entry point hands its service the rest of the path; with no service for a path it
-// answers ERR_FILE (a rename across services, ERR_NOTIMPLEMENTED) and calls nobody.
-TEST_F(MountTableTest, EntryPointsForwardTheRestOfThePathOrFindNoService) {
-  RecordingService* pack = Mount("DATA\\");
-  pack->answer = ERR_NOTFOUND;
-  FindRecord record = {};
-  const struct {
-    std::function<ErrorCode()> call;
-    const char* reached;  // the call the pack records, or null: it is the disk's
-    ErrorCode unclaimed;  // the answer without a disk
-  } rows[] = {
-      {[] { return FileServiceTable.Delete("c:\\a"); }, nullptr, ERR_FILE},
-      {[] { return FileServiceTable.CreateDir("DATA\\dir", "new"); }, "CreateDir:dir|new", 0},
-      {[] { return FileServiceTable.RemoveDir("x", "old"); }, nullptr, ERR_FILE},
-      {[] { return FileServiceTable.QueryInfo("q", INFO_FULLPATH, nullptr); }, nullptr, ERR_FILE},
-      {[] { return FileServiceTable.Reserved13("DATA\\r", 1, 2); }, "Reserved13:r", 0},
-      {[&] { return FileServiceTable.FindFirst(&record, "DATA\\FILES"); }, "FindFirst:FILES", 0},
-      {[&] { return FileServiceTable.FindNext(&record); }, "FindNext:", 0},
-      {[&] { return FileServiceTable.FindClose(&record); }, "FindClose:", 0},
-      {[&] { return FileServiceTable.FindFirst(&record, "x"); }, nullptr, ERR_FILE},
-      {[&] { return FileServiceTable.FindNext(&record); }, nullptr, ERR_FILE},
-      {[] { return FileServiceTable.Rename("DATA\\a", "data\\b"); }, "Rename:a|b", 0},
-      {[] { return FileServiceTable.Rename("a", "b\\c"); }, nullptr, ERR_NOTIMPLEMENTED},
-      {[] { return FileServiceTable.Rename("DATA\\a", "C:\\a"); }, "", ERR_NOTIMPLEMENTED},
-      {[] { return FileServiceTable.Rename("C:\\a", "DATA\\a"); }, "", ERR_NOTIMPLEMENTED},
-  };
-  for (bool withDisk : {false, true}) {
-    RecordingService* disk = withDisk ? Mount("") : nullptr;
-    for (const auto& row : rows) {
-      const size_t packCalls = pack->calls.size(), diskCalls = disk ? disk->calls.size() : 0;
-      const ErrorCode expected = !row.reached   ? (disk ? ERR_WHATAMESS : row.unclaimed)
-                                 : *row.reached ? ERR_NOTFOUND
-                                                : ERR_NOTIMPLEMENTED;
-      EXPECT_EQ(row.call(), expected) << (row.reached ? row.reached : "disk") << withDisk;
-      EXPECT_EQ(pack->calls.size(), packCalls + (row.reached && *row.reached));
-      if (row.reached && *row.reached) {
-        EXPECT_EQ(pack->calls.back(), row.reached);
-      }
-      EXPECT_EQ(disk ? disk->calls.size() : 0, diskCalls + (disk && !row.reached));
-    }
-    EXPECT_EQ(FileServiceTable.Exists("data\\y"), 1u);
-    EXPECT_EQ(FileServiceTable.Exists("x"), withDisk ? 1u : 0u);
-    ErrorCode error = ERR_WHATAMESS;
-    CFile* file = FileServiceTable.Open("x", OPEN_READ | OPEN_SHARE_READ, &error);
-    EXPECT_EQ(file != nullptr, withDisk);
-    EXPECT_EQ(error, withDisk ? nullptr : ERR_WHATAMESS) << "left untouched";
-    delete file;
-  }
-  EXPECT_EQ(FileServiceTable.Exists(nullptr), 0u);
-  EXPECT_EQ(FileServiceTable.Delete(nullptr), ERR_FILE);
 }
 
 // Regressions: one service mounted under two prefixes was deleted twice, and initialising again
