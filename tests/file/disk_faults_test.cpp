@@ -3,7 +3,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <vector>
 
 #include "file/disk_file.h"
 #include "file/disk_os.h"

@@ -1,6 +1,5 @@
 #include "file/disk_file.h"
 
-#include <cstring>
 #include <memory>
 
 #include "file/disk_os.h"

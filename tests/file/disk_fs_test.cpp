@@ -4,8 +4,6 @@
 #include <unistd.h>
 #endif
 
-#include <cstring>
-#include <map>
 #include <memory>
 
 #include "file/disk_file.h"
