@@ -44,12 +44,6 @@ MemHandle ToBlock(const std::vector<u8>& bytes) {
   return block;
 }
 
-struct Index {
-  explicit Index(const std::vector<u8>& bytes, u32 count = 0, u16 step = 100)
-      : index(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), count, 0, 0, step) {}
-  CNameIndex index;
-};
-
 std::string Next(CNameIndex& index, const char* name) {
   char out[256];
   return index.NextName(name, out) ? std::string(out) : std::string("<none>");
@@ -101,12 +95,13 @@ TEST(NameIndex, AgreesWithABruteForceModel) {
 
   for (u16 step : {0, 1, 7, 100}) {
     SCOPED_TRACE(step);
-    Index x(bytes, step == 7 ? 0 : static_cast<u32>(names.size()), step);
-    EXPECT_EQ(x.index.Count(), names.size());
-    ASSERT_EQ(x.index.CheckpointCount(), step ? names.size() / step : 0u);
-    for (u32 i = 0; i < x.index.CheckpointCount(); ++i)
-      EXPECT_EQ(x.index.CheckpointOffset(i), offsets[i * step]);
-    EXPECT_EQ(WalkAll(x.index), names);
+    CNameIndex index(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()),
+                     step == 7 ? 0 : static_cast<u32>(names.size()), 0, 0, step);
+    EXPECT_EQ(index.Count(), names.size());
+    ASSERT_EQ(index.CheckpointCount(), step ? names.size() / step : 0u);
+    for (u32 i = 0; i < index.CheckpointCount(); ++i)
+      EXPECT_EQ(index.CheckpointOffset(i), offsets[i * step]);
+    EXPECT_EQ(WalkAll(index), names);
     for (int q = 0; q < 3000; ++q) {
       std::string key;
       if (q % 3 == 0) {
@@ -117,19 +112,19 @@ TEST(NameIndex, AgreesWithABruteForceModel) {
       }
       auto it = set.find(key);
       u32 record[2] = {0, 0};
-      ASSERT_EQ(x.index.FindRecord(key.c_str(), record), it != set.end() ? 1u : 0u) << key;
+      ASSERT_EQ(index.FindRecord(key.c_str(), record), it != set.end() ? 1u : 0u) << key;
       if (it != set.end()) {
         EXPECT_EQ(record[0], static_cast<u32>(std::distance(set.begin(), it)));
         EXPECT_EQ(record[1], key.size());
         auto next = std::next(it);
-        EXPECT_EQ(Next(x.index, key.c_str()), next == set.end() ? "<none>" : *next);
+        EXPECT_EQ(Next(index, key.c_str()), next == set.end() ? "<none>" : *next);
       } else {
-        EXPECT_EQ(Next(x.index, key.c_str()), "<none>");
+        EXPECT_EQ(Next(index, key.c_str()), "<none>");
       }
       auto first = set.lower_bound(key);
       bool hasPrefix = first != set.end() && first->compare(0, key.size(), key) == 0;
       u32 at = 0;
-      ASSERT_EQ(Prefix(x.index, key.c_str(), &at), hasPrefix ? *first : "<none>") << key;
+      ASSERT_EQ(Prefix(index, key.c_str(), &at), hasPrefix ? *first : "<none>") << key;
       if (hasPrefix) {
         EXPECT_EQ(at, static_cast<u32>(std::distance(set.begin(), first)));
       }
