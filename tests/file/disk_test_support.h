@@ -66,14 +66,12 @@ class TempDir {
 
 // The entries of the table, in its order; LastError, which the wrappers answer themselves,
 // stands between SetHandleCount and Replace.
-#define VORN_OS_CALLS(X)                                                                  \
-  X(Open)                                                                                 \
-  X(Read)                                                                                 \
-  X(Write)                                                                                \
-  X(Seek) X(Size) X(Flush) X(SetEnd) X(Close) X(Remove) X(Rename) X(MakeDir) X(RemoveDir) \
-      X(FindFirst) X(FindNext) X(FindEnd) X(Exists) X(FullPath) X(SetHandleCount)
-#define VORN_CALL_NAME(name) k##name,
-enum OsCall { VORN_OS_CALLS(VORN_CALL_NAME) kReplace, kOsCallCount };
+#define VORN_OS_CALLS(X)                                                                     \
+  X(Open), X(Read), X(Write), X(Seek), X(Size), X(Flush), X(SetEnd), X(Close), X(Remove),    \
+      X(Rename), X(MakeDir), X(RemoveDir), X(FindFirst), X(FindNext), X(FindEnd), X(Exists), \
+      X(FullPath), X(SetHandleCount)
+#define VORN_CALL_NAME(name) k##name
+enum OsCall { VORN_OS_CALLS(VORN_CALL_NAME), kReplace, kOsCallCount };
 #undef VORN_CALL_NAME
 
 struct FaultState {
@@ -111,7 +109,7 @@ struct Hook<Call, Entry> {
 
 inline u32 FaultLastError() { return faults.injected ? faults.error : faults.real.LastError(); }
 
-#define VORN_HOOK(name) Hook<k##name, &DiskOsTable::name>::Run,
+#define VORN_HOOK(name) Hook<k##name, &DiskOsTable::name>::Run
 
 // Installs the wrappers for its lifetime.
 class ScopedOsFaults {
@@ -120,7 +118,7 @@ class ScopedOsFaults {
     faults = FaultState{};
     faults.real = g_diskOs;
     faults.failCall = -1;
-    g_diskOs = DiskOsTable{VORN_OS_CALLS(VORN_HOOK) FaultLastError, VORN_HOOK(Replace)};
+    g_diskOs = DiskOsTable{VORN_OS_CALLS(VORN_HOOK), FaultLastError, VORN_HOOK(Replace)};
   }
   ~ScopedOsFaults() { DiskOsRestore(); }
   ScopedOsFaults(const ScopedOsFaults&) = delete;
