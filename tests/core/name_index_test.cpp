@@ -132,6 +132,65 @@ TEST(NameIndex, AgreesWithABruteForceModel) {
   }
 }
 
+// Malformed entries end the list before them: earlier names stay reachable, nothing after them
+// is read, and nothing outside the block is touched (the block is sized exactly).
+TEST(NameIndex, MalformedEntriesEndTheListWithoutReadingOutsideTheBlock) {
+  std::vector<u8> good = Encode({"ALPHA", "ALPHB"});
+  struct Case {
+    const char* what;
+    std::vector<u8> tail;
+  } cases[] = {
+      {"shared length beyond the previous name", {3, 9, 'X', 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"shared length leaving no suffix", {3, 3, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"total length 0", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"entry running past the block", {200, 0, 'Z', 'Z', 'Z'}},
+      {"record running past the block", {6, 5, 'C', 1, 2, 3}},
+      {"lone length byte", {6}},
+      {"name not after its predecessor", {5, 0, 'A', 'A', 'A', 'A', 'A', 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"duplicate name", {5, 4, 'B', 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"sharing that is not maximal", {5, 3, 'H', 'C', 'Z', 0, 0, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<u8> bytes = good;
+    bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
+    CNameIndex index(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), 3, 0, 0, 1);
+    EXPECT_EQ(index.UsableCount(), 2u);
+    EXPECT_EQ(WalkAll(index), (std::vector<std::string>{"ALPHA", "ALPHB"}));
+    u32 record[2];
+    EXPECT_EQ(index.FindRecord("ALPHB", record), 1u);
+    for (const char* absent : {"ALPHC", "ZZZ"}) {
+      EXPECT_EQ(index.FindRecord(absent, record), 0u) << absent;
+      EXPECT_EQ(Prefix(index, absent), "<none>") << absent;
+    }
+  }
+  // A first entry claiming a shared part has no previous name to share with.
+  const std::vector<u8> lone = {4, 2, 'A', 'B', 0, 0, 0, 0, 0, 0, 0, 0};
+  CNameIndex first(8, 4, ToBlock(lone), static_cast<u32>(lone.size()), 3, 0, 0, 100);
+  EXPECT_EQ(first.UsableCount(), 0u);
+  EXPECT_EQ(Next(first, nullptr), "<none>");
+  EXPECT_EQ(Prefix(first, ""), "<none>");
+}
+
+// Random blocks: whatever the bytes, operations stay inside the block and walks end.
+TEST(NameIndex, RandomBytesNeverBreakTheIndex) {
+  std::mt19937 random(99);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<u8> bytes(1 + random() % 120);
+    for (u8& b : bytes) b = static_cast<u8>(random() % 4 == 0 ? random() % 256 : random() % 6);
+    CNameIndex index(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), random() % 4, 0, 0,
+                     static_cast<u16>(random() % 3));
+    std::vector<std::string> names = WalkAll(index);
+    ASSERT_EQ(names.size(), index.UsableCount());
+    ASSERT_TRUE(std::is_sorted(names.begin(), names.end()));
+    for (const std::string& name : names) {
+      u32 record[2];
+      EXPECT_EQ(index.FindRecord(name.c_str(), record), 1u);
+      EXPECT_EQ(Prefix(index, name.c_str()), name);
+    }
+  }
+}
+
 TEST(NameIndex, LoadsAStoredCheckpointTableOnlyWhenItMatches) {
   std::vector<std::string> names;
   for (int i = 0; i < 30; ++i) names.push_back("K" + std::to_string(100 + i));

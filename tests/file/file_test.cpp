@@ -14,7 +14,7 @@ namespace {
 
 class BareFile : public CFile {
  public:
-  BareFile() : CFile(nullptr, 0) {}
+  BareFile(CFile* base = nullptr, u32 owns = 0) : CFile(base, owns) {}
 };
 
 class SeekFailingFile : public MemoryFile {
@@ -53,6 +53,19 @@ TEST(File, DefaultsAndFailedSeeksTransferNothing) {
   void* value = nullptr;
   EXPECT_EQ(bare.GetProperty(PROP_OSHANDLE, &value, 0), ERR_UNKNOWNPID);
   EXPECT_EQ(bare.SetProperty(PROP_OSHANDLE, &value, 0), ERR_UNKNOWNPID);
+}
+
+TEST(File, OwnedBasesAreDestroyedWithTheTopFileOnly) {
+  bool bottomGone = false, sideGone = false;
+  MemoryFile* bottom = new MemoryFile("x");
+  bottom->destroyedFlag = &bottomGone;
+  MemoryFile side("y");
+  side.destroyedFlag = &sideGone;
+  delete new BareFile(new BareFile(bottom, 1), 1);
+  { BareFile notOwning(&side, 0); }
+  EXPECT_TRUE(bottomGone);
+  EXPECT_FALSE(sideGone);
+  side.destroyedFlag = nullptr;
 }
 
 // Overlapping ranges in both directions with any chunk size, counts cut at the end, sources at
