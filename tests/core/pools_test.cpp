@@ -63,25 +63,21 @@ TEST(SizedPtrPool, RemembersSizesAndRecordsEachFailure) {
 // wrapped (size + 4) to a tiny block that the size word then claimed was 4 GiB long.
 TEST(SizedPtrPool, ShortagesAndRegressionSizesNearFourGigabytesKeepTheOldBlock) {
   CSizedPtrPool pool;
-  FailingPoolsGuard pools;
+  AllocationFailureRun run(1, true);
   u8* block = static_cast<u8*>(pool.Alloc(8));
   ASSERT_NE(block, nullptr);
   std::memcpy(block, "abcdefgh", 8);
-  const struct {
-    u32 size, failAt;
-  } rows[] = {{8, 1}, {100, 1}, {0xFFFFFFFFu, 1000}, {0xFFFFFFFEu, 1000}};
-  for (const auto& row : rows) {
-    AllocationFailures::Arm(row.failAt, true);
-    EXPECT_EQ(pool.Alloc(row.size), nullptr) << row.size;
+  run.Arm();
+  for (u32 size : {0xFFFFFFFFu, 0xFFFFFFFEu, 8u, 100u}) {
+    EXPECT_EQ(pool.Alloc(size), nullptr) << size;
     EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
-    EXPECT_EQ(pool.Realloc(block, row.size), nullptr) << row.size;
+    EXPECT_EQ(pool.Realloc(block, size), nullptr) << size;
     EXPECT_EQ(pool.GetError(), ERR_NOTENOUGHMEMORY);
-    EXPECT_EQ(AllocationFailures::Counted(), row.failAt == 1 ? 2u : 0u)
-        << "oversized requests never reach g_ptrPool";
+    EXPECT_EQ(run.Injected(), size < 0xFFFFFFFEu) << "oversized requests never reach g_ptrPool";
   }
-  AllocationFailures::Disarm();
+  run.Disarm();
   EXPECT_EQ(pool.Size(block), 8u);
   EXPECT_EQ(std::memcmp(block, "abcdefgh", 8), 0);
   pool.Free(block);
-  EXPECT_EQ(pools.OutstandingBlocks(), 0);
+  EXPECT_EQ(run.OutstandingBlocks(), 0);
 }

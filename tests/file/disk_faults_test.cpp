@@ -3,7 +3,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <vector>
 
 #include "file/disk_file.h"
 #include "file/disk_os.h"
@@ -137,26 +136,6 @@ TEST(DiskErrors, FailuresWithErrorNumberZeroOrAFullPathThatDoesNotFitAreNotSucce
   }
 }
 
-// Joined paths of more than 255 characters and patterns of more than 511 are refused before any
-// system call.
-TEST(DiskErrors, OverlongPathsAreRefusedBeforeAnySystemCall) {
-  CDiskFS disk;
-  ScopedOsFaults os;
-  std::string parent(250, 'p');
-  FindRecord record;
-  EXPECT_EQ(disk.CreateDir(parent.c_str(), "12345"), ERR_BADPARAMS);
-  EXPECT_EQ(disk.RemoveDir(parent.c_str(), "12345"), ERR_BADPARAMS);
-  EXPECT_EQ(disk.CreateDir((parent + "\\").c_str(), "12345"), ERR_BADPARAMS);
-  EXPECT_EQ(disk.FindFirst(&record, std::string(508, 'd').c_str()), ERR_BADPARAMS);
-  EXPECT_TRUE(RecordIsEmpty(record));
-  EXPECT_EQ(os.TotalCalls(), 0u);
-  os.Fail(kMakeDir, OS_ERROR_ACCESS_DENIED);
-  EXPECT_EQ(disk.CreateDir(parent.c_str(), "1234"), ERR_ACCESSDENIED) << "255 still fits";
-  os.Fail(kFindFirst, OS_ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(disk.FindFirst(&record, std::string(507, 'd').c_str()), ERR_PATHNOTFOUND);
-  EXPECT_EQ(os.TotalCalls(), 2u);
-}
-
 // Every allocation of opening and listing may fail: the handle of a file whose object could
 // not be made is closed (Windows refuses to delete a file still open), a listing without its
 // find-data block leaves the record empty, and nothing is reported as success.
@@ -196,19 +175,25 @@ TEST(DiskService, StartWithoutMemoryOrRoomReportsItAndMountsNothing) {
   for (u32 capacity : {8u, 0u}) {
     ASSERT_EQ(InitMountTable(capacity), nullptr);
     {
-      FailingPoolsGuard pools;
-      AllocationFailures::Arm(1, true);
-      if (capacity) {
-        EXPECT_EQ(StartDiskService(), ERR_NOTENOUGHMEM);
-      } else {
-        AllocationFailures::Disarm();
-        EXPECT_EQ(StartDiskService(), ERR_OUTOFRANGE);
-      }
-      EXPECT_EQ(pools.OutstandingBlocks(), 0);
+      AllocationFailureRun run(1, true);
+      if (capacity) run.Arm();
+      EXPECT_EQ(StartDiskService(), capacity ? ERR_NOTENOUGHMEM : ERR_OUTOFRANGE);
+      EXPECT_EQ(run.OutstandingBlocks(), 0);
     }
     EXPECT_EQ(UnmountService(""), nullptr);
     EXPECT_EQ(ShutdownMountTable(), nullptr);
   }
+}
+
+TEST(DiskService, StartMountsUnderTheEmptyPrefixAndExitRemovesIt) {
+  TempDir dir;
+  dir.Write("f", "x");
+  ASSERT_EQ(InitMountTable(8), nullptr);
+  ASSERT_EQ(StartDiskService(), nullptr);
+  EXPECT_EQ(FileServiceTable.Exists(dir.Path("f").c_str()), 1u);
+  EXPECT_EQ(ExitDiskService(), nullptr);
+  EXPECT_EQ(FileServiceTable.Exists(dir.Path("f").c_str()), 0u);
+  EXPECT_EQ(ShutdownMountTable(), nullptr);
 }
 
 }  // namespace

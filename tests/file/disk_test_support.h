@@ -64,28 +64,15 @@ class TempDir {
   fs::path root_;
 };
 
-enum OsCall {
-  kOpen,
-  kRead,
-  kWrite,
-  kSeek,
-  kSize,
-  kFlush,
-  kSetEnd,
-  kClose,
-  kRemove,
-  kRename,
-  kMakeDir,
-  kRemoveDir,
-  kFindFirst,
-  kFindNext,
-  kFindEnd,
-  kExists,
-  kFullPath,
-  kSetHandleCount,
-  kReplace,
-  kOsCallCount
-};
+// The entries of the table, in its order; LastError, which the wrappers answer themselves,
+// stands between SetHandleCount and Replace.
+#define VORN_OS_CALLS(X)                                                                     \
+  X(Open), X(Read), X(Write), X(Seek), X(Size), X(Flush), X(SetEnd), X(Close), X(Remove),    \
+      X(Rename), X(MakeDir), X(RemoveDir), X(FindFirst), X(FindNext), X(FindEnd), X(Exists), \
+      X(FullPath), X(SetHandleCount)
+#define VORN_CALL_NAME(name) k##name
+enum OsCall { VORN_OS_CALLS(VORN_CALL_NAME), kReplace, kOsCallCount };
+#undef VORN_CALL_NAME
 
 struct FaultState {
   DiskOsTable real;
@@ -131,12 +118,7 @@ class ScopedOsFaults {
     faults = FaultState{};
     faults.real = g_diskOs;
     faults.failCall = -1;
-    g_diskOs = DiskOsTable{
-        VORN_HOOK(Open),      VORN_HOOK(Read),           VORN_HOOK(Write),   VORN_HOOK(Seek),
-        VORN_HOOK(Size),      VORN_HOOK(Flush),          VORN_HOOK(SetEnd),  VORN_HOOK(Close),
-        VORN_HOOK(Remove),    VORN_HOOK(Rename),         VORN_HOOK(MakeDir), VORN_HOOK(RemoveDir),
-        VORN_HOOK(FindFirst), VORN_HOOK(FindNext),       VORN_HOOK(FindEnd), VORN_HOOK(Exists),
-        VORN_HOOK(FullPath),  VORN_HOOK(SetHandleCount), FaultLastError,     VORN_HOOK(Replace)};
+    g_diskOs = DiskOsTable{VORN_OS_CALLS(VORN_HOOK), FaultLastError, VORN_HOOK(Replace)};
   }
   ~ScopedOsFaults() { DiskOsRestore(); }
   ScopedOsFaults(const ScopedOsFaults&) = delete;
@@ -163,6 +145,7 @@ class ScopedOsFaults {
 };
 
 #undef VORN_HOOK
+#undef VORN_OS_CALLS
 
 inline bool RecordIsEmpty(const FindRecord& record) {
   return !record.service && !record.cursor && !record.data && !record.attributes && !record.name;

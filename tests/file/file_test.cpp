@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/failing_pools.h"
-#include "support/memory_file.h"
+#include "support/hpfs_store.h"
 
 namespace {
 
@@ -22,12 +22,6 @@ class SeekFailingFile : public MemoryFile {
   using MemoryFile::MemoryFile;
   ErrorCode Seek(i32, u16) override { return ERR_SEEKFAIL; }
 };
-
-std::vector<u8> Pattern(u32 size) {
-  std::vector<u8> bytes(size);
-  for (u32 i = 0; i < size; ++i) bytes[i] = static_cast<u8>(i * 7 + 3);
-  return bytes;
-}
 
 // What a correct move leaves behind: memmove over the part that lies inside the file.
 std::vector<u8> Moved(std::vector<u8> bytes, u32 destination, u32 source, u32 count) {
@@ -88,7 +82,7 @@ TEST(MoveData, AgreesWithMemmoveOverThePartInsideTheFile) {
       {0, 200, 10, nullptr},   {20, 190, 0x7FFFFFFF, nullptr}, {0xFFFFFFF8u, 0, 16, ERR_BADPARAMS}};
   for (const auto& row : rows) {
     for (u32 chunk : {0u, 1u, 7u, 16u, 50u, 64u, 32768u}) {
-      MemoryFile file(Pattern(200));
+      MemoryFile file(Pattern(1, 200));
       const ErrorCode error = chunk == 0 && row.source < 200 ? ERR_BADPARAMS : row.error;
       const std::vector<u8> expected =
           error ? file.bytes : Moved(file.bytes, row.destination, row.source, row.count);
@@ -102,23 +96,9 @@ TEST(MoveData, AgreesWithMemmoveOverThePartInsideTheFile) {
   }
 }
 
-TEST(MoveData, FirstReadOrWriteErrorIsReturnedUnchanged) {
-  FailingPoolsGuard pools;
-  MemoryFile reading(Pattern(200));
-  reading.failReadFrom = 2;
-  EXPECT_EQ(reading.MoveData(0, 100, 50, 16, nullptr), ERR_READFAIL);
-  EXPECT_EQ(reading.writes, 1u) << "stops at the failed chunk";
-  MemoryFile writing(Pattern(200));
-  writing.failWriteFrom = 1;
-  writing.failError = ERR_DISKFULL;
-  EXPECT_EQ(writing.MoveData(0, 100, 50, 16, nullptr), ERR_DISKFULL);
-  EXPECT_EQ(writing.reads, 1u);
-  EXPECT_EQ(pools.OutstandingBlocks(), 0);
-}
-
 // A shortage gives NOTENOUGHMEM and touches nothing; with the caller's buffer no memory is taken.
 TEST(File, AllocationFailuresOfMoveDataAndLoadBlock) {
-  const std::vector<u8> original = Pattern(200);
+  const std::vector<u8> original = Pattern(1, 200);
   u8 own[8];
   for (u8* buffer : {static_cast<u8*>(nullptr), own}) {
     const u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {

@@ -3,14 +3,67 @@
 #include <gtest/gtest.h>
 
 namespace {
-bool active = false, paused = false, persistentMode = false, guardInstalled = false;
-u32 failAtCount = 0, counted = 0, injected = 0;
+
+struct Countdown {
+  bool active = false, paused = false, persistent = false;
+  u32 failAt = 0, counted = 0, injected = 0;
+} g_countdown;
+bool g_installed = false;
 
 int FailedParts() {
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   return test ? test->result()->total_part_count() : 0;
 }
+
+// Heap pools whose allocations take part in the countdown and which count the blocks they hold.
+class FailingPtrPool : public CHeapPtrPool {
+ public:
+  void* Alloc(u32 size) override {
+    void* block = AllocationFailures::ShouldFail() ? nullptr : CHeapPtrPool::Alloc(size);
+    outstanding += block != nullptr;
+    return block;
+  }
+  void* Realloc(void* block, u32 size) override {
+    if (AllocationFailures::ShouldFail()) return nullptr;
+    void* moved = CHeapPtrPool::Realloc(block, size);
+    outstanding += !block && moved;
+    return moved;
+  }
+  void Free(void* block) override {
+    outstanding -= block != nullptr;
+    CHeapPtrPool::Free(block);
+  }
+  long outstanding = 0;
+};
+
+class FailingHandlePool : public CHeapHandlePool {
+ public:
+  PoolHandle Alloc(u32 size) override {
+    PoolHandle handle = AllocationFailures::ShouldFail() ? 0 : CHeapHandlePool::Alloc(size);
+    outstanding += handle != 0;
+    return handle;
+  }
+  PoolHandle Realloc(PoolHandle handle, u32 size) override {
+    if (AllocationFailures::ShouldFail()) return 0;
+    PoolHandle moved = CHeapHandlePool::Realloc(handle, size);
+    outstanding += !handle && moved;
+    return moved;
+  }
+  ErrorCode Free(PoolHandle handle) override {
+    outstanding -= handle != 0;
+    return CHeapHandlePool::Free(handle);
+  }
+  long outstanding = 0;
+};
+
 }  // namespace
+
+struct AllocationFailureRun::Pools {
+  CPtrPool* savedPtrPool = g_ptrPool;
+  CHandlePool* savedHandlePool = g_handlePool;
+  FailingPtrPool ptrPool;
+  FailingHandlePool handlePool;
+};
 
 u32 RunFaultWalk(const char* what, const std::function<bool(u32 at)>& attempt, u32 maxRuns) {
   for (u32 at = 1; at <= maxRuns; ++at) {
@@ -22,82 +75,40 @@ u32 RunFaultWalk(const char* what, const std::function<bool(u32 at)>& attempt, u
   return maxRuns;
 }
 
-void AllocationFailures::Arm(u32 failAt, bool persistent) {
-  counted = injected = 0;
-  failAtCount = failAt;
-  persistentMode = persistent;
-  active = true;
-  paused = false;
-}
-
-void AllocationFailures::Disarm() { active = false; }
-void AllocationFailures::Pause(bool pause) { paused = pause; }
-u32 AllocationFailures::Counted() { return counted; }
-u32 AllocationFailures::Injected() { return injected; }
-
 bool AllocationFailures::ShouldFail() {
-  if (!active || paused) return false;
-  const u32 number = ++counted;
-  const bool fail = persistentMode ? number >= failAtCount : number == failAtCount;
-  injected += fail;
+  Countdown& c = g_countdown;
+  if (!c.active || c.paused) return false;
+  const u32 number = ++c.counted;
+  const bool fail = c.persistent ? number >= c.failAt : number == c.failAt;
+  c.injected += fail;
   return fail;
 }
 
-void* FailingPtrPool::Alloc(u32 size) {
-  void* block = AllocationFailures::ShouldFail() ? nullptr : CHeapPtrPool::Alloc(size);
-  outstanding += block != nullptr;
-  return block;
+AllocationFailureRun::AllocationFailureRun(u32 failAt, bool persistent) : pools_(new Pools) {
+  if (g_installed) ADD_FAILURE() << "allocation-failure runs nested";
+  g_installed = true;
+  g_countdown = Countdown{false, false, persistent, failAt, 0, 0};
+  g_ptrPool = &pools_->ptrPool;
+  g_handlePool = &pools_->handlePool;
 }
 
-void* FailingPtrPool::Realloc(void* block, u32 size) {
-  if (AllocationFailures::ShouldFail()) return nullptr;
-  void* moved = CHeapPtrPool::Realloc(block, size);
-  outstanding += !block && moved;
-  return moved;
-}
-
-void FailingPtrPool::Free(void* block) {
-  outstanding -= block != nullptr;
-  CHeapPtrPool::Free(block);
-}
-
-PoolHandle FailingHandlePool::Alloc(u32 size) {
-  PoolHandle handle = AllocationFailures::ShouldFail() ? 0 : CHeapHandlePool::Alloc(size);
-  outstanding += handle != 0;
-  return handle;
-}
-
-PoolHandle FailingHandlePool::Realloc(PoolHandle handle, u32 size) {
-  if (AllocationFailures::ShouldFail()) return 0;
-  PoolHandle moved = CHeapHandlePool::Realloc(handle, size);
-  outstanding += !handle && moved;
-  return moved;
-}
-
-ErrorCode FailingHandlePool::Free(PoolHandle handle) {
-  outstanding -= handle != 0;
-  return CHeapHandlePool::Free(handle);
-}
-
-FailingPoolsGuard::FailingPoolsGuard() : savedPtrPool_(g_ptrPool), savedHandlePool_(g_handlePool) {
-  if (guardInstalled) ADD_FAILURE() << "FailingPoolsGuard nested inside another one";
-  guardInstalled = true;
-  AllocationFailures::Disarm();
-  g_ptrPool = &ptrPool_;
-  g_handlePool = &handlePool_;
-}
-
-FailingPoolsGuard::~FailingPoolsGuard() {
-  AllocationFailures::Disarm();
-  g_ptrPool = savedPtrPool_;
-  g_handlePool = savedHandlePool_;
-  guardInstalled = false;
+AllocationFailureRun::~AllocationFailureRun() {
+  g_countdown.active = false;
+  g_ptrPool = pools_->savedPtrPool;
+  g_handlePool = pools_->savedHandlePool;
+  g_installed = false;
 }
 
 void AllocationFailureRun::Arm() {
-  if (!armed_) AllocationFailures::Arm(failAt_, persistent_);
-  armed_ = true;
-  AllocationFailures::Pause(false);
+  armed_ = g_countdown.active = true;
+  g_countdown.paused = false;
+}
+
+void AllocationFailureRun::Disarm() { g_countdown.paused = true; }
+bool AllocationFailureRun::Injected() const { return armed_ && g_countdown.injected != 0; }
+
+long AllocationFailureRun::OutstandingBlocks() const {
+  return pools_->ptrPool.outstanding + pools_->handlePool.outstanding;
 }
 
 u32 RunWithAllocationFailures(const std::function<void(AllocationFailureRun&)>& fn,
@@ -107,7 +118,7 @@ u32 RunWithAllocationFailures(const std::function<void(AllocationFailureRun&)>& 
       [&](u32 at) {
         AllocationFailureRun run(at, options.persistent);
         fn(run);
-        AllocationFailures::Disarm();
+        g_countdown.active = false;
         if (!run.Armed()) ADD_FAILURE() << "the operation under test never called run.Arm()";
         return run.Injected();
       },

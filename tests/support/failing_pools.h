@@ -1,8 +1,8 @@
 // Fault injection for tests: one walk drives every kind of injected fault, and a countdown makes
 // allocations fail one at a time without a real shortage of memory.
 //
-// The countdown is shared by the pools FailingPoolsGuard installs as g_ptrPool and g_handlePool
-// and by the nothrow forms of operator new (replaced in every program that links
+// The countdown is shared by the pools that an AllocationFailureRun installs as g_ptrPool and
+// g_handlePool and by the nothrow forms of operator new (replaced in every program that links
 // vorn_test_support). Ordinary (throwing) new is never failed, so GoogleTest and the test's own
 // containers are unaffected.
 //
@@ -20,6 +20,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "core/pools.h"
 
@@ -29,63 +30,29 @@
 u32 RunFaultWalk(const char* what, const std::function<bool(u32 at)>& attempt,
                  u32 maxRuns = 100000);
 
-// The countdown: the Nth counted allocation after Arm fails (persistent: every later one too).
 namespace AllocationFailures {
-void Arm(u32 failAt, bool persistent = false);
-void Disarm();
-void Pause(bool paused);
 bool ShouldFail();  // called by every counted allocation
-u32 Counted();
-u32 Injected();
-}  // namespace AllocationFailures
+}
 
-// Heap pools whose allocations take part in the countdown and which count the blocks they hold.
-class FailingPtrPool : public CHeapPtrPool {
- public:
-  void* Alloc(u32 size) override;
-  void* Realloc(void* block, u32 size) override;
-  void Free(void* block) override;
-  long outstanding = 0;
-};
-
-class FailingHandlePool : public CHeapHandlePool {
- public:
-  PoolHandle Alloc(u32 size) override;
-  PoolHandle Realloc(PoolHandle handle, u32 size) override;
-  ErrorCode Free(PoolHandle handle) override;
-  long outstanding = 0;
-};
-
-// Installs the failing pools for its lifetime; the countdown is disarmed on both ends.
-class FailingPoolsGuard {
- public:
-  FailingPoolsGuard();
-  ~FailingPoolsGuard();
-  FailingPoolsGuard(const FailingPoolsGuard&) = delete;
-  FailingPoolsGuard& operator=(const FailingPoolsGuard&) = delete;
-  long OutstandingBlocks() const { return ptrPool_.outstanding + handlePool_.outstanding; }
-
- private:
-  CPtrPool* savedPtrPool_;
-  CHandlePool* savedHandlePool_;
-  FailingPtrPool ptrPool_;
-  FailingHandlePool handlePool_;
-};
-
-// One run of an allocation-failure walk, with the failure at allocation failAt.
+// One run of an allocation-failure walk: for its lifetime the failing pools serve g_ptrPool and
+// g_handlePool, and the failAt-th counted allocation after Arm fails (when persistent, every
+// later one too).
 class AllocationFailureRun {
  public:
-  AllocationFailureRun(u32 failAt, bool persistent) : failAt_(failAt), persistent_(persistent) {}
+  AllocationFailureRun(u32 failAt, bool persistent);
+  ~AllocationFailureRun();
+  AllocationFailureRun(const AllocationFailureRun&) = delete;
+  AllocationFailureRun& operator=(const AllocationFailureRun&) = delete;
   void Arm();
-  void Disarm() { AllocationFailures::Pause(true); }
+  void Disarm();
   bool Armed() const { return armed_; }
-  bool Injected() const { return armed_ && AllocationFailures::Injected() != 0; }
-  long OutstandingBlocks() const { return pools_.OutstandingBlocks(); }
+  bool Injected() const;
+  long OutstandingBlocks() const;  // pool blocks not given back
+
+  struct Pools;
 
  private:
-  FailingPoolsGuard pools_;
-  u32 failAt_;
-  bool persistent_;
+  std::unique_ptr<Pools> pools_;
   bool armed_ = false;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/byte_order.h"
+
 std::vector<u8> EmptyHpfsBytes(u32 blockSize, u32 rootHeaderSize, u32 maxBlocks) {
   std::vector<u8> bytes(blockSize, 0);
   HpfsHeader header = {kHpfsMagic, blockSize, 1, maxBlocks, 0, 0, rootHeaderSize, 0};
@@ -22,13 +24,10 @@ std::unique_ptr<CBFHP> AttachHpfs(std::vector<u8> bytes, MemoryFile** file) {
   return pool;
 }
 
-u32 LoadLe32(const std::vector<u8>& bytes, size_t at) {
-  return static_cast<u32>(bytes[at]) | static_cast<u32>(bytes[at + 1]) << 8 |
-         static_cast<u32>(bytes[at + 2]) << 16 | static_cast<u32>(bytes[at + 3]) << 24;
-}
+u32 LoadLe32(const std::vector<u8>& bytes, size_t at) { return LoadLittleEndian32(&bytes[at]); }
 
 void StoreLe32(std::vector<u8>& bytes, size_t at, u32 value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<u8>(value >> (8 * i));
+  StoreLittleEndian32(&bytes[at], value);
 }
 
 u8 PatternByte(u32 seed, u32 i) {

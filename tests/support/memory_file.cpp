@@ -50,7 +50,6 @@ ErrorCode MemoryFile::Flush() {
 }
 
 ErrorCode MemoryFile::Truncate() {
-  ++truncates;
   bytes.resize(position);
   return nullptr;
 }

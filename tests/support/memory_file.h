@@ -35,7 +35,6 @@ class MemoryFile : public CFile {
   u32 writes = 0;
   u32 seeks = 0;
   u32 flushes = 0;
-  u32 truncates = 0;
 
   // Fault injection: the read (write) with this 1-based number and all later ones fail with
   // failError. 0 disables.
