@@ -602,7 +602,8 @@ def test_coders(tool, work, args):
 
 def coded_sources(work):
     """A new tree and the installed game it patches: one file unchanged, one changed (its base
-    named in other letter case), one large and new, small new ones, random bytes, one removed."""
+    named in other letter case), one large and new, small new ones, random bytes once and twice,
+    one removed."""
     rng = random.Random(5)
     words = [bytes(rng.choice(b"abcdefghijklmnop") for _ in range(rng.randrange(3, 9))) for _ in range(3000)]
     text = b" ".join(rng.choice(words) for _ in range(60000))
@@ -610,6 +611,7 @@ def coded_sources(work):
     new = {"same.bin": bytes(range(256)) * 12, "data/big.dat": old_big[:90000] + b"EDITED" + old_big[90000:],
            "large.txt": text * 3, "notes.txt": text[:3000], "readme.txt": text[5000:9000],
            "random.bin": bytes(rng.getrandbits(8) for _ in range(5000))}
+    new["pics/a.png"] = new["pics/copy/a.png"] = bytes(rng.getrandbits(8) for _ in range(5000))
     old = {"same.bin": new["same.bin"], "DATA/Big.dat": old_big, "gone.txt": b"removed"}
     src, base = os.path.join(work, "src"), os.path.join(work, "base")
     write(os.path.join(src, "Patch.ini"), PATCH_INI)
@@ -645,7 +647,7 @@ def test_coded(tool, work, args):
     check(set(listed(tool, patch)) == {"PATCH.INI", "CODED\\DATA\\BIG.DAT", "CODED\\LARGE.TXT",
                                        "FILES\\RANDOM.BIN", "SOLID\\0001"}, "members:\n" + out)
     for fragment in ("delta: 200006 bytes", "needs the installed 200000 bytes", "tarn: %d bytes" % len(new["large.txt"]),
-                     "solid group of 2 files", "FILES\\NOTES.TXT", "FILES\\README.TXT"):
+                     "solid group of 4 files", "FILES\\NOTES.TXT", "FILES\\PICS\\COPY\\A.PNG"):
         check(fragment in out, "list lacks %r:\n%s" % (fragment, out))
     check("1 deltas not decoded" in tool.ok("verify", patch)[0], "verify without --base")
     tool.ok("verify", patch, "--base", base)

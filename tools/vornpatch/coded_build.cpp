@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "archive/pack_writer.h"
@@ -97,6 +98,7 @@ class Planner {
         if (small_.size() == small) progress.Advance(source.size);
       }
     }
+    PlaceCompressed();
     if (int status = PlanSolid()) return status;
     progress.Clear();
     WarnRemoved();
@@ -170,11 +172,25 @@ class Planner {
     std::vector<u8> data;
     if (int status = Read(source.diskPath, source.size, &data, 0)) return status;
     if (!LooksCompressible(data)) {
-      KeepWhole(source);
+      compressed_.push_back({{source, path, 0}, Crc32Update(0, data.data(), source.size)});
     } else {
-      small_.push_back({source, path});
+      small_.push_back({source, path, source.size});
     }
     return kExitOk;
+  }
+
+  // A compressed file (an image, an archive) that the tree holds more than once shrinks in a
+  // solid group, where each further copy costs a match; whole, every copy would travel.
+  void PlaceCompressed() {
+    std::map<std::pair<u64, u32>, u32> copies;
+    for (const Compressed& file : compressed_) ++copies[{file.small.source.size, file.crc}];
+    for (const Compressed& file : compressed_) {
+      if (copies[{file.small.source.size, file.crc}] > 1) {
+        small_.push_back(file.small);
+      } else {
+        KeepWhole(file.small.source);
+      }
+    }
   }
 
   // Coded alone when that is smaller than the file and than `rival` (a delta), else the rival
@@ -281,7 +297,7 @@ class Planner {
         ++end;
       }
       if (int status = CodeGroup(first, end)) return status;
-      for (; first < end; ++first) progress_->Advance(small_[first].source.size);
+      for (; first < end; ++first) progress_->Advance(small_[first].uncounted);
     }
     return kExitOk;
   }
@@ -339,6 +355,11 @@ class Planner {
   struct Small {
     SourceFile source;
     std::string path;
+    u64 uncounted;  // bytes the progress has not yet been told of
+  };
+  struct Compressed {
+    Small small;
+    u32 crc;
   };
 
   SourceSet* set_;
@@ -348,7 +369,8 @@ class Planner {
   CodedBuildFigures* figures_;
   Progress* progress_ = nullptr;
   std::vector<Small> small_;
-  std::set<std::string> seen_;  // paths of the base that the new tree has
+  std::vector<Compressed> compressed_;  // counted already; placed when the walk is done
+  std::set<std::string> seen_;          // paths of the base that the new tree has
   u32 solidGroups_ = 0;
 };
 
