@@ -12,7 +12,8 @@ import re
 import sys
 
 kind, tsv, command, results = sys.argv[1:5]
-rows = [line.rstrip("\n").split("\t") for line in open(tsv) if line.strip()]
+# A "|" in a name (tar | xz -9) would split a table cell.
+rows = [line.rstrip("\n").replace("|", "\\|").split("\t") for line in open(tsv) if line.strip()]
 # The scripts pass the load average read when they started; the one now is the load at the end.
 load_end = " ".join(open("/proc/loadavg").read().split()[:3])
 load_start = os.environ.get("BENCH_LOAD_AT_START", "").strip()
@@ -24,8 +25,8 @@ head = [f"Produced by `{command}` on {stamp}; load average {load} "
 
 def whole():
     sizes = [r for r in rows if r[0] not in ("speed", "rss")]
-    xz = next(int(r[2]) for r in sizes if r[0] == "tar | xz -9")
-    xz_cpu = next(float(r[3]) for r in sizes if r[0] == "tar | xz -9")
+    xz = next(int(r[2]) for r in sizes if r[0] == "tar \\| xz -9")
+    xz_cpu = next(float(r[3]) for r in sizes if r[0] == "tar \\| xz -9")
     out = ["## Codec: whole files (scripts/bench-codec.sh)", ""] + head
     out += ["| coder | input bytes | coded bytes | % of input | x xz -9 size | cpu s | x xz -9 cpu | peak RSS MiB |",
             "|---|---|---|---|---|---|---|---|"]
@@ -65,7 +66,7 @@ def patch():
     out += ["| build | file bytes | payload bytes | % of input | x xz -9 file | x xz -9 payload "
             "| cpu s | x xz -9 cpu | wall s | peak RSS MiB |",
             "|---|---|---|---|---|---|---|---|---|---|"]
-    xz = next(r for r in rows if r[0] == "tar | xz -9")
+    xz = next(r for r in rows if r[0] == "tar \\| xz -9")
     xz_bytes, xz_cpu = int(xz[2]), float(xz[4])
     for name, raw, size, program, cpu, wall, rss in rows:
         payload = int(size) - int(program)
@@ -77,12 +78,12 @@ def patch():
 
 
 def apply():
-    out = ["## Apply time under Wine (scripts/bench_patch_apply.py)", ""] + head[:1]
+    out = ["## Apply time under Wine (scripts/bench-apply.sh)", ""] + head[:1]
     out[-1] = out[-1].replace("of the coding process", "of the installing process")
     out += ["", "Each program puts the corpus tree into a folder of the same Wine prefix (x86-64 "
             "builds: this kernel runs no 32-bit programs); runs interleaved, medians. Wall: from "
             "the start to the end, less the time our start question waited for its answer.", ""]
-    out += ["| program | file bytes | wall s (median) | cpu s (median) | x ours cpu | cpu s of each run |",
+    out += ["| program | file bytes | wall s (median) | cpu s (median) | x default patch cpu | cpu s of each run |",
             "|---|---|---|---|---|---|"]
     ours = next(float(r[3]) for r in rows if r[0] == "patcher, default patch")
     for name, size, wall, cpu, runs in rows:
