@@ -1,7 +1,8 @@
 #!/bin/bash
-# Whole-file coding of the benchmark corpus, the Tarn codec and vornpatch build (default and
-# --codec lzss) beside tar | xz -9, tar | zstd -19 and tar | gzip -9, side by side in one run. Writes the section "Codec: whole files" of
-# bench/RESULTS.md (between its markers) and the raw figures to build-bench/codec.tsv.
+# Whole-file coding of the benchmark corpus, the Tarn codec beside tar | xz -9, tar | zstd -19
+# and tar | gzip -9, side by side in one run (the patches that vornpatch builds of the same
+# corpus: scripts/bench-patch.sh). Writes the section "Codec: whole files" of bench/RESULTS.md
+# (between its markers) and the raw figures to build-bench/codec.tsv.
 #
 # The codec codes the corpus three ways: the same tar the peers get; the files concatenated as
 # one solid stream in a fixed order (by file name extension, then path, so that kin sit
@@ -13,10 +14,11 @@ set -euo pipefail
 export LC_ALL=C
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+export BENCH_LOAD_AT_START="$(cut -d" " -f1-3 /proc/loadavg)"
 corpus=build/bench-corpus
 [ -s $corpus/MANIFEST ] || scripts/make-bench-corpus.sh
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVORN_BENCH=ON -DVORN_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target tarn_tool vornpatch >/dev/null
+cmake --build build-bench -j2 --target tarn_tool >/dev/null
 tool=$root/build-bench/bench/tarn_tool
 work=$root/build-bench/codec
 rm -rf "$work" && mkdir -p "$work"
@@ -58,17 +60,6 @@ decode_speed() {
 measure "tar | xz -9" "$raw_tar" "$work/tar.xz" -- sh -c "xz -9 -c '$work/corpus.tar' >'$work/tar.xz'"
 measure "tar | zstd -19" "$raw_tar" "$work/tar.zst" -- sh -c "zstd -q -19 -c '$work/corpus.tar' >'$work/tar.zst'"
 measure "tar | gzip -9" "$raw_tar" "$work/tar.gz" -- sh -c "gzip -9 -c '$work/corpus.tar' >'$work/tar.gz'"
-# vornpatch build: the corpus as the Files of a patch source, behind a 1 KiB stand-in stub; the
-# figure is the patch less the stub (the payload: container, pack and members).
-vornpatch=$root/build-bench/tools/vornpatch/vornpatch
-mkdir -p "$work/src" && printf '[str]\r\n' >"$work/src/Patch.ini" && ln -s "$root/$corpus/tree" "$work/src/Files"
-{ printf 'MZ'; head -c 1022 /dev/zero; } >"$work/stub.exe"
-for options in "--codec tarn" "--codec tarn --fast" "--codec lzss"; do
-  name=$(echo "$options" | tr -d ' -')
-  measure "vornpatch build $options" "$raw" "$work/$name.payload" -- sh -c \
-    "'$vornpatch' build '$work/src' -o '$work/$name.exe' --stub '$work/stub.exe' $options \
-     --follow-links --allow-missing-keys -q && tail -c +1025 '$work/$name.exe' >'$work/$name.payload'"
-done
 measure "tar | tarn" "$raw_tar" "$work/tar.tn" -- "$tool" encode "$work/corpus.tar" "$work/tar.tn"
 measure "tarn solid" "$raw" "$work/solid.tn" -- "$tool" encode "$work/solid" "$work/solid.tn"
 measure "tarn solid, x86 filter" "$raw" "$work/solid.x86.tn" -- \

@@ -18,6 +18,7 @@ set -euo pipefail
 export LC_ALL=C
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+export BENCH_LOAD_AT_START="$(cut -d" " -f1-3 /proc/loadavg)"
 old_commit=$(git rev-parse "${1:-main~20}")
 new_commit=$(git rev-parse "${2:-main}")
 corpus=build/bench-corpus

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes one codec section of bench/RESULTS.md from the figures of scripts/bench-codec.sh
-(whole) or scripts/bench-delta.sh (delta). A section lies between the lines
+"""Writes one section of bench/RESULTS.md from the figures of scripts/bench-codec.sh (whole),
+scripts/bench-delta.sh (delta), scripts/bench-patch.sh (patch) or scripts/bench_patch_apply.py
+(apply). A section lies between the lines
 "<!-- codec:NAME -->" and "<!-- /codec:NAME -->"; it replaces the old one or is appended.
 
-Usage: bench_codec_report.py whole|delta FIGURES.tsv COMMAND RESULTS.md
+Usage: bench_codec_report.py whole|delta|patch|apply FIGURES.tsv COMMAND RESULTS.md
 """
 import datetime
 import os
@@ -11,17 +12,21 @@ import re
 import sys
 
 kind, tsv, command, results = sys.argv[1:5]
-rows = [line.rstrip("\n").split("\t") for line in open(tsv) if line.strip()]
-load = open("/proc/loadavg").read().split()[:3]
+# A "|" in a name (tar | xz -9) would split a table cell.
+rows = [line.rstrip("\n").replace("|", "\\|").split("\t") for line in open(tsv) if line.strip()]
+# The scripts pass the load average read when they started; the one now is the load at the end.
+load_end = " ".join(open("/proc/loadavg").read().split()[:3])
+load_start = os.environ.get("BENCH_LOAD_AT_START", "").strip()
+load = f"at start {load_start}, at end {load_end}" if load_start else f"at end {load_end}"
 stamp = datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
-head = [f"Produced by `{command}` on {stamp}; load average at start {' '.join(load)} "
+head = [f"Produced by `{command}` on {stamp}; load average {load} "
         f"({os.cpu_count()} cores, shared); CPU seconds of the coding process.", ""]
 
 
 def whole():
     sizes = [r for r in rows if r[0] not in ("speed", "rss")]
-    xz = next(int(r[2]) for r in sizes if r[0] == "tar | xz -9")
-    xz_cpu = next(float(r[3]) for r in sizes if r[0] == "tar | xz -9")
+    xz = next(int(r[2]) for r in sizes if r[0] == "tar \\| xz -9")
+    xz_cpu = next(float(r[3]) for r in sizes if r[0] == "tar \\| xz -9")
     out = ["## Codec: whole files (scripts/bench-codec.sh)", ""] + head
     out += ["| coder | input bytes | coded bytes | % of input | x xz -9 size | cpu s | x xz -9 cpu | peak RSS MiB |",
             "|---|---|---|---|---|---|---|---|"]
@@ -52,7 +57,42 @@ def delta():
     return out
 
 
-section = whole() if kind == "whole" else delta()
+def patch():
+    out = ["## Patch size and build CPU (scripts/bench-patch.sh)", ""] + head[:1]
+    out[-1] = out[-1].replace("of the coding process", "of the whole process tree")
+    out += ["", "The corpus tree as one file for the player. Payload: the file less its program "
+            "(our 32-bit patcher; for NSIS, an installer of the same script without files). "
+            "Ratios are to tar | xz -9.", ""]
+    out += ["| build | file bytes | payload bytes | % of input | x xz -9 file | x xz -9 payload "
+            "| cpu s | x xz -9 cpu | wall s | peak RSS MiB |",
+            "|---|---|---|---|---|---|---|---|---|---|"]
+    xz = next(r for r in rows if r[0] == "tar \\| xz -9")
+    xz_bytes, xz_cpu = int(xz[2]), float(xz[4])
+    for name, raw, size, program, cpu, wall, rss in rows:
+        payload = int(size) - int(program)
+        out.append(f"| {name} | {size} | {payload} | {100 * int(size) / int(raw):.2f} | "
+                   f"{int(size) / xz_bytes:.3f} | {payload / xz_bytes:.3f} | {float(cpu):.1f} | "
+                   f"{float(cpu) / xz_cpu:.2f} | {float(wall):.1f} | {rss} |")
+    out += ["", f"- input: {rows[0][1]} bytes in the tree"]
+    return out
+
+
+def apply():
+    out = ["## Apply time under Wine (scripts/bench-apply.sh)", ""] + head[:1]
+    out[-1] = out[-1].replace("of the coding process", "of the installing process")
+    out += ["", "Each program puts the corpus tree into a folder of the same Wine prefix (x86-64 "
+            "builds: this kernel runs no 32-bit programs); runs interleaved, medians. Wall: from "
+            "the start to the end, less the time our start question waited for its answer.", ""]
+    out += ["| program | file bytes | wall s (median) | cpu s (median) | x default patch cpu | cpu s of each run |",
+            "|---|---|---|---|---|---|"]
+    ours = next(float(r[3]) for r in rows if r[0] == "patcher, default patch")
+    for name, size, wall, cpu, runs in rows:
+        out.append(f"| {name} | {size} | {float(wall):.2f} | {float(cpu):.2f} | "
+                   f"{float(cpu) / ours:.2f} | {runs} |")
+    return out
+
+
+section = {"whole": whole, "delta": delta, "patch": patch, "apply": apply}[kind]()
 begin, end = f"<!-- codec:{kind} -->", f"<!-- /codec:{kind} -->"
 text = open(results).read() if os.path.exists(results) else ""
 block = begin + "\n" + "\n".join(section) + "\n" + end

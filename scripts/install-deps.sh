@@ -10,7 +10,7 @@ packages=(
   xvfb xdotool openbox x11-utils imagemagick
   clang-14 libclang-rt-14-dev
   googletest libbenchmark-dev zlib1g-dev liblz4-dev
-  time help2man python3-matplotlib osslsigncode openssl xz-utils zstd bsdiff xdelta3
+  time help2man python3-matplotlib osslsigncode openssl xz-utils zstd bsdiff xdelta3 nsis
 )
 
 as_root() {
