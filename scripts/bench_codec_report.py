@@ -19,15 +19,19 @@ load_end = " ".join(open("/proc/loadavg").read().split()[:3])
 load_start = os.environ.get("BENCH_LOAD_AT_START", "").strip()
 load = f"at start {load_start}, at end {load_end}" if load_start else f"at end {load_end}"
 stamp = datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
-head = [f"Produced by `{command}` on {stamp}; load average {load} "
-        f"({os.cpu_count()} cores, shared); CPU seconds of the coding process.", ""]
+
+
+def heading(title, measured="the coding process"):
+    """A section's title and the line that says how, when and under what load it was made."""
+    return [f"## {title}", "", f"Produced by `{command}` on {stamp}; load average {load} "
+            f"({os.cpu_count()} cores, shared); CPU seconds of {measured}.", ""]
 
 
 def whole():
     sizes = [r for r in rows if r[0] not in ("speed", "rss")]
     xz = next(int(r[2]) for r in sizes if r[0] == "tar \\| xz -9")
     xz_cpu = next(float(r[3]) for r in sizes if r[0] == "tar \\| xz -9")
-    out = ["## Codec: whole files (scripts/bench-codec.sh)", ""] + head
+    out = heading("Codec: whole files (scripts/bench-codec.sh)")
     out += ["| coder | input bytes | coded bytes | % of input | x xz -9 size | cpu s | x xz -9 cpu | peak RSS MiB |",
             "|---|---|---|---|---|---|---|---|"]
     for name, raw, coded, cpu, rss in sizes:
@@ -40,7 +44,7 @@ def whole():
 
 
 def delta():
-    out = ["## Codec: deltas (scripts/bench-delta.sh)", ""] + head
+    out = heading("Codec: deltas (scripts/bench-delta.sh)")
     out += ["Sizes in bytes (and % of the new file); code and decode in CPU seconds; peak RSS "
             "of the coder in MiB. The smallest patch of each pair is in bold.", ""]
     out += ["| pair | new bytes | tool | patch bytes | % of new | code s | decode s | code RSS MiB | decode RSS MiB |",
@@ -58,9 +62,8 @@ def delta():
 
 
 def patch():
-    out = ["## Patch size and build CPU (scripts/bench-patch.sh)", ""] + head[:1]
-    out[-1] = out[-1].replace("of the coding process", "of the whole process tree")
-    out += ["", "The corpus tree as one file for the player. Payload: the file less its program "
+    out = heading("Patch size and build CPU (scripts/bench-patch.sh)", "the whole process tree")
+    out += ["The corpus tree as one file for the player. Payload: the file less its program "
             "(our 32-bit patcher; for NSIS, an installer of the same script without files). "
             "Ratios are to tar | xz -9.", ""]
     out += ["| build | file bytes | payload bytes | % of input | x xz -9 file | x xz -9 payload "
@@ -78,9 +81,8 @@ def patch():
 
 
 def apply():
-    out = ["## Apply time under Wine (scripts/bench-apply.sh)", ""] + head[:1]
-    out[-1] = out[-1].replace("of the coding process", "of the installing process")
-    out += ["", "Each program puts the corpus tree into a folder of the same Wine prefix (x86-64 "
+    out = heading("Apply time under Wine (scripts/bench-apply.sh)", "the installing process")
+    out += ["Each program puts the corpus tree into a folder of the same Wine prefix (x86-64 "
             "builds: this kernel runs no 32-bit programs); runs interleaved, medians. Wall: from "
             "the start to the end, less the time our start question waited for its answer.", ""]
     out += ["| program | file bytes | wall s (median) | cpu s (median) | x default patch cpu | cpu s of each run |",
