@@ -1,7 +1,6 @@
 // Input: a container. The stream is opened over it in memory, read from end to end, written at a
 // place chosen by the input's last bytes, flushed and reopened; a write that was reported stored
 // must read back.
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -9,10 +8,6 @@
 #include "capped_file.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 u32 Le32(const u8* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<u32>(p[3]) << 24; }
 
