@@ -213,30 +213,6 @@ TEST(HpfsRegression, StoreThatCannotBeWrittenStaysEmptyAndUntouched) {
   }
 }
 
-// A sound store, a free list included, passes and is counted; a directory entry naming the root
-// is found.
-TEST(HpfsVerify, SoundStorePassesAndABlockUsedTwiceIsNamed) {
-  Store store;
-  ASSERT_EQ(store.fs->CreateDir("", "a"), nullptr);
-  ASSERT_EQ(WriteFile(store.fs, "a\\big", std::string(20000, 'b')), nullptr);
-  ASSERT_EQ(WriteFile(store.fs, "gone", std::string(3000, 'g')), nullptr);
-  ASSERT_EQ(store.fs->Delete("gone"), nullptr);
-  std::vector<u8> bytes = store.Close();
-  MemoryFile sound(bytes);
-  char message[200] = "unset";
-  u32 files = 0, directories = 0;
-  u64 size = 0;
-  ASSERT_EQ(VerifyHpfsStore(&sound, message, sizeof message, &files, &directories, &size), nullptr)
-      << message;
-  EXPECT_EQ(std::to_string(files) + " " + std::to_string(directories) + " " + std::to_string(size),
-            "1 1 20000");
-  const u32 root = LoadLe32(bytes, 28);
-  StoreLe32(bytes, size_t{LoadLe32(bytes, size_t{root} * kBlock + 32)} * kBlock, root);
-  MemoryFile damaged(bytes);
-  EXPECT_EQ(VerifyHpfsStore(&damaged, message, sizeof message), ERR_INVALIDFORMAT);
-  EXPECT_NE(std::string(message).find("used twice"), std::string::npos) << message;
-}
-
 TEST(HpfsCreate, RefusesUnusableGeometryAndImportsATreeFromAnyService) {
   MemoryFile refused;
   const u32 geometries[][3] = {{0, 32, 100}, {66, 32, 100}, {32, 8, 100}, {64, 64, 100},
@@ -275,6 +251,26 @@ TEST(HpfsCreate, RefusesUnusableGeometryAndImportsATreeFromAnyService) {
   EXPECT_EQ(ReadFile(&target, "data\\in\\sub\\small.txt"), "changed");
   EXPECT_EQ(List(&target, "data"), "in/ ");
   EXPECT_EQ(ImportTree(source.fs, "missing", &target, ""), ERR_NOTFOUND);
+
+  // The store, with a free list, passes and is counted; a directory entry naming the root is
+  // found.
+  ASSERT_EQ(target.Delete("data\\in\\sub\\small.txt"), nullptr);
+  ASSERT_EQ(pool->Flush(), nullptr);
+  std::vector<u8> bytes = file->bytes;
+  ASSERT_NE(LoadLe32(bytes, 16), 0u) << "no free list";
+  MemoryFile sound(bytes);
+  char message[200] = "unset";
+  u32 files = 0, directories = 0;
+  u64 size = 0;
+  ASSERT_EQ(VerifyHpfsStore(&sound, message, sizeof message, &files, &directories, &size), nullptr)
+      << message;
+  EXPECT_EQ(std::to_string(files) + " " + std::to_string(directories) + " " + std::to_string(size),
+            "2 4 200000");
+  const u32 root = LoadLe32(bytes, 28);
+  StoreLe32(bytes, size_t{LoadLe32(bytes, size_t{root} * 512 + 16)} * 512, root);
+  MemoryFile damaged(bytes);
+  EXPECT_EQ(VerifyHpfsStore(&damaged, message, sizeof message), ERR_INVALIDFORMAT);
+  EXPECT_NE(std::string(message).find("used twice"), std::string::npos) << message;
 }
 
 // Every allocation of attaching, creating, reading, listing, renaming and importing may fail:
