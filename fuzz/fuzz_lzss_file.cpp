@@ -39,9 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   std::vector<u8> bytes;
   {
     CLzssFile file(&base, 0);
-    if (!file.isOpen) {
+    if (!file.isOpen) {  // an unusable stream answers everything with an error, writes nothing
       u8 byte;
-      Check(file.Read(&byte, 1, nullptr) == ERR_INVALIDFORMAT);
+      for (ErrorCode error :
+           {file.Read(&byte, 1, nullptr), file.WriteAt(&byte, 0, 1, nullptr),
+            file.Seek(0, SEEK_FROM_START), file.Flush(), file.SetLength(3), file.SelectBlock(0, 1)})
+        Check(error == ERR_INVALIDFORMAT);
+      Check(base.writes == 0);
       return 0;
     }
     ReadEverything(file);
