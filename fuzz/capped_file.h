@@ -1,7 +1,9 @@
-// A memory file that refuses to grow past a cap, as a nearly full disk would: corrupt positions
-// in the data must not make a fuzz run allocate gigabytes.
+// Shared by the fuzz targets: a memory file that refuses to grow past a cap, as a nearly full
+// disk would (corrupt positions in the data must not make a fuzz run allocate gigabytes), and the
+// check that reports a fault by aborting.
 #pragma once
 
+#include <cstdlib>
 #include <vector>
 
 #include "support/memory_file.h"
@@ -19,3 +21,7 @@ class CappedFile : public MemoryFile {
 
   u64 cap;
 };
+
+inline void Check(bool condition) {
+  if (!condition) std::abort();
+}

@@ -2,12 +2,12 @@
 // of exactly its length (so any read past it is caught) into a prefilled buffer, which must then
 // hold exactly what a bit-at-a-time decoder leaves, success or failure alike; then the block is
 // coded with the same method and decoded again, which must give the bytes back.
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "archive/lzss_codec.h"
+#include "capped_file.h"
 #include "support/lzss_samples.h"
 
 namespace {
@@ -16,10 +16,6 @@ u8 MethodFrom(u8 selector) {
   // Mostly valid methods; the top selectors pass through as they are, invalid ones included.
   static const std::vector<u8> methods = AllMethods();
   return selector >= 240 ? selector : methods[selector % methods.size()];
-}
-
-void Check(bool condition) {
-  if (!condition) std::abort();
 }
 
 constexpr u8 kFill = 0xA5;

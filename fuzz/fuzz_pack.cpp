@@ -69,13 +69,18 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   Walk(&fs, "", 0);
   WalkAsTheTool(&fs);
   fs.CheckWhole();
-  // Every stored name, also those the listing cannot reach (lower case, odd separators).
-  char name[256];
-  u32 steps = 0;
+  // Every stored name, also those the listing cannot reach (lower case, odd separators), comes
+  // in order and is found again, whatever the bytes around it.
+  char name[256], previous[256] = "";
+  u32 steps = 0, record[2];
   for (u32 more = fs.Index()->NextName(nullptr, name); more;
        more = fs.Index()->NextName(name, name)) {
-    if (++steps > fs.Index()->UsableCount()) __builtin_trap();
+    if (++steps > fs.Index()->UsableCount() || (steps > 1 && std::strcmp(previous, name) >= 0) ||
+        !fs.Index()->FindRecord(name, record))
+      __builtin_trap();
+    std::strcpy(previous, name);
     ReadMember(&fs, name);
   }
+  if (steps != fs.Index()->UsableCount()) __builtin_trap();
   return 0;
 }

@@ -2,7 +2,6 @@
 // stream. The stream is decoded in memory (from a buffer of exactly its length, into one of
 // exactly the output size) and through files; both must accept exactly what the plain reference
 // decoder accepts, and give its output.
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -10,14 +9,6 @@
 #include "archive/tarn_decode.h"
 #include "capped_file.h"
 #include "support/tarn_reference.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   if (size < 2 || size > 200000) return 0;

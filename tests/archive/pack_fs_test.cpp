@@ -42,32 +42,31 @@ std::string ReadAll(CFile* file) {
   return data;
 }
 
-struct Listed {
-  std::string name;
-  u32 attributes;
-};
-
-std::vector<Listed> List(CFileService* fs, const char* directory, ErrorCode* endError = nullptr) {
-  std::vector<Listed> listed;
+// "name" for members, "name/" for directories, in listing order; the listing must end in
+// NOTFOUND.
+std::string List(CFileService* fs, const char* directory) {
+  std::string listing;
   FindRecord record{};
   ErrorCode error = fs->FindFirst(&record, directory);
-  while (!error) {
-    listed.push_back({record.name, record.attributes});
-    error = fs->FindNext(&record);
-  }
-  if (endError) *endError = error;
+  for (; !error; error = fs->FindNext(&record))
+    listing += record.name + std::string(record.attributes == 0x11   ? "/ "
+                                         : record.attributes == 0x01 ? " "
+                                                                     : "? ");
+  EXPECT_EQ(error, ERR_NOTFOUND);
   EXPECT_EQ(fs->FindClose(&record), nullptr);
-  return listed;
+  return listing;
 }
 
 }  // namespace
 
 // Open and GetFileOffset take exact member names in any letter case (the first 255 bytes of a
-// longer path name nothing); Exists also takes leading parts of names.
-TEST(PackFS, LookupsAreExactButExistsAcceptsLeadingParts) {
-  const std::string longest = "FILES\\" + std::string(249, 'N');
+// longer path name nothing); Exists also takes leading parts of names. Listings give each
+// subdirectory once (names longer than 63 bytes whole), then the members, in name order.
+TEST(PackFS, LookupsAreExactButExistsAcceptsLeadingPartsAndListingsAreInNameOrder) {
+  const std::string longest = "FILES\\" + std::string(249, 'N'), directory(200, 'S');
   PackMembers members = kTree;
   members[longest] = "long";
+  members[directory + "\\inner.txt"] = "i";
   Mounted m(members);
   ASSERT_EQ(m.error, nullptr);
   const std::vector<u8> pack = BuildPack(members);
@@ -123,35 +122,16 @@ TEST(PackFS, LookupsAreExactButExistsAcceptsLeadingParts) {
   CFile* shared = m.fs.Open("Patch.ini", 0xC1, nullptr);
   EXPECT_NE(shared, nullptr);
   delete shared;
-}
-
-// Each subdirectory once (names longer than 63 bytes whole), then the members, in name order;
-// no directory at all fails, and FindClose gives the search area back.
-TEST(PackFS, ListsEachSubdirectoryOnceThenMembersInNameOrder) {
-  PackMembers members = kTree;
-  const std::string directory(200, 'S');
-  members[directory + "\\inner.txt"] = "i";
-  Mounted m(members);
-  struct Row {
-    const char* path;
-    std::string listing;
-  };
-  const Row rows[] = {
+  const std::string files =
+      "DATA/ EMPTY.DAT MAPS!.TXT MAPS/ " + longest.substr(6) + " README.TXT VORN.EXE ";
+  const std::pair<const char*, std::string> listings[] = {
       {"", "FILES/ PATCH.INI " + directory + "/ "},
-      {"Files", "DATA/ EMPTY.DAT MAPS!.TXT MAPS/ README.TXT VORN.EXE "},
-      {"FILES\\", "DATA/ EMPTY.DAT MAPS!.TXT MAPS/ README.TXT VORN.EXE "},
+      {"Files", files},
+      {"FILES\\", files},
       {"files\\maps", "ONE.MAP "},
       {"Nothing", ""},
-      {"Patch.ini", ""},
-  };
-  for (const Row& row : rows) {
-    ErrorCode end = nullptr;
-    std::string listing;
-    for (const Listed& l : List(&m.fs, row.path, &end))
-      listing += l.name + (l.attributes == 0x11 ? "/ " : l.attributes == 0x01 ? " " : "? ");
-    EXPECT_EQ(listing, row.listing) << row.path;
-    EXPECT_EQ(end, ERR_NOTFOUND);
-  }
+      {"Patch.ini", ""}};
+  for (const auto& [path, listing] : listings) EXPECT_EQ(List(&m.fs, path), listing) << path;
   FindRecord record{};
   EXPECT_EQ(m.fs.FindFirst(&record, "Nothing"), ERR_NOTFOUND);
   EXPECT_EQ(m.fs.FindClose(&record), nullptr);

@@ -1,10 +1,13 @@
+// The pools and the class names they answer to.
 #include "core/pools.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "core/object.h"
 #include "support/failing_pools.h"
+#include "support/memory_file.h"
 
 namespace {
 
@@ -19,6 +22,14 @@ struct AllocatesDuringStartUp {
   bool allocated = false;
 };
 AllocatesDuringStartUp startUpUser;
+
+const char kNameTestLayer[] = "CTestLayer";
+const ClassName CLASS_CTESTLAYER = kNameTestLayer;
+
+// A named file kind two levels below CFile: the chain must pass through CFile to CObject.
+class CTestLayer : public MemoryFile {
+  VORN_DECLARE_CLASS(CTestLayer, MemoryFile, CLASS_CTESTLAYER)
+};
 
 }  // namespace
 
@@ -80,4 +91,34 @@ TEST(SizedPtrPool, ShortagesAndRegressionSizesNearFourGigabytesKeepTheOldBlock) 
   EXPECT_EQ(std::memcmp(block, "abcdefgh", 8), 0);
   pool.Free(block);
   EXPECT_EQ(run.OutstandingBlocks(), 0);
+}
+
+// Names compare by identity, and the pools reach CObject through a virtual base, whose address
+// differs from the pool's own.
+TEST(CastTo, AnswersForEveryNamedClassOnTheChainAndNothingElse) {
+  CTestLayer layer;
+  MemoryFile file;
+  CSizedPtrPool ptrPool;
+  char lookalike[16];
+  std::strcpy(lookalike, CLASS_COBJECT);
+  const struct {
+    CObject* object;
+    ClassName name;
+    const void* expected;
+  } rows[] = {
+      {&layer, CLASS_CTESTLAYER, &layer},
+      {&layer, CLASS_CFILE, static_cast<CFile*>(&layer)},
+      {&layer, CLASS_COBJECT, static_cast<CObject*>(&layer)},
+      {&layer, CLASS_CFILESERVICE, nullptr},
+      {&layer, lookalike, nullptr},
+      {&file, CLASS_CTESTLAYER, nullptr},
+      {&ptrPool, CLASS_CPTRPOOL, static_cast<CPtrPool*>(&ptrPool)},
+      {&ptrPool, CLASS_COBJECT, static_cast<CObject*>(&ptrPool)},
+      {&ptrPool, CLASS_CHANDLEPOOL, nullptr},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.object->CastTo(row.name), row.expected)
+        << row.object->GetClassName() << " as " << row.name;
+  }
+  EXPECT_EQ(file.GetClassName(), CLASS_CFILE) << "the nearest named base";
 }

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "file/file_service.h"
-#include "support/failing_pools.h"
 
 namespace {
 
@@ -96,20 +95,4 @@ TEST_F(MountTableTest, ShutdownAndInitialisingAgainDeleteWhatIsMountedOnce) {
   EXPECT_TRUE(againGone);
   const char* path = "x";
   EXPECT_EQ(ResolvePath(&path), nullptr);
-}
-
-TEST_F(MountTableTest, ExhaustedPoolLeavesAnEmptyTableThatRefusesMounts) {
-  ShutdownMountTable();
-  u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
-    run.Arm();
-    ErrorCode error = InitMountTable(8);
-    run.Disarm();
-    RecordingService service;
-    EXPECT_EQ(error, run.Injected() ? ERR_NOTENOUGHMEMORY : nullptr);
-    EXPECT_EQ(MountService("", &service), run.Injected() ? ERR_OUTOFRANGE : nullptr);
-    EXPECT_EQ(UnmountService(""), run.Injected() ? nullptr : &service);
-    ShutdownMountTable();
-    EXPECT_EQ(run.OutstandingBlocks(), 0);
-  });
-  EXPECT_EQ(runs, 2u);
 }
