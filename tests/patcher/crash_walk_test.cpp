@@ -21,28 +21,9 @@ World CrashWorld() {
   return world;
 }
 
-// Every member's target old or new and nothing else changed; after a stop a temporary may be
-// left, and an old target may have lost its read-only attribute. True when every target is new.
-bool ExpectOldOrNew(SimDisk::Image rest, bool afterStop) {
-  bool allNew = true;
-  for (const auto& [member, fresh] : NewFiles(g_base)) {
-    const std::string path = GamePath(member);
-    auto now = rest.find(path), then = g_base.image.find(path);
-    const bool present = now != rest.end();
-    const bool isNew = present && now->second == SimDisk::Node({false, false, fresh});
-    const bool isOld = then == g_base.image.end()
-                           ? !present
-                           : present && (afterStop ? now->second.bytes == then->second.bytes
-                                                   : now->second == then->second);
-    EXPECT_TRUE(isNew || isOld) << path << " is torn";
-    allNew = allNew && isNew;
-    rest.erase(path);
-    if (then != g_base.image.end()) rest[path] = then->second;
-    if (afterStop) rest.erase(path + kReplacementSuffix);
-  }
-  rest.erase(kPatch);
-  EXPECT_EQ(rest, g_base.image) << "files other than the targets changed";
-  return allNew;
+// True when every target is new (patcher_world.h).
+bool ExpectOldOrNew(const SimDisk::Image& left, bool afterStop) {
+  return OldTargets(g_base, g_base.image, left, afterStop).empty();
 }
 
 // At a question the failed file is exactly as it was and its temporary is gone.

@@ -360,6 +360,35 @@ PackMembers NewFiles(const World& world) {
   return files;
 }
 
+std::string OldTargets(const World& world, SimDisk::Image before, SimDisk::Image after,
+                       bool afterStop) {
+  std::string old;
+  for (const auto& [member, fresh] : NewFiles(world)) {
+    const std::string path = GamePath(member);
+    auto now = after.find(path), then = before.find(path);
+    const bool present = now != after.end();
+    const bool isNew = present && now->second == SimDisk::Node({false, false, fresh});
+    const bool isOld = then == before.end()
+                           ? !present
+                           : present && (afterStop ? now->second.bytes == then->second.bytes
+                                                   : now->second == then->second);
+    EXPECT_TRUE(isNew || isOld) << path << " is torn";
+    if (!isNew) old += path.substr(kGame.size()) + ",";
+    after.erase(path);
+    if (then != before.end()) after[path] = then->second;
+    if (afterStop) after.erase(path + kReplacementSuffix);
+    for (size_t cut = path.rfind('\\'); cut > kGame.size(); cut = path.rfind('\\', cut - 1)) {
+      auto folder = after.find(path.substr(0, cut));  // made for the new file
+      if (folder != after.end() && folder->second.folder && !before.count(folder->first))
+        after.erase(folder);
+    }
+  }
+  before.erase(kPatch);
+  after.erase(kPatch);
+  EXPECT_EQ(after, before) << "files other than the targets changed";
+  return old;
+}
+
 std::string PatchFile(const World& world) { return PatchOfPack(WorldPack(world)); }
 
 int RunPatch(World& world, SimDisk& disk) {
