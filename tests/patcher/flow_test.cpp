@@ -23,7 +23,7 @@ struct Row {
   std::vector<std::string> boxes;  // "<kind>:<text or key of the shipped texts>"
   int exit;
   u32 version;       // GameVersion afterwards
-  std::string kept;  // members (',' after each) left as they were; kAll; "-" unchecked
+  std::string kept;  // the targets left old, in member order (OldTargets); kAll; "-" unchecked
   std::vector<std::string> effects;  // besides the progress dialog's texts
 };
 
