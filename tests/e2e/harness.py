@@ -124,7 +124,7 @@ class Wine:
         """Runs a program to its end, answering the n-th box with answers[n] = (pattern, key)
         when the pattern is found in its text (else it is unexpected and gets Return);
         on_box(index, text) runs before each answer. Returns boxes (text, caption, answer,
-        screenshot, times), texts, unexpected, exit_code, timed_out, launcher_code and stderr."""
+        screenshot, times), texts, exit_code, timed_out, launcher_code and stderr."""
         # Now and then the loader ends at once without a word (as regedit does above): launch.exe
         # then never reported an exit code and no box came. The program did not run, so nothing
         # it would do is hidden by starting it again.
@@ -136,8 +136,7 @@ class Wine:
         return result
 
     def _drive_once(self, program, answers, args, timeout, shots_dir, on_box):
-        result = SimpleNamespace(boxes=[], unexpected=[], timed_out=False, exit_code=None,
-                                 screenshots=[])
+        result = SimpleNamespace(boxes=[], timed_out=False, exit_code=None)
         env = dict(self.env, WINEDEBUG="-all,trace+msgbox")
         with tempfile.TemporaryFile("w+", errors="replace") as out, \
                 tempfile.NamedTemporaryFile("w+", errors="replace") as err:
@@ -162,12 +161,8 @@ class Wine:
                     if shots_dir:
                         time.sleep(0.2)
                         shot = self.desktop.screenshot(os.path.join(shots_dir, "box-%02d.png" % (index + 1)))
-                        result.screenshots.append(shot)
-                    key = "Return"
-                    if index < len(answers) and re.search(answers[index][0], text):
-                        key = answers[index][1]
-                    else:
-                        result.unexpected.append(text)
+                    expected = index < len(answers) and re.search(answers[index][0], text)
+                    key = answers[index][1] if expected else "Return"
                     if on_box:
                         on_box(index, text)
                     closed = self._press(window, key, known)

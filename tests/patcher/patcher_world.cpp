@@ -239,6 +239,45 @@ struct FakeRun {
   }
 };
 
+// A Tarn stream that makes `fresh`, as a delta against `old` (none when empty).
+std::string TarnStream(const std::string& old, const std::string& fresh) {
+  const std::string all = old + fresh;
+  TarnEncodeOptions options;
+  options.windowLog = 16;
+  u8* coded = nullptr;
+  u32 size = 0;
+  EXPECT_EQ(TarnEncode(reinterpret_cast<const u8*>(all.data()), static_cast<u32>(old.size()),
+                       static_cast<u32>(fresh.size()), options, &coded, &size),
+            nullptr);
+  const std::string stream(coded, coded + size);
+  g_ptrPool->Free(coded);
+  return stream;
+}
+
+// The game path of a member ("Files/...", "CODED/..." names).
+std::string GamePath(const std::string& member) {
+  std::string path = kGame + member.substr(member.find('/') + 1);
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  return path;
+}
+
+// Adds the member CODED\<name> ('/' between folders) that makes `fresh`, as a delta against
+// `old`, which the game folder then holds (coded alone when empty).
+void AddCoded(World& world, const std::string& name, const std::string& fresh,
+              const std::string& old = "") {
+  world.members["CODED/" + name] = TarnStream(old, fresh);
+  world.decoded["Files/" + name] = fresh;
+  if (!old.empty()) world.image[GamePath("CODED/" + name)] = {false, false, old};
+}
+
+// Every new file of the patch, its FILES members and what its coded members make.
+PackMembers NewFiles(const World& world) {
+  PackMembers files = world.decoded;
+  for (const auto& [name, content] : world.members)
+    if (name.compare(0, 6, "Files/") == 0) files[name] = content;
+  return files;
+}
+
 }  // namespace
 
 World DefaultWorld() {
@@ -290,33 +329,6 @@ std::string PatchOfPack(const std::vector<u8>& pack, bool sealed) {
   return image + std::string(record, record + kSealSize) + container;
 }
 
-std::string TarnStream(const std::string& old, const std::string& fresh) {
-  const std::string all = old + fresh;
-  TarnEncodeOptions options;
-  options.windowLog = 16;
-  u8* coded = nullptr;
-  u32 size = 0;
-  EXPECT_EQ(TarnEncode(reinterpret_cast<const u8*>(all.data()), static_cast<u32>(old.size()),
-                       static_cast<u32>(fresh.size()), options, &coded, &size),
-            nullptr);
-  const std::string stream(coded, coded + size);
-  g_ptrPool->Free(coded);
-  return stream;
-}
-
-std::string GamePath(const std::string& member) {
-  std::string path = kGame + member.substr(member.find('/') + 1);
-  for (char& c : path) c = c == '/' ? '\\' : c;
-  return path;
-}
-
-void AddCoded(World& world, const std::string& name, const std::string& fresh,
-              const std::string& old) {
-  world.members["CODED/" + name] = TarnStream(old, fresh);
-  world.decoded["Files/" + name] = fresh;
-  if (!old.empty()) world.image[GamePath("CODED/" + name)] = {false, false, old};
-}
-
 void AddSolid(World& world, const std::string& group, const PackMembers& files, u32 crcFlip) {
   const auto le = [](u32 value, int bytes) {
     std::string out;
@@ -353,11 +365,33 @@ void AddCodedMembers(World& w) {
   w.image[kGame + "NOTES.TXT"].bytes = "old notes";
 }
 
-PackMembers NewFiles(const World& world) {
-  PackMembers files = world.decoded;
-  for (const auto& [name, content] : world.members)
-    if (name.compare(0, 6, "Files/") == 0) files[name] = content;
-  return files;
+std::string OldTargets(const World& world, SimDisk::Image before, SimDisk::Image after,
+                       bool afterStop) {
+  std::string old;
+  for (const auto& [member, fresh] : NewFiles(world)) {
+    const std::string path = GamePath(member);
+    auto now = after.find(path), then = before.find(path);
+    const bool present = now != after.end();
+    const bool isNew = present && now->second == SimDisk::Node({false, false, fresh});
+    const bool isOld = then == before.end()
+                           ? !present
+                           : present && (afterStop ? now->second.bytes == then->second.bytes
+                                                   : now->second == then->second);
+    EXPECT_TRUE(isNew || isOld) << path << " is torn";
+    if (!isNew) old += path.substr(kGame.size()) + ",";
+    after.erase(path);
+    if (then != before.end()) after[path] = then->second;
+    if (afterStop) after.erase(path + kReplacementSuffix);
+    for (size_t cut = path.rfind('\\'); cut > kGame.size(); cut = path.rfind('\\', cut - 1)) {
+      auto folder = after.find(path.substr(0, cut));  // made for the new file
+      if (folder != after.end() && folder->second.folder && !before.count(folder->first))
+        after.erase(folder);
+    }
+  }
+  before.erase(kPatch);
+  after.erase(kPatch);
+  EXPECT_EQ(after, before) << "files other than the targets changed";
+  return old;
 }
 
 std::string PatchFile(const World& world) { return PatchOfPack(WorldPack(world)); }

@@ -52,23 +52,21 @@ std::string PatchFile(const World& world);          // an image, then the payloa
 std::vector<u8> WorldPack(const World& world);
 std::string PatchOfPack(const std::vector<u8>& pack, bool sealed = false);
 
-// A Tarn stream that makes `fresh`, as a delta against `old` (none when empty).
-std::string TarnStream(const std::string& old, const std::string& fresh);
-// Adds the member CODED\<name> ('/' between folders) that makes `fresh`, as a delta against
-// `old`, which the game folder then holds (coded alone when empty); or the group SOLID\<group>
-// of these files ("Files/..." names), the first one's CRC-32 in the table xor crcFlip.
-void AddCoded(World& world, const std::string& name, const std::string& fresh,
-              const std::string& old = "");
+// Adds the group SOLID\<group> of these files ("Files/..." names) to the world's patch, the
+// first one's CRC-32 in the table xor crcFlip.
 void AddSolid(World& world, const std::string& group, const PackMembers& files, u32 crcFlip = 0);
 // The old (or new) RULES.DAT, and the world's patch with coded members besides its FILES: a
 // delta of RULES.DAT, a new file coded alone in a folder of its own, and the group 0001 of three
 // (NOTES.TXT over an old one; SOUNDS\EMPTY.WAV, empty; SOUNDS\HIT.WAV).
 std::string Rules(bool fresh);
 void AddCodedMembers(World& world);
-// The game path of a member ("Files/...", "CODED/..." names), and every new file of the patch.
-std::string GamePath(const std::string& member);
-PackMembers NewFiles(const World& world);
 
+// Each new file of the world in `after` is its old version (as in `before`) or its new one, and
+// nothing else changed (the patch file and folders made for new files aside); after a stop a
+// temporary may be left, and an old target may have lost its read-only attribute. Returns the
+// targets not new ("A\\B.TXT," each).
+std::string OldTargets(const World& world, SimDisk::Image before, SimDisk::Image after,
+                       bool afterStop);
 // Runs the patcher on `disk` loaded with the world; the exit code. Afterwards the world's boxes
 // and effects are filled and its registry holds what the run wrote.
 int RunPatch(World& world, SimDisk& disk);

@@ -1,6 +1,9 @@
 // Message texts: the checked formatting of payload formats and the version numbers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <string>
 
 #include "patcher/patch_text_format.h"
@@ -44,16 +47,15 @@ TEST(PatchTextFormat, RendersWhatFitsTheArgumentsAndShowsTheRestAsItStands) {
   EXPECT_STREQ(out, "-0042");
 }
 
+// Against the C library's reading in base 16, clamped to a 32-bit long as the game's runtime
+// has it, over every string of up to five pieces that reach the clamps, signs and prefixes.
 TEST(VersionText, ReadsHexadecimalLikeStrtol) {
-  const std::pair<const char*, u32> rows[] = {{"10001", 0x10001u},
-                                              {"  0x1A2b", 0x1A2Bu},
-                                              {"+ff zz", 0xFFu},
-                                              {"-1", 0xFFFFFFFFu},
-                                              {"", 0u},
-                                              {"0x", 0u},
-                                              {"xyz", 0u},
-                                              {"FFFFFFFF", 0x7FFFFFFFu},
-                                              {"123456789abcdef", 0x7FFFFFFFu},
-                                              {"-123456789abcdef", 0x80000000u}};
-  for (const auto& [text, value] : rows) EXPECT_EQ(ParseVersionText(text), value) << text;
+  const char* const pieces[] = {"", " ", "+", "-", "0x", "0", "fF", "A", "z", "123456789"};
+  for (u32 n = 0; n < 100000; ++n) {
+    std::string text;
+    for (u32 rest = n; rest; rest /= 10) text += pieces[rest % 10];
+    const long long read = std::strtoll(text.c_str(), nullptr, 16);
+    const long long model = std::min<long long>(std::max<long long>(read, INT32_MIN), INT32_MAX);
+    ASSERT_EQ(ParseVersionText(text.c_str()), static_cast<u32>(model)) << text;
+  }
 }

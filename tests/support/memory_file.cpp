@@ -32,7 +32,6 @@ ErrorCode MemoryFile::Write(const void* buffer, u32 size, u32* done) {
 }
 
 ErrorCode MemoryFile::Seek(i32 offset, u16 origin) {
-  ++seeks;
   i64 base = origin == SEEK_FROM_START     ? 0
              : origin == SEEK_FROM_CURRENT ? static_cast<i64>(position)
              : origin == SEEK_FROM_END     ? static_cast<i64>(bytes.size())

@@ -33,7 +33,6 @@ class MemoryFile : public CFile {
   // Call counters.
   u32 reads = 0;
   u32 writes = 0;
-  u32 seeks = 0;
   u32 flushes = 0;
 
   // Fault injection: the read (write) with this 1-based number and all later ones fail with

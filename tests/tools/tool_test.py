@@ -528,9 +528,7 @@ def test_hostile_targets(tool, work, args):
         where = "%s: %s exits %d saying %r" % (name, command, result, (out + err)[-300:])
         check(result == code and says in out + err and "\x1b" not in out + err, where)
         expected = dict(stays, **{"target": data, "outside/kept": b"outside"})
-        found = {f.replace(os.sep, "/"): open(os.path.join(case, f), "rb").read()
-                 for r, _, fs in os.walk(case) for f in
-                 [os.path.relpath(os.path.join(r, n), case) for n in fs]}
+        found = {name.replace("\\", "/"): data for name, data in read_tree(case).items()}
         check(found == expected, "%s; afterwards: %r" % (where, sorted(found)))
 
 
