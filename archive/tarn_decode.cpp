@@ -302,7 +302,9 @@ ErrorCode Decoder::Copy(u32 distance, u32 length) {
     window.at += count;
     window.produced += count;
     length -= count;
+    // One token may cover gigabytes: a failed write ends it, not the end of the run.
     if (window.at == window.ringSize) window.Drain(false);
+    if (window.error) return window.error;
   }
   return nullptr;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "file/file_service.h"
@@ -28,6 +29,13 @@ struct SimDisk::State {
   u32 at = 0, counted = 0, lastError = 0;
   std::string faultPath;
   bool injected = false, stopped = false;
+  size_t capacity = SIZE_MAX;
+
+  size_t Room() const {
+    size_t stored = 0;
+    for (const auto& entry : inodes) stored += entry.second.cached.size();
+    return stored < capacity ? capacity - stored : 0;
+  }
 
   bool Fail(u32 error) {
     lastError = error;
@@ -119,9 +127,12 @@ bool SimWrite(OsHandle file, const void* buffer, u32 size, u32* done) {
   *done = 0;
   SimDisk::State::Handle* handle = g_sim->Use(file);
   if (!handle) return false;
-  const bool full = g_sim->Counts(SimDisk::Fault::kDiskFull);
-  *done = full ? size / 2 : size;
   std::string& bytes = g_sim->inodes[handle->inode].cached;
+  const size_t end = size_t{handle->position} + size;
+  const size_t over =
+      end > bytes.size() ? end - bytes.size() - std::min(end - bytes.size(), g_sim->Room()) : 0;
+  const bool full = g_sim->Counts(SimDisk::Fault::kDiskFull) || over > 0;
+  *done = over > 0 ? (over >= size ? 0 : size - static_cast<u32>(over)) : full ? size / 2 : size;
   if (bytes.size() < handle->position + *done) bytes.resize(handle->position + *done);
   if (*done) std::memcpy(&bytes[handle->position], buffer, *done);
   handle->position += *done;
@@ -256,6 +267,7 @@ void SimDisk::Arm(Fault fault, u32 at, const std::string& path) {
   state_->injected = state_->stopped = false;
 }
 
+void SimDisk::LimitSize(size_t bytes) { state_->capacity = bytes; }
 bool SimDisk::Injected() const { return state_->injected; }
 bool SimDisk::Stopped() const { return state_->stopped; }
 bool SimDisk::Step() { return state_->Step(); }

@@ -48,6 +48,9 @@ class SimDisk {
   Image PowerCut() const;
 
   void Arm(Fault fault, u32 at, const std::string& path = "");
+  // The files together hold at most this many bytes: a Write past it stores what fits and
+  // fails with DISK_FULL, as a small disk would.
+  void LimitSize(size_t bytes);
   bool Injected() const;
   bool Stopped() const;
   // Counts one call of the caller's own; false once the disk has stopped.
