@@ -9,11 +9,27 @@ namespace {
 
 constexpr u32 kHash2Size = 1u << 16;
 constexpr u32 kHash3Bits = 16;
+// With a dictionary the chains reach back this far; its anchors find the farther matches.
+constexpr u32 kChainPositions = 1u << 24;
+// A match of kAnchorStep + kAnchorBytes - 1 bytes covers an anchored window wherever it starts.
+constexpr u32 kAnchorStep = 16;
+constexpr u32 kAnchorBytes = 16;
 
 u32 Load32(const u8* p) {
   u32 v;
   std::memcpy(&v, p, 4);
   return v;
+}
+
+u64 Load64(const u8* p) {
+  u64 v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+u32 AnchorHash(const u8* p, u32 bits) {
+  const u64 mixed = (Load64(p) * 0x9E3779B97F4A7C15ull) ^ Load64(p + 8);
+  return static_cast<u32>((mixed * 0xC2B2AE3D27D4EB4Full) >> (64 - bits));
 }
 
 u32* AllocateZeroed(u32 count) {
@@ -29,6 +45,7 @@ TarnMatchFinder::~TarnMatchFinder() {
   g_ptrPool->Free(heads2);
   g_ptrPool->Free(heads3);
   g_ptrPool->Free(chain);
+  g_ptrPool->Free(anchors);
 }
 
 ErrorCode TarnMatchFinder::Init(const u8* bytes, u32 size, u32 reach, const TarnMatchLimits& l) {
@@ -36,15 +53,40 @@ ErrorCode TarnMatchFinder::Init(const u8* bytes, u32 size, u32 reach, const Tarn
   end = size;
   limits = l;
   ringSize = reach < size ? reach + 1 : (size ? size : 1);
-  // About one head per two positions, between 2^16 and 2^24.
   if (ringSize > 0x3FFFFFFFu) return ERR_NOTENOUGHMEM;
+  if (l.dictionarySize && ringSize > kChainPositions) ringSize = kChainPositions;
+  // About one head per two positions (that the chains reach, with a dictionary), 2^16 .. 2^24.
+  const u32 spread = l.dictionarySize ? ringSize : size;
   hashBits = 16;
-  while (hashBits < 24 && (1u << (hashBits + 1)) <= size) ++hashBits;
+  while (hashBits < 24 && (1u << (hashBits + 1)) <= spread) ++hashBits;
   heads = AllocateZeroed(1u << hashBits);
   heads2 = AllocateZeroed(kHash2Size);
   heads3 = AllocateZeroed(1u << kHash3Bits);
   chain = static_cast<u32*>(g_ptrPool->Alloc(ringSize * 4));
-  return heads && heads2 && heads3 && chain ? nullptr : ERR_NOTENOUGHMEM;
+  if (!heads || !heads2 || !heads3 || !chain) return ERR_NOTENOUGHMEM;
+  const u32 count = l.dictionarySize / kAnchorStep;
+  if (count < 2) return nullptr;
+  anchorBits = 1;
+  while ((1u << anchorBits) < count) ++anchorBits;
+  anchors = AllocateZeroed(1u << anchorBits);
+  if (!anchors) return ERR_NOTENOUGHMEM;
+  for (u32 at = 0; at + kAnchorBytes <= l.dictionarySize; at += kAnchorStep)
+    anchors[AnchorHash(data + at, anchorBits)] = at + 1;
+  return nullptr;
+}
+
+// Notes the anchor's distance for each window from position up to kAnchorStep - 1 on that no
+// earlier search looked up: a window is looked up once, and only where matches are searched.
+void TarnMatchFinder::LookAhead(u32 position) {
+  u32 at = lookedUpTo > position ? lookedUpTo : position;
+  lookedUpTo = position + kAnchorStep;
+  for (; at < lookedUpTo; ++at) {
+    u32& distance = ahead[at % kAnchorStep];
+    distance = 0;
+    if (end - at < kAnchorBytes) continue;
+    const u32 anchor = anchors[AnchorHash(data + at, anchorBits)];
+    if (anchor) distance = at - (anchor - 1);
+  }
 }
 
 u32 TarnMatchFinder::Allowed(u32 position, u32 distance, u32 cap) const {
@@ -99,25 +141,32 @@ u32 TarnMatchFinder::Find(u32 position, TarnMatch* out) {
   u32 next = Insert(position, &c2, &c3);
   u32 count = 0, best = 1;
   const u32 room = end - position < kTarnMaxMatch ? end - position : kTarnMaxMatch;
-  auto consider = [&](u32 candidate) {
-    const u32 distance = position - candidate;
+  auto consider = [&](u32 distance) {
     const u32 allowed = Allowed(position, distance);
-    if (allowed <= best || data[candidate + best] != data[position + best]) return false;
+    if (allowed <= best || data[position - distance + best] != data[position + best]) return false;
     const u32 length = Common(position, distance, allowed);
     if (length <= best) return false;
     best = length;
     out[count++] = {length, distance};
     return length >= limits.nice || length == room || count == kMaxMatches;
   };
-  if (c2 && consider(c2 - 1)) return count;
-  if (c3 && c3 != c2 && consider(c3 - 1)) return count;
+  if (c2 && consider(position - (c2 - 1))) return count;
+  if (c3 && c3 != c2 && consider(position - (c3 - 1))) return count;
   for (u32 depth = limits.depth; next && depth; --depth) {
     const u32 candidate = next - 1;
     if (position - candidate >= ringSize) break;
-    if (consider(candidate)) break;
+    if (consider(position - candidate)) return count;
     const u32 older = chain[candidate % ringSize];
     if (older >= next) break;
     next = older;
+  }
+  // Far matches the chains do not reach or did not get to; only longer ones join the list.
+  if (!anchors || position < limits.dictionarySize) return count;
+  LookAhead(position);
+  for (u32 i = 0, last = 0; i < kAnchorStep; ++i) {
+    const u32 distance = ahead[(position + i) % kAnchorStep];
+    if (distance && distance != last && consider(distance)) break;
+    last = distance;
   }
   return count;
 }

@@ -1,6 +1,10 @@
-// Match finder of the Tarn coder: hash chains over the whole buffer (dictionary and input), with
-// direct tables for the most recent 2- and 3-byte repeats. Costs 4 bytes per position it can
-// reach back (the chain ring) plus its tables.
+// Match finder of the Tarn coder: hash chains over the buffer (dictionary and input), with direct
+// tables for the most recent 2- and 3-byte repeats, and anchors for far matches into a
+// dictionary: every 16th dictionary position, keyed by its next 16 bytes. Costs 4 bytes per
+// position the chains reach back, 2 per position for their heads and 1/4 byte per dictionary
+// position. With a dictionary the chains reach back at most 16 Mi positions (64 MiB) and the
+// anchors find what lies farther, so that coding against a large old file does not cost several
+// times its size.
 #pragma once
 
 #include "archive/tarn_format.h"
@@ -40,6 +44,7 @@ class TarnMatchFinder {
 
  private:
   u32 Insert(u32 position, u32* candidate2, u32* candidate3);
+  void LookAhead(u32 position);
 
   const u8* data = nullptr;
   u32 end = 0;
@@ -50,4 +55,9 @@ class TarnMatchFinder {
   u32* heads2 = nullptr;
   u32* heads3 = nullptr;
   u32* chain = nullptr;  // position % ringSize -> earlier position + 1 with the same hash
+  u32 anchorBits = 0;
+  u32* anchors = nullptr;  // 16-byte hash -> dictionary position + 1, every 16th position
+  // The anchor's distance found for each of the next 16 windows, by position % 16 (0: none).
+  u32 ahead[16] = {};
+  u32 lookedUpTo = 0;  // windows below it have been looked up
 };
