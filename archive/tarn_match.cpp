@@ -66,26 +66,30 @@ ErrorCode TarnMatchFinder::Init(const u8* bytes, u32 size, u32 reach, const Tarn
   if (!heads || !heads2 || !heads3 || !chain) return ERR_NOTENOUGHMEM;
   const u32 count = l.dictionarySize / kAnchorStep;
   if (count < 2) return nullptr;
-  anchorBits = 1;
+  anchorBits = 2;
   while ((1u << anchorBits) < count) ++anchorBits;
   anchors = AllocateZeroed(1u << anchorBits);
   if (!anchors) return ERR_NOTENOUGHMEM;
-  for (u32 at = 0; at + kAnchorBytes <= l.dictionarySize; at += kAnchorStep)
-    anchors[AnchorHash(data + at, anchorBits)] = at + 1;
+  // Two slots per hash: a window whose slot another window took keeps its anchor in the other.
+  for (u32 at = 0; at + kAnchorBytes <= l.dictionarySize; at += kAnchorStep) {
+    u32* pair = anchors + (AnchorHash(data + at, anchorBits) & ~1u);
+    pair[pair[0] && !pair[1]] = at + 1;
+  }
   return nullptr;
 }
 
-// Notes the anchor's distance for each window from position up to kAnchorStep - 1 on that no
+// Notes the anchors' distances for each window from position up to kAnchorStep - 1 on that no
 // earlier search looked up: a window is looked up once, and only where matches are searched.
 void TarnMatchFinder::LookAhead(u32 position) {
   u32 at = lookedUpTo > position ? lookedUpTo : position;
   lookedUpTo = position + kAnchorStep;
   for (; at < lookedUpTo; ++at) {
-    u32& distance = ahead[at % kAnchorStep];
-    distance = 0;
+    u32* distances = ahead[at % kAnchorStep];
+    distances[0] = distances[1] = 0;
     if (end - at < kAnchorBytes) continue;
-    const u32 anchor = anchors[AnchorHash(data + at, anchorBits)];
-    if (anchor) distance = at - (anchor - 1);
+    const u32* pair = anchors + (AnchorHash(data + at, anchorBits) & ~1u);
+    for (u32 i = 0; i < 2; ++i)
+      if (pair[i]) distances[i] = at - (pair[i] - 1);
   }
 }
 
@@ -163,8 +167,8 @@ u32 TarnMatchFinder::Find(u32 position, TarnMatch* out) {
   // Far matches the chains do not reach or did not get to; only longer ones join the list.
   if (!anchors || position < limits.dictionarySize) return count;
   LookAhead(position);
-  for (u32 i = 0, last = 0; i < kAnchorStep; ++i) {
-    const u32 distance = ahead[(position + i) % kAnchorStep];
+  for (u32 i = 0, last = 0; i < 2 * kAnchorStep; ++i) {
+    const u32 distance = ahead[(position + i / 2) % kAnchorStep][i % 2];
     if (distance && distance != last && consider(distance)) break;
     last = distance;
   }

@@ -56,8 +56,8 @@ class TarnMatchFinder {
   u32* heads3 = nullptr;
   u32* chain = nullptr;  // position % ringSize -> earlier position + 1 with the same hash
   u32 anchorBits = 0;
-  u32* anchors = nullptr;  // 16-byte hash -> dictionary position + 1, every 16th position
-  // The anchor's distance found for each of the next 16 windows, by position % 16 (0: none).
-  u32 ahead[16] = {};
+  u32* anchors = nullptr;  // 16-byte hash -> two dictionary positions + 1, every 16th position
+  // The anchors' distances found for each of the next 16 windows, by position % 16 (0: none).
+  u32 ahead[16][2] = {};
   u32 lookedUpTo = 0;  // windows below it have been looked up
 };
