@@ -9,8 +9,6 @@ namespace {
 
 constexpr u32 kHash2Size = 1u << 16;
 constexpr u32 kHash3Bits = 16;
-// With a dictionary the chains reach back this far; its anchors find the farther matches.
-constexpr u32 kChainPositions = 1u << 24;
 // A match of kAnchorStep + kAnchorBytes - 1 bytes covers an anchored window wherever it starts.
 constexpr u32 kAnchorStep = 16;
 constexpr u32 kAnchorBytes = 16;
@@ -40,11 +38,31 @@ u32* AllocateZeroed(u32 count) {
 
 }  // namespace
 
+ErrorCode TarnMatchFinder::Chains::Init(u32 ring, u32 spread) {
+  ringSize = ring ? ring : 1;
+  // About one head per two positions, between 2^16 and 2^24.
+  bits = 16;
+  while (bits < 24 && (1u << (bits + 1)) <= spread) ++bits;
+  heads = AllocateZeroed(1u << bits);
+  links = static_cast<u32*>(g_ptrPool->Alloc(ringSize * 4));
+  return heads && links ? nullptr : ERR_NOTENOUGHMEM;
+}
+
+u32 TarnMatchFinder::Chains::Insert(u32 position, u32 word) {
+  u32& head = heads[(word * 0x9E3779B1u) >> (32 - bits)];
+  const u32 first = head;
+  head = position + 1;
+  links[position % ringSize] = first;
+  return first;
+}
+
 TarnMatchFinder::~TarnMatchFinder() {
-  g_ptrPool->Free(heads);
+  g_ptrPool->Free(chains.heads);
+  g_ptrPool->Free(chains.links);
+  g_ptrPool->Free(old.heads);
+  g_ptrPool->Free(old.links);
   g_ptrPool->Free(heads2);
   g_ptrPool->Free(heads3);
-  g_ptrPool->Free(chain);
   g_ptrPool->Free(anchors);
 }
 
@@ -52,18 +70,21 @@ ErrorCode TarnMatchFinder::Init(const u8* bytes, u32 size, u32 reach, const Tarn
   data = bytes;
   end = size;
   limits = l;
-  ringSize = reach < size ? reach + 1 : (size ? size : 1);
-  if (ringSize > 0x3FFFFFFFu) return ERR_NOTENOUGHMEM;
-  if (l.dictionarySize && ringSize > kChainPositions) ringSize = kChainPositions;
-  // About one head per two positions (that the chains reach, with a dictionary), 2^16 .. 2^24.
-  const u32 spread = l.dictionarySize ? ringSize : size;
-  hashBits = 16;
-  while (hashBits < 24 && (1u << (hashBits + 1)) <= spread) ++hashBits;
-  heads = AllocateZeroed(1u << hashBits);
+  const u32 ring = reach < size ? reach + 1 : size;
+  if (ring > 0x3FFFFFFFu) return ERR_NOTENOUGHMEM;
   heads2 = AllocateZeroed(kHash2Size);
   heads3 = AllocateZeroed(1u << kHash3Bits);
-  chain = static_cast<u32*>(g_ptrPool->Alloc(ringSize * 4));
-  if (!heads || !heads2 || !heads3 || !chain) return ERR_NOTENOUGHMEM;
+  if (!heads2 || !heads3) return ERR_NOTENOUGHMEM;
+  split = l.dictionarySize && ring > l.chainPositions;
+  ErrorCode error = nullptr;
+  if (!split) {
+    error = chains.Init(ring, size);
+  } else {
+    const u32 input = size - l.dictionarySize, half = l.chainPositions / 2;
+    error = chains.Init(input < half ? input : half, input < half ? input : half);
+    if (!error) error = old.Init(half, half);
+  }
+  if (error) return error;
   const u32 count = l.dictionarySize / kAnchorStep;
   if (count < 2) return nullptr;
   anchorBits = 2;
@@ -76,6 +97,16 @@ ErrorCode TarnMatchFinder::Init(const u8* bytes, u32 size, u32 reach, const Tarn
     pair[pair[0] && !pair[1]] = at + 1;
   }
   return nullptr;
+}
+
+// Keeps the stretch of a large dictionary in the chains centred on the input's position, where
+// a delta's old bytes most likely lie.
+void TarnMatchFinder::AdvanceOld(u32 position) {
+  const u32 offset = position > limits.dictionarySize ? position - limits.dictionarySize : 0;
+  const u32 lead = old.ringSize / 2;
+  u32 target = limits.dictionarySize - offset > lead ? offset + lead : limits.dictionarySize;
+  if (target > end - 3) target = end - 3;
+  for (; oldInserted < target; ++oldInserted) old.Insert(oldInserted, Load32(data + oldInserted));
 }
 
 // Notes the anchors' distances for each window from position up to kAnchorStep - 1 on that no
@@ -122,17 +153,15 @@ u32 TarnMatchFinder::Common(u32 position, u32 distance, u32 limit) const {
 
 u32 TarnMatchFinder::Insert(u32 position, u32* candidate2, u32* candidate3) {
   *candidate2 = *candidate3 = 0;
-  if (end - position < 4) return 0;
+  if (split) AdvanceOld(position);
+  if (end - position < 4 || (split && position < limits.dictionarySize)) return 0;
   const u32 word = Load32(data + position);
   const u32 h2 = word & 0xFFFF;
   const u32 h3 = ((word & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kHash3Bits);
-  const u32 h4 = (word * 0x9E3779B1u) >> (32 - hashBits);
   *candidate2 = heads2[h2];
   *candidate3 = heads3[h3];
-  const u32 first = heads[h4];
-  heads2[h2] = heads3[h3] = heads[h4] = position + 1;
-  chain[position % ringSize] = first;
-  return first;
+  heads2[h2] = heads3[h3] = position + 1;
+  return chains.Insert(position, word);
 }
 
 void TarnMatchFinder::Skip(u32 position) {
@@ -156,14 +185,23 @@ u32 TarnMatchFinder::Find(u32 position, TarnMatch* out) {
   };
   if (c2 && consider(position - (c2 - 1))) return count;
   if (c3 && c3 != c2 && consider(position - (c3 - 1))) return count;
-  for (u32 depth = limits.depth; next && depth; --depth) {
-    const u32 candidate = next - 1;
-    if (position - candidate >= ringSize) break;
-    if (consider(position - candidate)) return count;
-    const u32 older = chain[candidate % ringSize];
-    if (older >= next) break;
-    next = older;
-  }
+  // Follows a chain whose newest position is latest; true when the search is over.
+  auto walk = [&](const Chains& c, u32 link, u32 latest) {
+    for (u32 depth = limits.depth; link && depth; --depth) {
+      const u32 candidate = link - 1;
+      if (latest - candidate >= c.ringSize) break;
+      if (consider(position - candidate)) return true;
+      const u32 older = c.links[candidate % c.ringSize];
+      if (older >= link) break;
+      link = older;
+    }
+    return false;
+  };
+  if (walk(chains, next, position)) return count;
+  if (split && end - position >= 4 && oldInserted &&
+      walk(old, old.heads[(Load32(data + position) * 0x9E3779B1u) >> (32 - old.bits)],
+           oldInserted - 1))
+    return count;
   // Far matches the chains do not reach or did not get to; only longer ones join the list.
   if (!anchors || position < limits.dictionarySize) return count;
   LookAhead(position);

@@ -110,6 +110,13 @@ std::vector<Case> Cases() {
   TarnEncodeOptions shallow = delta;
   shallow.depth = 1;  // the chains miss the edited text's source: its anchors find it
   cases.push_back({"edited copy, one chain link", text, Edited(text, 1), shallow, 400});
+  TarnEncodeOptions split = delta;
+  split.chainPositions = 8192;  // 4 KiB of the dictionary moves along with the input
+  std::vector<u8> pieces;       // 24 bytes each, too short for the anchors, 8 at a time reversed
+  for (size_t at = 0; at + 192 <= text.size(); at += 192)
+    for (size_t k = 8; k-- > 0;)
+      pieces.insert(pieces.end(), text.begin() + at + 24 * k, text.begin() + at + 24 * k + 24);
+  cases.push_back({"pieces of the dictionary, split chains", text, pieces, split, 4000});
   cases.push_back({"dictionary larger than the window", RandomBytes(30000, 8),
                    Edited(RandomBytes(30000, 8), 2), small, 4000});
   cases.push_back({"unrelated dictionary", RandomBytes(5000, 4), text, delta, 0});
