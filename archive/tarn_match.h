@@ -1,11 +1,11 @@
 // Match finder of the Tarn coder: hash chains over the buffer (dictionary and input), with direct
 // tables for the most recent 2- and 3-byte repeats, and anchors for far matches into a
 // dictionary: every 16th dictionary position, keyed by its next 16 bytes. Costs 4 bytes per
-// position the chains reach back, 2 per position for their heads and 1/4 to 1/2 byte per dictionary
-// position. With a dictionary, chains over more positions than the limits allow are split in
-// two halves (the latest input, and the old bytes around the input's position), and the anchors
-// find what lies elsewhere, so that coding against a large old file does not cost several times
-// its size.
+// position the chains reach back, 2 per position for their heads and 1/4 to 1/2 byte per
+// dictionary position. With a dictionary, chains over more positions than the limits allow are
+// split in two halves (the latest input, and the old bytes around the input's position), and
+// the anchors find what lies elsewhere, so that coding against a large old file does not cost
+// several times its size.
 #pragma once
 
 #include "archive/tarn_format.h"
