@@ -117,7 +117,7 @@ void TarnMatchFinder::LookAhead(u32 position) {
   for (; at < lookedUpTo; ++at) {
     u32* distances = ahead[at % kAnchorStep];
     distances[0] = distances[1] = 0;
-    if (end - at < kAnchorBytes) continue;
+    if (at > end || end - at < kAnchorBytes) continue;
     const u32* pair = anchors + (AnchorHash(data + at, anchorBits) & ~1u);
     for (u32 i = 0; i < 2; ++i)
       if (pair[i]) distances[i] = at - (pair[i] - 1);
