@@ -72,6 +72,7 @@ class TarnCoder {
   void Relax(u32 index, u32 at, const TarnMatch* matches, u32 count, u32* reach);
   void Offer(u32 to, u32 price, u32 from, u8 kind, u8 repIndex, u32 distance, u32* reach);
   u32 Emit(u32 at, u32 stop);
+  u32 Join(u32 at, u32 stop, bool* haveNext);
 
   Node nodes[kTarnOptimumCap + kTarnMaxMatch + 2];
   u32 matchLengthPrices[1u << kTarnMaxPositionBits][kTarnLengthSymbols];

@@ -77,7 +77,7 @@ bool OptionsValid(const TarnEncodeOptions& o) {
   return o.windowLog >= kTarnMinWindowLog && o.windowLog <= kTarnMaxWindowLog &&
          o.literalContextBits + o.literalPositionBits <= kTarnMaxLiteralBits &&
          o.positionBits <= kTarnMaxPositionBits && o.niceLength >= 8 &&
-         o.niceLength <= kTarnMaxMatch && o.depth >= 1;
+         o.niceLength <= kTarnMaxMatch && o.depth >= 1 && o.chainPositions >= 2;
 }
 
 }  // namespace
@@ -301,7 +301,8 @@ ErrorCode TarnEncode(const u8* data, u32 dictionarySize, u32 size, const TarnEnc
   coder->literalContextBits = options.literalContextBits;
   coder->nice = options.niceLength;
   coder->differences = options.differences;
-  const TarnMatchLimits limits = {dictionarySize, coder->window, options.depth, options.niceLength};
+  const TarnMatchLimits limits = {dictionarySize, coder->window, options.depth, options.niceLength,
+                                  options.chainPositions};
   const u32 reach = dictionarySize ? coder->end : (size < coder->window ? size : coder->window);
   ErrorCode error = coder->finder.Init(coder->data, coder->end, reach, limits);
   if (!error && !coder->out.Reserve(size / 2 + 4096)) error = ERR_NOTENOUGHMEM;

@@ -15,6 +15,9 @@ struct TarnEncodeOptions {
   bool differences = false;
   u32 niceLength = 128;
   u32 depth = 64;
+  // With a dictionary, the most positions the hash chains cover (4 bytes each, plus 2 for their
+  // heads); beyond, half follow the input and half the old bytes around the input's position.
+  u32 chainPositions = 1u << 23;
 };
 
 // Codes data[dictionarySize .. dictionarySize + size) as a stream that may copy from the

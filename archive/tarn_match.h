@@ -1,6 +1,11 @@
-// Match finder of the Tarn coder: hash chains over the whole buffer (dictionary and input), with
-// direct tables for the most recent 2- and 3-byte repeats. Costs 4 bytes per position it can
-// reach back (the chain ring) plus its tables.
+// Match finder of the Tarn coder: hash chains over the buffer (dictionary and input), with direct
+// tables for the most recent 2- and 3-byte repeats, and anchors for far matches into a
+// dictionary: every 16th dictionary position, keyed by its next 16 bytes. Costs 4 bytes per
+// position the chains reach back, 2 per position for their heads and 1/4 to 1/2 byte per
+// dictionary position. With a dictionary, chains over more positions than the limits allow are
+// split in two halves (the latest input, and the old bytes around the input's position), and
+// the anchors find what lies elsewhere, so that coding against a large old file does not cost
+// several times its size.
 #pragma once
 
 #include "archive/tarn_format.h"
@@ -16,6 +21,7 @@ struct TarnMatchLimits {
   u32 window;          // how far a match may reach back into the input
   u32 depth;           // chain links followed per position
   u32 nice;            // a match this long ends the search
+  u32 chainPositions;  // with a dictionary, chains over more positions are split
 };
 
 class TarnMatchFinder {
@@ -39,15 +45,31 @@ class TarnMatchFinder {
   static constexpr u32 kMaxMatches = 64;
 
  private:
+  struct Chains {
+    u32 bits = 0;
+    u32 ringSize = 0;
+    u32* heads = nullptr;  // 4-byte hash -> position + 1
+    u32* links = nullptr;  // position % ringSize -> earlier position + 1 with the same hash
+    ErrorCode Init(u32 ring, u32 spread);
+    u32 Insert(u32 position, u32 word);  // returns the former head
+  };
+
   u32 Insert(u32 position, u32* candidate2, u32* candidate3);
+  void AdvanceOld(u32 position);
+  void LookAhead(u32 position);
 
   const u8* data = nullptr;
   u32 end = 0;
-  u32 ringSize = 0;
-  u32 hashBits = 0;
   TarnMatchLimits limits = {};
-  u32* heads = nullptr;  // 4-byte hash -> position + 1
   u32* heads2 = nullptr;
   u32* heads3 = nullptr;
-  u32* chain = nullptr;  // position % ringSize -> earlier position + 1 with the same hash
+  Chains chains;  // the whole buffer, or split: the input
+  bool split = false;
+  Chains old;           // split: the dictionary around the input's position
+  u32 oldInserted = 0;  // split: dictionary positions below it are in old
+  u32 anchorBits = 0;
+  u32* anchors = nullptr;  // 16-byte hash -> two dictionary positions + 1, every 16th position
+  // The anchors' distances found for each of the next 16 windows, by position % 16 (0: none).
+  u32 ahead[16][2] = {};
+  u32 lookedUpTo = 0;  // windows below it have been looked up
 };

@@ -152,5 +152,26 @@ u32 TarnCoder::ParseRun(u32 at, const TarnMatch* matches, u32 count, TarnMatch* 
     }
     Relax(index, at + index, next, *nextCount, &reach);
   }
-  return Emit(at, index);
+  return *haveNext ? Join(at, index, haveNext) : Emit(at, index);
+}
+
+// A run stops where a long match starts; when the token that reaches there copies from the
+// same distance and the bytes go on for the nice length, it is coded as one token (two would
+// code the distance or its repeat twice at every shifted source of a delta).
+u32 TarnCoder::Join(u32 at, u32 stop, bool* haveNext) {
+  const Node node = nodes[stop];
+  if (node.kind != kRep && node.kind != kMatch) return Emit(at, stop);
+  const u32 distance = node.reps[0], position = at + stop;
+  const u32 run =
+      finder.Common(position, distance, finder.Allowed(position, distance, end - position));
+  if (run < nice) return Emit(at, stop);
+  Emit(at, node.from);
+  const u32 length = stop - node.from + run;
+  if (node.kind == kRep)
+    PutRep(at + node.from, node.repIndex, length);
+  else
+    PutMatch(at + node.from, length, distance);
+  for (u32 i = 1; i < run; ++i) finder.Skip(position + i);
+  *haveNext = false;
+  return stop + run;
 }

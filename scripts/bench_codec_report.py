@@ -58,6 +58,16 @@ def delta():
             size = f"**{r[3]}**" if int(r[3]) == best else r[3]
             out.append(f"| {pair} | {r[1]} | {r[2]} | {size} | {100 * int(r[3]) / int(r[1]):.2f} | "
                        f"{r[4]} | {r[5]} | {r[6]} | {r[7]} |")
+    # Where our stream, or our whole patch with its container, is not the smallest.
+    ours = ("tarn delta", "vornpatch build --base, patch - stub")
+    notes = []
+    for pair, rs in pairs.items():
+        theirs = [r for r in rs if not r[2].startswith(("tarn", "vornpatch", "full copy, tarn"))]
+        for r in (r for r in rs if r[2] in ours):
+            beaten = [f"{o[2]} {o[3]}" for o in theirs if int(o[3]) < int(r[3])]
+            if beaten:
+                notes.append(f"- {pair}: {r[2]} ({r[3]}) is larger than {', '.join(beaten)}")
+    out += [""] + (notes or ["- Our delta and our whole patch are the smallest on every pair."])
     return out
 
 

@@ -19,8 +19,9 @@
 
 namespace {
 
-// The coder holds its input and 4 bytes per position it can reach back (a delta reaches the
-// whole pair): larger files are copied whole rather than take gigabytes.
+// The coder holds its input and 4 bytes per position it can reach back (a file alone), or the
+// pair with at most 48 MiB of chains and under 1/2 byte per old position (a delta): larger files
+// are copied whole rather than take gigabytes.
 constexpr u64 kMaxAloneBytes = 512u << 20;
 constexpr u64 kMaxPairBytes = 256u << 20;
 // A delta this much smaller than the file is not worth coding the file alone as well to compare.
