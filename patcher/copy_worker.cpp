@@ -65,16 +65,19 @@ CFile* OpenTemporary(const NewFile& file) {
   return FileServiceTable.Open(file.temporary, kTargetFlags, &error);
 }
 
-bool CloseTemporary(CFile* written, bool complete) {
-  complete = complete && written && !written->Flush();
+bool TargetExists(const NewFile& file) {
+  return g_platform.GetFileAttributes(file.target) != kInvalidAttributes;
+}
+
+bool CloseTemporary(CFile* written, bool complete, bool replacesFile) {
+  complete = complete && written && !(replacesFile && written->Flush());
   delete written;
   return complete;
 }
 
 // A read-only target is made writable first, since the system refuses to replace it, and made
 // read-only again when the replacement fails.
-bool PutInPlace(const NewFile& file) {
-  const u32 attributes = g_platform.GetFileAttributes(file.target);
+bool PutInPlace(const NewFile& file, u32 attributes) {
   const bool readOnly = attributes != kInvalidAttributes && (attributes & ATTR_READONLY);
   if (readOnly) g_platform.SetFileAttributes(file.target, ATTR_NORMAL);
   if (!FileServiceTable.Replace(file.temporary, file.target)) return true;
@@ -83,7 +86,10 @@ bool PutInPlace(const NewFile& file) {
 }
 
 bool FinishNewFile(const NewFile& file, CFile* written, bool complete) {
-  complete = CloseTemporary(written, complete) && PutInPlace(file);
+  const u32 attributes =
+      written && complete ? g_platform.GetFileAttributes(file.target) : kInvalidAttributes;
+  complete = CloseTemporary(written, complete, attributes != kInvalidAttributes) &&
+             PutInPlace(file, attributes);
   if (written && !complete) FileServiceTable.Delete(file.temporary);
   return complete;
 }
