@@ -65,19 +65,27 @@ CFile* OpenTemporary(const NewFile& file) {
   return FileServiceTable.Open(file.temporary, kTargetFlags, &error);
 }
 
-bool TargetExists(const NewFile& file) {
-  return g_platform.GetFileAttributes(file.target) != kInvalidAttributes;
-}
-
-bool CloseTemporary(CFile* written, bool complete, bool replacesFile) {
-  complete = complete && written && !(replacesFile && written->Flush());
+bool CloseTemporary(CFile* written, bool complete) {
   delete written;
-  return complete;
+  return complete && written;
 }
 
-// A read-only target is made writable first, since the system refuses to replace it, and made
-// read-only again when the replacement fails.
-bool PutInPlace(const NewFile& file, u32 attributes) {
+bool FlushClosedFile(const char* path) {
+  ErrorCode error = nullptr;
+  CFile* file = FileServiceTable.Open(path, OPEN_READ | OPEN_WRITE, &error);
+  const bool flushed = file && !file->Flush();
+  delete file;
+  return flushed;
+}
+
+// A rename that refuses an existing target puts a new file in place with one lookup of its name
+// (under Wine each lookup of a missing name reads the whole folder). Anything else takes the
+// careful way: a read-only target is made writable first, since the system refuses to replace
+// it, and made read-only again when the replacement fails.
+bool PutInPlace(const NewFile& file) {
+  if (!FileServiceTable.Rename(file.temporary, file.target)) return true;
+  if (!FlushClosedFile(file.temporary)) return false;
+  const u32 attributes = g_platform.GetFileAttributes(file.target);
   const bool readOnly = attributes != kInvalidAttributes && (attributes & ATTR_READONLY);
   if (readOnly) g_platform.SetFileAttributes(file.target, ATTR_NORMAL);
   if (!FileServiceTable.Replace(file.temporary, file.target)) return true;
@@ -86,10 +94,7 @@ bool PutInPlace(const NewFile& file, u32 attributes) {
 }
 
 bool FinishNewFile(const NewFile& file, CFile* written, bool complete) {
-  const u32 attributes =
-      written && complete ? g_platform.GetFileAttributes(file.target) : kInvalidAttributes;
-  complete = CloseTemporary(written, complete, attributes != kInvalidAttributes) &&
-             PutInPlace(file, attributes);
+  complete = CloseTemporary(written, complete) && PutInPlace(file);
   if (written && !complete) FileServiceTable.Delete(file.temporary);
   return complete;
 }

@@ -24,14 +24,11 @@ const char* RelativeMemberPath(const char* packPath);
 bool NameNewFile(const char* relative, NewFile* file);
 // Creates (or empties) the temporary; null on failure.
 CFile* OpenTemporary(const NewFile& file);
-// Whether there is a file (or folder) at the target's name.
-bool TargetExists(const NewFile& file);
-// Closes the temporary (null: none), flushed first when it will replace a file; true when it is
-// complete and, then, on the disk.
-bool CloseTemporary(CFile* written, bool complete, bool replacesFile);
-// Replaces the target, whose attributes are given (kInvalidAttributes: none there), with the
-// closed temporary; read-only targets are handled here.
-bool PutInPlace(const NewFile& file, u32 attributes);
+// Closes the temporary (null: none); true when it is complete.
+bool CloseTemporary(CFile* written, bool complete);
+// Puts the closed temporary in the target's place: a new file by a rename, an existing one
+// flushed and then replaced in one step; read-only targets are handled here.
+bool PutInPlace(const NewFile& file);
 // Closes the temporary and, when complete, puts it in place; a temporary that does not make it
 // is removed. True once the new file is in place.
 bool FinishNewFile(const NewFile& file, CFile* written, bool complete);

@@ -143,9 +143,7 @@ ErrorCode SolidOutput::Settle() {
     if (written_) {
       CFile* finished = written_;
       written_ = nullptr;
-      NewFile file;
-      Name(entry_, &file);
-      if (!CloseTemporary(finished, true, TargetExists(file))) return Fail(ERR_WRITEFAIL);
+      if (!CloseTemporary(finished, true)) return Fail(ERR_WRITEFAIL);
       if (crc_ != LoadLittleEndian32(table_ + entry_ + 4)) return Fail(ERR_INVALIDFORMAT);
       entry_ = Next(entry_);
       ++file_;
@@ -198,7 +196,7 @@ void PutGroupInPlace(SolidOutput* output) {
   for (u32 i = 0; i < output->Count(); ++i, offset = output->Next(offset)) {
     NewFile file;
     output->Name(offset, &file);
-    while (!PutInPlace(file, g_platform.GetFileAttributes(file.target))) {
+    while (!PutInPlace(file)) {
       const int answer = AskCopyQuestion(Relative(file));
       if (answer == ANSWER_RETRY) continue;
       if (answer == ANSWER_ABORT) {
