@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   std::vector<u8> bytes;
   {
     CLzssFile file(&base, 0);
+    file.SetEncoder(LzssEncodeBlock);
     if (!file.isOpen) {
       u8 byte;
       Check(file.Read(&byte, 1, nullptr) == ERR_INVALIDFORMAT);

@@ -171,6 +171,7 @@ TEST(LzssFile, RandomWritesReadsAndLengthChangesMatchAModel) {
     std::mt19937 random(method);
     {
       CLzssFile file(base.get(), 0);
+      file.SetEncoder(LzssEncodeBlock);
       const Bytes text = SampleBlocks(4096)[0].bytes;
       for (int step = 0; step < 300; ++step) {
         const u32 position = random() % (step < 150 ? 5000 : 9000), size = random() % 1500;
@@ -266,6 +267,7 @@ TEST(LzssFile, WriteBackWithACorruptTableLeavesTheFileAlone) {
 TEST(LzssFile, BaseFileFaultsArePassedOnAndNothingIsLost) {
   auto base = NewContainer(64);
   CLzssFile file(base.get(), 0);
+  file.SetEncoder(LzssEncodeBlock);
   const Bytes data = SampleBlocks(300)[0].bytes;
   ASSERT_EQ(file.Write(data.data(), 300, nullptr), nullptr);
   base->failWriteFrom = base->writes + 1;
@@ -296,6 +298,7 @@ TEST(LzssFileAllocation, FailuresAreReportedAndLoseNothing) {
     {
       run.Arm();
       CLzssFile file(&base, 0);
+      file.SetEncoder(LzssEncodeBlock);
       ErrorCode error = file.isOpen ? nullptr : ERR_NOTENOUGHMEM;
       if (!error) error = file.WriteAt(patch.data(), 3700, static_cast<u32>(patch.size()), nullptr);
       if (!error) error = file.Flush();

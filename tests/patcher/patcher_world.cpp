@@ -264,6 +264,7 @@ std::string Container(const std::string& content) {
   EXPECT_EQ(CLzssFile::CreateContainer(&base, 32768, 0xA1), nullptr);
   {
     CLzssFile stream(&base, 0);
+    stream.SetEncoder(LzssEncodeBlock);
     u32 done = 0;
     EXPECT_EQ(stream.Write(content.data(), static_cast<u32>(content.size()), &done), nullptr);
     EXPECT_EQ(stream.Flush(), nullptr);
