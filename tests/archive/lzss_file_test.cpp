@@ -267,7 +267,6 @@ TEST(LzssFile, WriteBackWithACorruptTableLeavesTheFileAlone) {
 TEST(LzssFile, BaseFileFaultsArePassedOnAndNothingIsLost) {
   auto base = NewContainer(64);
   CLzssFile file(base.get(), 0);
-  file.SetEncoder(LzssEncodeBlock);
   const Bytes data = SampleBlocks(300)[0].bytes;
   ASSERT_EQ(file.Write(data.data(), 300, nullptr), nullptr);
   base->failWriteFrom = base->writes + 1;
