@@ -83,7 +83,7 @@ def patch():
 def apply():
     out = heading("Apply time under Wine (scripts/bench-apply.sh)", "the installing process")
     out += ["Each program puts the corpus tree into a folder of the same Wine prefix (x86-64 "
-            "builds: this kernel runs no 32-bit programs); runs interleaved, medians. Wall: from "
+            "builds, as the NSIS installers are); runs interleaved, medians. Wall: from "
             "the start to the end, less the time our start question waited for its answer. The "
             "installing process's CPU leaves out the prefix's wineserver, which serves its file "
             "calls; that is the wineserver column, taken alike for every program.", ""]
