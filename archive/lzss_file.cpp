@@ -286,13 +286,14 @@ ErrorCode CLzssFile::StoreCurrentBlock() {
   const u32 start = table[currentBlock];
   const u32 next = table[currentBlock + 1];
   if (!TableIsOrdered()) return ERR_INVALIDFORMAT;
-  u8* coded = static_cast<u8*>(g_ptrPool->Alloc(workSize));
-  if (!coded) return ERR_NOTENOUGHMEM;
+  u8* coded = encoder ? static_cast<u8*>(g_ptrPool->Alloc(workSize)) : nullptr;
+  if (encoder && !coded) return ERR_NOTENOUGHMEM;
   u32 codedLength = workSize;
   const u8* data = work;
   u32 stored = rawLength;
   // Any coder failure leaves the block raw: the coded form only saves space.
-  if (!encoder(work, rawLength, coded, &codedLength, method, nullptr) && codedLength < rawLength) {
+  if (coded && !encoder(work, rawLength, coded, &codedLength, method, nullptr) &&
+      codedLength < rawLength) {
     data = coded;
     stored = codedLength;
   }
@@ -310,7 +311,7 @@ ErrorCode CLzssFile::StoreCurrentBlock() {
     }
   }
   if (!error && stored) error = baseFile->WriteAt(data, start, stored, nullptr);
-  g_ptrPool->Free(coded);
+  if (coded) g_ptrPool->Free(coded);
   if (error) return error;
   blockDirty = 0;
   return nullptr;

@@ -51,7 +51,8 @@ class CLzssFile : public CFile {
   // load is 1 (with load 0 the work buffer's bytes become the block's contents).
   virtual ErrorCode SelectBlock(u32 index, u32 load);
 
-  // The coder used to store changed blocks (LzssEncodeBlock by default).
+  // The coder used to store changed blocks. Without one they are stored raw: a program that only
+  // reads containers (the patcher) then links no coder.
   void SetEncoder(LzssBlockEncoder coder) { encoder = coder; }
 
   // Writes the header and table of an empty container (length 0, one empty block) at the start
@@ -103,5 +104,5 @@ class CLzssFile : public CFile {
   u8* ahead = nullptr;  // base file bytes [aheadStart, aheadStart + aheadLength)
   u32 aheadStart = 0;
   u32 aheadLength = 0;
-  LzssBlockEncoder encoder = LzssEncodeBlock;
+  LzssBlockEncoder encoder = nullptr;
 };

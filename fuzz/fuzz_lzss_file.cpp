@@ -39,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   std::vector<u8> bytes;
   {
     CLzssFile file(&base, 0);
+    file.SetEncoder(LzssEncodeBlock);
     if (!file.isOpen) {  // an unusable stream answers everything with an error, writes nothing
       u8 byte;
       for (ErrorCode error :

@@ -66,14 +66,25 @@ CFile* OpenTemporary(const NewFile& file) {
 }
 
 bool CloseTemporary(CFile* written, bool complete) {
-  complete = complete && written && !written->Flush();
   delete written;
-  return complete;
+  return complete && written;
 }
 
-// A read-only target is made writable first, since the system refuses to replace it, and made
-// read-only again when the replacement fails.
+bool FlushClosedFile(const char* path) {
+  ErrorCode error = nullptr;
+  CFile* file = FileServiceTable.Open(path, OPEN_READ | OPEN_WRITE, &error);
+  const bool flushed = file && !file->Flush();
+  delete file;
+  return flushed;
+}
+
+// A rename that refuses an existing target puts a new file in place with one lookup of its name
+// (under Wine each lookup of a missing name reads the whole folder). Anything else takes the
+// careful way: a read-only target is made writable first, since the system refuses to replace
+// it, and made read-only again when the replacement fails.
 bool PutInPlace(const NewFile& file) {
+  if (!FileServiceTable.Rename(file.temporary, file.target)) return true;
+  if (!FlushClosedFile(file.temporary)) return false;
   const u32 attributes = g_platform.GetFileAttributes(file.target);
   const bool readOnly = attributes != kInvalidAttributes && (attributes & ATTR_READONLY);
   if (readOnly) g_platform.SetFileAttributes(file.target, ATTR_NORMAL);

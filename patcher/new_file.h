@@ -1,7 +1,12 @@
 // How the copy worker writes a game file: the new bytes go to a temporary beside the target
-// (a stale one left by a stopped run is emptied), which takes the target's place in one step
-// only once all of them are on the disk, so a failure or a crash at any point leaves the target
-// as it was. Shared by the whole-file copy, the coded members and the solid groups.
+// (a stale one left by a stopped run is emptied), which takes the target's place in one step,
+// so a failure or a crash at any point leaves the target as it was. When it replaces a file,
+// the temporary is flushed first: a power cut must not trade the player's file for one whose
+// bytes never reached the disk. A new file is not flushed (under Wine the flush is an fsync per
+// file and most of the apply time): a power cut can only lose or cut that file, the game had
+// nothing there to lose, and the version is recorded after every file, so running the same
+// patch again writes it whole. Shared by the whole-file copy, the coded members and the solid
+// groups.
 #pragma once
 
 #include "patcher/patcher_state.h"
@@ -19,9 +24,10 @@ const char* RelativeMemberPath(const char* packPath);
 bool NameNewFile(const char* relative, NewFile* file);
 // Creates (or empties) the temporary; null on failure.
 CFile* OpenTemporary(const NewFile& file);
-// Flushes and closes the temporary (null: none); true when it is complete and on the disk.
+// Closes the temporary (null: none); true when it is complete.
 bool CloseTemporary(CFile* written, bool complete);
-// Replaces the target with the closed temporary; read-only targets are handled here.
+// Puts the closed temporary in the target's place: a new file by a rename, an existing one
+// flushed and then replaced in one step; read-only targets are handled here.
 bool PutInPlace(const NewFile& file);
 // Closes the temporary and, when complete, puts it in place; a temporary that does not make it
 // is removed. True once the new file is in place.

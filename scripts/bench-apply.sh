@@ -10,6 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 export BENCH_LOAD_AT_START="$(cut -d" " -f1-3 /proc/loadavg)"
 [ -s build/bench-corpus/MANIFEST ] || scripts/make-bench-corpus.sh
+# The NSIS installers are built for x86-64, so every program runs as its x86-64 build.
+export VORN_WIN_ARCH=x86_64
 source scripts/wine-env.sh
 source scripts/e2e-programs.sh
 vorn_wine_prefix

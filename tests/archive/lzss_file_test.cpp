@@ -163,6 +163,7 @@ TEST(LzssFile, RandomWritesReadsAndLengthChangesMatchAModel) {
     std::mt19937 random(method);
     {
       CLzssFile file(base.get(), 0);
+      file.SetEncoder(LzssEncodeBlock);
       const Bytes text = SampleBlocks(4096)[0].bytes;
       for (int step = 0; step < 300; ++step) {
         const u32 position = random() % (step < 150 ? 5000 : 9000), size = random() % 1500;
@@ -268,6 +269,7 @@ TEST(LzssFileAllocation, FailuresAreReportedAndLoseNothing) {
     {
       run.Arm();
       CLzssFile file(&base, 0);
+      file.SetEncoder(LzssEncodeBlock);
       ErrorCode error = file.isOpen ? nullptr : ERR_NOTENOUGHMEM;
       if (!error) error = file.WriteAt(patch.data(), 3700, static_cast<u32>(patch.size()), nullptr);
       if (!error) error = file.Flush();

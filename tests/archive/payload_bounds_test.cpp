@@ -41,6 +41,7 @@ Bytes Container(const Bytes& data) {
   EXPECT_EQ(CLzssFile::CreateContainer(&base, 32768, 0xC4), nullptr);
   {
     CLzssFile stream(&base, 0);
+    stream.SetEncoder(LzssEncodeBlock);
     u32 done = 0;
     EXPECT_EQ(stream.Write(data.data(), static_cast<u32>(data.size()), &done), nullptr);
   }

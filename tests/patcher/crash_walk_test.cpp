@@ -22,8 +22,8 @@ World CrashWorld() {
 }
 
 // True when every target is new (patcher_world.h).
-bool ExpectOldOrNew(const SimDisk::Image& left, bool afterStop) {
-  return OldTargets(g_base, g_base.image, left, afterStop).empty();
+bool ExpectOldOrNew(const SimDisk::Image& left, bool afterStop, bool powerCut = false) {
+  return OldTargets(g_base, g_base.image, left, afterStop, powerCut).empty();
 }
 
 // At a question the failed file is exactly as it was and its temporary is gone.
@@ -92,7 +92,7 @@ TEST(CrashWalk, EveryFaultLeavesOldOrNewFilesAndARerunCompletes) {
       // What a killed process leaves, and what a power cut leaves (a stop whatever the fault).
       const SimDisk::Image killed = disk.Killed(), cut = disk.PowerCut();
       for (const SimDisk::Image* left : {&killed, &cut}) {
-        if (!ExpectOldOrNew(*left, fault == Fault::kStop || left == &cut)) {
+        if (!ExpectOldOrNew(*left, fault == Fault::kStop || left == &cut, left == &cut)) {
           EXPECT_EQ(version, 0x10000u) << "the version was recorded before every file was new";
         }
         world.dwords["GameVersion"] = version;

@@ -63,10 +63,12 @@ void AddCodedMembers(World& world);
 
 // Each new file of the world in `after` is its old version (as in `before`) or its new one, and
 // nothing else changed (the patch file and folders made for new files aside); after a stop a
-// temporary may be left, and an old target may have lost its read-only attribute. Returns the
-// targets not new ("A\\B.TXT," each).
+// temporary may be left, and an old target may have lost its read-only attribute. Only a file
+// that replaces another is flushed: after a power cut a file that was not there before is
+// missing or there without its bytes, and counts as new. Returns the targets not new
+// ("A\\B.TXT," each).
 std::string OldTargets(const World& world, SimDisk::Image before, SimDisk::Image after,
-                       bool afterStop);
+                       bool afterStop, bool powerCut = false);
 // Runs the patcher on `disk` loaded with the world; the exit code. Afterwards the world's boxes
 // and effects are filled and its registry holds what the run wrote.
 int RunPatch(World& world, SimDisk& disk);

@@ -191,11 +191,13 @@ bool SimExists(const char* path) {
   return inode && !inode->folder;
 }
 
-bool SimReplace(const char* from, const char* to) {
+// A rename refuses an existing target and, not written through, leaves the names cached.
+bool Move(const char* from, const char* to, bool replace) {
   if (!g_sim->Step()) return false;
   auto source = g_sim->names.find(from);
   if (source == g_sim->names.end()) return g_sim->Fail(OS_ERROR_FILE_NOT_FOUND);
   auto target = g_sim->names.find(to);
+  if (!replace && target != g_sim->names.end()) return g_sim->Fail(OS_ERROR_ALREADY_EXISTS);
   const SimDisk::State::Inode* old =
       target == g_sim->names.end() ? nullptr : &g_sim->inodes[target->second];
   if (g_sim->InUse(source->second) ||
@@ -205,9 +207,11 @@ bool SimReplace(const char* from, const char* to) {
   const int moved = source->second;
   g_sim->names.erase(source);
   g_sim->names[to] = moved;
-  g_sim->committed = g_sim->names;
+  if (replace) g_sim->committed = g_sim->names;
   return true;
 }
+bool SimReplace(const char* from, const char* to) { return Move(from, to, true); }
+bool SimRename(const char* from, const char* to) { return Move(from, to, false); }
 
 u32 SimSetHandleCount(u32 count) { return g_sim->Step() ? count : 0; }
 u32 SimLastError() { return g_sim->lastError; }
@@ -218,7 +222,6 @@ bool Unmodelled(const char* what) {
   return g_sim->Fail(OS_ERROR_INVALID_PARAMETER);
 }
 bool SimSetEnd(OsHandle) { return Unmodelled("SetEnd"); }
-bool SimRename(const char*, const char*) { return Unmodelled("Rename"); }
 bool SimRemoveDir(const char*) { return Unmodelled("RemoveDir"); }
 OsHandle SimFindFirst(const char*, void*) { return Unmodelled("FindFirst"), kInvalidOsHandle; }
 bool SimFindNext(OsHandle, void*) { return Unmodelled("FindNext"); }

@@ -1,8 +1,8 @@
 // A disk in memory behind the disk-os table, for crash tests. It keeps apart what a file system
 // has made durable and what it only holds in its caches:
 //   - contents: Write changes the cached copy of a file, Flush makes that copy durable;
-//   - names (creating, deleting, folders): cached until a Replace, which is written through and,
-//     like the commit of a journal, makes every earlier change of names durable with it.
+//   - names (creating, deleting, renaming, folders): cached until a Replace, which is written
+//     through and, like the commit of a journal, makes every earlier change of names durable.
 // So it shows the two things a stop can leave: what a killed process leaves (everything the
 // system accepted) and what survives a power cut (flushed contents under committed names).
 // Attributes are durable at once. Paths compare exactly (no case folding); share modes are not
