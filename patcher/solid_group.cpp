@@ -12,9 +12,9 @@
 
 namespace {
 
-constexpr u32 kEntryHead = 10;             // size, CRC-32, name length
-constexpr u32 kFirstEntry = 4;             // behind the count
-constexpr u32 kMaxGroupOutput = 1u << 23;  // what the tool puts into one group at most
+constexpr u32 kEntryHead = 10;       // size, CRC-32, name length
+constexpr u32 kFirstEntry = 4;       // behind the count
+constexpr u32 kMaxTable = 1u << 23;  // what the tool puts into one group's table at most
 constexpr u32 kNoFile = 0xFFFFFFFFu;
 
 u32 Min(u32 a, u32 b) { return a < b ? a : b; }
@@ -104,7 +104,7 @@ void SolidOutput::Remove(u32 offset, u32 first, u32 end) {
 
 ErrorCode SolidOutput::Grow() {
   if (need_ <= capacity_) return nullptr;
-  if (need_ > kMaxGroupOutput) return ERR_INVALIDFORMAT;
+  if (need_ > kMaxTable) return ERR_INVALIDFORMAT;
   const u32 capacity = need_ + need_ / 2 + 256;
   void* grown = table_ ? g_ptrPool->Realloc(table_, capacity) : g_ptrPool->Alloc(capacity);
   if (!grown) return ERR_NOTENOUGHMEM;

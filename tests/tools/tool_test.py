@@ -600,14 +600,14 @@ def test_coders(tool, work, args):
 
 def coded_sources(work):
     """A new tree and the installed game it patches: one file unchanged, one changed (its base
-    named in other letter case), one large and new, small new ones, random bytes once and twice,
-    one removed."""
+    named in other letter case), one program (the only one, so coded alone), small new ones,
+    random bytes once and twice, one removed."""
     rng = random.Random(5)
     words = [bytes(rng.choice(b"abcdefghijklmnop") for _ in range(rng.randrange(3, 9))) for _ in range(3000)]
     text = b" ".join(rng.choice(words) for _ in range(60000))
     old_big = bytes(rng.getrandbits(8) for _ in range(200000))
     new = {"same.bin": bytes(range(256)) * 12, "data/big.dat": old_big[:90000] + b"EDITED" + old_big[90000:],
-           "large.txt": text * 3, "notes.txt": text[:3000], "readme.txt": text[5000:9000],
+           "large.exe": b"MZ" + text * 3, "notes.txt": text[:3000], "readme.txt": text[5000:9000],
            "random.bin": bytes(rng.getrandbits(8) for _ in range(5000))}
     new["pics/a.png"] = new["pics/copy/a.png"] = bytes(rng.getrandbits(8) for _ in range(5000))
     old = {"same.bin": new["same.bin"], "DATA/Big.dat": old_big, "gone.txt": b"removed"}
@@ -642,10 +642,10 @@ def test_coded(tool, work, args):
     tool.ok("build", src, "-o", lz, "--stub", stub, "--codec", "lzss")
     check(set(patch_members(tool, pack_ref, lz, stub)) == set(members(new, ini=True)), "lzss members")
     out = tool.ok("list", patch)[0]
-    check(set(listed(tool, patch)) == {"PATCH.INI", "CODED\\DATA\\BIG.DAT", "CODED\\LARGE.TXT",
-                                       "FILES\\RANDOM.BIN", "SOLID\\0001"}, "members:\n" + out)
-    for fragment in ("delta: 200006 bytes", "needs the installed 200000 bytes", "tarn: %d bytes" % len(new["large.txt"]),
-                     "solid group of 4 files", "FILES\\NOTES.TXT", "FILES\\PICS\\COPY\\A.PNG"):
+    check(set(listed(tool, patch)) == {"PATCH.INI", "CODED\\DATA\\BIG.DAT", "CODED\\LARGE.EXE",
+                                       "SOLID\\0001", "SOLID\\0002"}, "members:\n" + out)
+    for fragment in ("delta: 200006 bytes", "needs the installed 200000 bytes", "tarn: %d bytes" % len(new["large.exe"]),
+                     "solid group of 2 files", "FILES\\NOTES.TXT", "solid group of 3 files", "FILES\\PICS\\COPY\\A.PNG"):
         check(fragment in out, "list lacks %r:\n%s" % (fragment, out))
     check("1 deltas not decoded" in tool.ok("verify", patch)[0], "verify without --base")
     tool.ok("verify", patch, "--base", base)
@@ -659,15 +659,15 @@ def test_coded(tool, work, args):
         shutil.rmtree(os.path.join(work, "out"))
     # Damaged coded members in packs with sound CRCs: verify and extract refuse them, write nothing.
     good = patch_members(tool, pack_ref, patch, stub)
-    large, solid = good["CODED\\LARGE.TXT"], good["SOLID\\0001"]
+    large, solid = good["CODED\\LARGE.EXE"], good["SOLID\\0001"]
     write(os.path.join(work, "other", "DATA", "BIG.DAT"), new["data/big.dat"])
     rows = [
-        ("flipped stream", {"CODED\\LARGE.TXT": large[:500] + bytes([large[500] ^ 4]) + large[501:]}, [], "decoded"),
-        ("cut stream", {"CODED\\LARGE.TXT": large[:-3]}, [], "decoded"),
-        ("no header", {"CODED\\LARGE.TXT": large[:10]}, [], "not a coded stream"),
+        ("flipped stream", {"CODED\\LARGE.EXE": large[:500] + bytes([large[500] ^ 4]) + large[501:]}, [], "decoded"),
+        ("cut stream", {"CODED\\LARGE.EXE": large[:-3]}, [], "decoded"),
+        ("no header", {"CODED\\LARGE.EXE": large[:10]}, [], "not a coded stream"),
         ("damaged group", {"SOLID\\0001": solid[:40] + bytes([solid[40] ^ 1]) + solid[41:]}, [], "SOLID\\0001"),
         ("group name", {"SOLID\\12": solid}, [], "SOLID\\0001 to"),
-        ("given twice", {"FILES\\LARGE.TXT": b"x"}, [], "given twice"),
+        ("given twice", {"FILES\\LARGE.EXE": b"x"}, [], "given twice"),
         ("given twice by a group", {"FILES\\NOTES.TXT": b"x"}, [], "given twice"),
         ("delta of another version", {}, ["--base", os.path.join(work, "other")], "another version"),
         ("delta without its source", {}, ["--base", os.path.join(work, "src")], "holds no DATA\\BIG.DAT"),

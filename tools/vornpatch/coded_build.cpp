@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <set>
 
 #include "archive/pack_writer.h"
@@ -27,6 +26,8 @@ constexpr u64 kMaxPairBytes = 256u << 20;
 // A delta this much smaller than the file is not worth coding the file alone as well to compare.
 constexpr u32 kClearDeltaShare = 8;
 constexpr size_t kMostNamesWarned = 20;
+constexpr u32 kDepth = 16;
+constexpr u32 kNiceLength = 64;
 
 // A Tarn stream in a block of the pointer pool.
 struct Coded {
@@ -61,19 +62,25 @@ bool LooksCompressible(const std::vector<u8>& data) {
   return bits / 8 < 0.97 * total;
 }
 
-u8 WindowFor(u64 size) {
+u8 WindowFor(u64 size, u8 cap) {
   u8 log = kTarnMinWindowLog;
-  while (log < kCodedMaxWindowLog && (1ull << log) < size) ++log;
+  while (log < cap && (1ull << log) < size) ++log;
   return log;
 }
 
-TarnEncodeOptions CoderOptions(u64 size, bool fast) {
+// What a solid group holds, in the order groups are made: each kind is coded its own way.
+enum class Kind : u8 {
+  kData,
+  kPacked,  // bytes that look compressed already: only copies within the group shrink them
+  kCode,    // programs, coded with the x86 filter
+};
+
+TarnEncodeOptions CoderOptions(u64 size, u8 windowCap, bool fast) {
   TarnEncodeOptions options;
-  options.windowLog = WindowFor(size);
-  if (fast) {
-    options.depth = 8;
-    options.niceLength = 32;
-  }
+  options.windowLog = WindowFor(size, windowCap);
+  // Over large groups a deeper search finds little more and costs much CPU.
+  options.depth = fast ? 8 : kDepth;
+  options.niceLength = fast ? 32 : kNiceLength;
   return options;
 }
 
@@ -99,7 +106,6 @@ class Planner {
         if (small_.size() == small) progress.Advance(source.size);
       }
     }
-    PlaceCompressed();
     if (int status = PlanSolid()) return status;
     progress.Clear();
     WarnRemoved();
@@ -126,9 +132,13 @@ class Planner {
     return kExitOk;
   }
 
-  int Encode(const std::vector<u8>& data, u32 dictionary, bool x86, Coded* out) {
-    TarnEncodeOptions options = CoderOptions(data.size() - dictionary, options_.fast);
-    options.x86 = x86;
+  // group: a solid group's stream, which may reach back farther than a coded member's.
+  int Encode(const std::vector<u8>& data, u32 dictionary, Kind kind, bool group, Coded* out) {
+    // In compressed bytes the coder finds little but long copies, which a short search finds.
+    TarnEncodeOptions options =
+        CoderOptions(data.size() - dictionary, group ? kSolidMaxWindowLog : kCodedMaxWindowLog,
+                     options_.fast || kind == Kind::kPacked);
+    options.x86 = kind == Kind::kCode;
     options.differences = dictionary != 0;
     const ErrorCode error =
         TarnEncode(data.data(), dictionary, static_cast<u32>(data.size() - dictionary), options,
@@ -168,30 +178,16 @@ class Planner {
     return PlanAlone(source, path, nullptr);
   }
 
-  // A small file: into a solid group when it is likely to shrink there.
+  // A file for a solid group, sorted by its kind. Compressed files (images, archives) go too:
+  // copies and near-copies of them (the same document packed twice) shrink only in context.
   int Consider(const SourceFile& source, const std::string& path) {
     std::vector<u8> data;
     if (int status = Read(source.diskPath, source.size, &data, 0)) return status;
-    if (!LooksCompressible(data)) {
-      compressed_.push_back({{source, path, 0}, Crc32Update(0, data.data(), source.size)});
-    } else {
-      small_.push_back({source, path, source.size});
-    }
+    const Kind kind = LooksLikeCode(data.data(), source.size) ? Kind::kCode
+                      : LooksCompressible(data)               ? Kind::kData
+                                                              : Kind::kPacked;
+    small_.push_back({source, path, source.size, kind});
     return kExitOk;
-  }
-
-  // A compressed file (an image, an archive) that the tree holds more than once shrinks in a
-  // solid group, where each further copy costs a match; whole, every copy would travel.
-  void PlaceCompressed() {
-    std::map<std::pair<u64, u32>, u32> copies;
-    for (const Compressed& file : compressed_) ++copies[{file.small.source.size, file.crc}];
-    for (const Compressed& file : compressed_) {
-      if (copies[{file.small.source.size, file.crc}] > 1) {
-        small_.push_back(file.small);
-      } else {
-        KeepWhole(file.small.source);
-      }
-    }
   }
 
   // Coded alone when that is smaller than the file and than `rival` (a delta), else the rival
@@ -201,8 +197,8 @@ class Planner {
     if (options_.tarn && source.size <= kMaxAloneBytes) {
       std::vector<u8> data;
       if (int status = Read(source.diskPath, source.size, &data, 0)) return status;
-      if (int status = Encode(data, 0, LooksLikeCode(data.data(), source.size), &alone))
-        return status;
+      const Kind kind = LooksLikeCode(data.data(), source.size) ? Kind::kCode : Kind::kData;
+      if (int status = Encode(data, 0, kind, false, &alone)) return status;
     }
     const bool aloneWins =
         alone.bytes && alone.size < source.size && (!rival || alone.size < rival->size);
@@ -265,7 +261,8 @@ class Planner {
     if (int status = Read(source.diskPath, source.size, &data, static_cast<size_t>(oldSize)))
       return status;
     Coded delta;
-    if (int status = Encode(data, static_cast<u32>(oldSize), false, &delta)) return status;
+    if (int status = Encode(data, static_cast<u32>(oldSize), Kind::kData, false, &delta))
+      return status;
     data = std::vector<u8>();
     if (delta.size <= source.size / kClearDeltaShare) {
       ++figures_->deltas;
@@ -274,8 +271,24 @@ class Planner {
     return PlanAlone(source, path, &delta);
   }
 
-  // The small files in groups of at most kSolidMaxOutput bytes, ordered by extension and then
-  // name so that files of one kind sit together where the coder finds their likenesses.
+  // The end of the group that starts at first: files of its kind within the group limits.
+  size_t GroupEnd(size_t first) const {
+    u64 bytes = 4, table = 4;
+    size_t end = first;
+    for (; end < small_.size(); ++end) {
+      const Small& file = small_[end];
+      const u64 entry = 10 + file.path.size();
+      if (end > first && (file.kind != small_[first].kind || table + entry > kSolidMaxTable ||
+                          bytes + entry + file.source.size > kSolidMaxOutput))
+        break;
+      bytes += entry + file.source.size;
+      table += entry;
+    }
+    return end;
+  }
+
+  // The files for groups by kind, then extension and then name, so that files of one kind sit
+  // together where the coder finds their likenesses.
   int PlanSolid() {
     auto extension = [](const std::string& path) {
       const size_t slash = path.rfind('\\'), dot = path.rfind('.');
@@ -284,19 +297,12 @@ class Planner {
                  : path.substr(dot + 1);
     };
     std::stable_sort(small_.begin(), small_.end(), [&](const Small& a, const Small& b) {
+      if (a.kind != b.kind) return a.kind < b.kind;
       const std::string x = extension(a.path), y = extension(b.path);
       return x != y ? x < y : a.path < b.path;
     });
-    size_t first = 0;
-    while (first < small_.size()) {
-      u64 bytes = 4;
-      size_t end = first;
-      while (end < small_.size()) {
-        const u64 more = 10 + small_[end].path.size() + small_[end].source.size;
-        if (end > first && bytes + more > kSolidMaxOutput) break;
-        bytes += more;
-        ++end;
-      }
+    for (size_t first = 0; first < small_.size();) {
+      const size_t end = GroupEnd(first);
       if (int status = CodeGroup(first, end)) return status;
       for (; first < end; ++first) progress_->Advance(small_[first].uncounted);
     }
@@ -313,19 +319,18 @@ class Planner {
     }
     std::vector<u8> table, data;
     AppendLittleEndian(&table, static_cast<u32>(end - first), 4);
-    u64 raw = 0, code = 0;
+    u64 raw = 0;
     for (size_t i = first; i < end; ++i) {
       const size_t at = data.size();
       if (int status = Read(small_[i].source.diskPath, small_[i].source.size, &data, at))
         return status;
       AppendSolidEntry(&table, small_[i].path, small_[i].source.size,
                        Crc32Update(0, data.data() + at, small_[i].source.size));
-      if (LooksLikeCode(data.data() + at, small_[i].source.size)) code += small_[i].source.size;
       raw += small_[i].source.size;
     }
     data.insert(data.begin(), table.begin(), table.end());
     Coded group;
-    if (int status = Encode(data, 0, 2 * code >= raw, &group)) return status;
+    if (int status = Encode(data, 0, small_[first].kind, true, &group)) return status;
     if (group.size >= raw) {
       for (size_t i = first; i < end; ++i) KeepWhole(small_[i].source);
       return kExitOk;
@@ -357,10 +362,7 @@ class Planner {
     SourceFile source;
     std::string path;
     u64 uncounted;  // bytes the progress has not yet been told of
-  };
-  struct Compressed {
-    Small small;
-    u32 crc;
+    Kind kind;
   };
 
   SourceSet* set_;
@@ -370,8 +372,7 @@ class Planner {
   CodedBuildFigures* figures_;
   Progress* progress_ = nullptr;
   std::vector<Small> small_;
-  std::vector<Compressed> compressed_;  // counted already; placed when the walk is done
-  std::set<std::string> seen_;          // paths of the base that the new tree has
+  std::set<std::string> seen_;  // paths of the base that the new tree has
   u32 solidGroups_ = 0;
 };
 

@@ -317,7 +317,8 @@ std::string DecodeSolidGroup(CFileService* service, const std::string& member,
   } else if (header.dictionarySize) {
     fault = "names a dictionary, which a group cannot have";
   } else if (header.outputSize > kSolidMaxOutput) {
-    fault = "would give " + std::to_string(header.outputSize) + " bytes, more than a group's 8 MiB";
+    fault =
+        "would give " + std::to_string(header.outputSize) + " bytes, more than a group's 64 MiB";
   } else {
     MemorySink sink(header.outputSize);
     error = TarnDecodeFile(file, 0, file->GetSize(), nullptr, &sink);

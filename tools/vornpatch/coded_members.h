@@ -18,10 +18,14 @@
 constexpr char kFilesRoot[] = "FILES\\";
 constexpr char kCodedRoot[] = "CODED\\";
 constexpr char kSolidRoot[] = "SOLID\\";
-constexpr u32 kSolidMaxOutput = 8u << 20;
-constexpr u32 kSolidFileLimit = 1u << 20;  // build groups the files below it
-constexpr u32 kSolidMaxGroups = 9999;      // four decimal digits
-constexpr u8 kCodedMaxWindowLog = 24;      // the patcher's decoder holds at most 16 MiB
+constexpr u32 kSolidMaxOutput = 64u << 20;
+constexpr u32 kSolidMaxTable = 8u << 20;    // the patcher holds the table whole
+constexpr u32 kSolidFileLimit = 16u << 20;  // build groups the files below it
+constexpr u32 kSolidMaxGroups = 9999;       // four decimal digits
+// The patcher's decoder holds min(window, output): at most 16 MiB for a CODED member, and for a
+// group, whose far copies pay (kin files lie megabytes apart), its output: at most 64 MiB.
+constexpr u8 kCodedMaxWindowLog = 24;
+constexpr u8 kSolidMaxWindowLog = 26;
 
 enum class MemberRoot { kOther, kFiles, kCoded, kSolid };
 
