@@ -301,8 +301,8 @@ ErrorCode TarnEncode(const u8* data, u32 dictionarySize, u32 size, const TarnEnc
   coder->literalContextBits = options.literalContextBits;
   coder->nice = options.niceLength;
   coder->differences = options.differences;
-  const TarnMatchLimits limits = {dictionarySize, coder->window, options.depth, options.niceLength,
-                                  options.chainPositions};
+  const TarnMatchLimits limits = {dictionarySize,     coder->window,          options.depth,
+                                  options.niceLength, options.chainPositions, options.binaryTree};
   const u32 reach = dictionarySize ? coder->end : (size < coder->window ? size : coder->window);
   ErrorCode error = coder->finder.Init(coder->data, coder->end, reach, limits);
   if (!error && !coder->out.Reserve(size / 2 + 4096)) error = ERR_NOTENOUGHMEM;

@@ -1,5 +1,6 @@
-// The Tarn stream coder (format: tarn_format.h): hash-chain match finder and a price-driven
-// parser that weighs literals, matches and repeated distances over runs of up to 2 KiB.
+// The Tarn stream coder (format: tarn_format.h): hash-chain or binary-tree match finder and a
+// price-driven parser that weighs literals, matches and repeated distances over runs of up to 2
+// KiB.
 #pragma once
 
 #include "core/errors.h"
@@ -18,6 +19,9 @@ struct TarnEncodeOptions {
   // With a dictionary, the most positions the hash chains cover (4 bytes each, plus 2 for their
   // heads); beyond, half follow the input and half the old bytes around the input's position.
   u32 chainPositions = 1u << 23;
+  // Without a dictionary, binary trees instead of hash chains: 8 bytes per position the window
+  // reaches instead of 4, and the longest matches for far fewer comparisons.
+  bool binaryTree = true;
 };
 
 // Codes data[dictionarySize .. dictionarySize + size) as a stream that may copy from the

@@ -38,18 +38,18 @@ u32* AllocateZeroed(u32 count) {
 
 }  // namespace
 
-ErrorCode TarnMatchFinder::Chains::Init(u32 ring, u32 spread) {
+ErrorCode TarnMatchFinder::Chains::Init(u32 ring, u32 spread, u32 linksPerPosition) {
   ringSize = ring ? ring : 1;
   // About one head per two positions, between 2^16 and 2^24.
   bits = 16;
   while (bits < 24 && (1u << (bits + 1)) <= spread) ++bits;
   heads = AllocateZeroed(1u << bits);
-  links = static_cast<u32*>(g_ptrPool->Alloc(ringSize * 4));
+  links = static_cast<u32*>(g_ptrPool->Alloc(ringSize * linksPerPosition * 4));
   return heads && links ? nullptr : ERR_NOTENOUGHMEM;
 }
 
 u32 TarnMatchFinder::Chains::Insert(u32 position, u32 word) {
-  u32& head = heads[(word * 0x9E3779B1u) >> (32 - bits)];
+  u32& head = Head(word);
   const u32 first = head;
   head = position + 1;
   links[position % ringSize] = first;
@@ -76,8 +76,12 @@ ErrorCode TarnMatchFinder::Init(const u8* bytes, u32 size, u32 reach, const Tarn
   heads3 = AllocateZeroed(1u << kHash3Bits);
   if (!heads2 || !heads3) return ERR_NOTENOUGHMEM;
   split = l.dictionarySize && ring > l.chainPositions;
+  tree = l.binaryTree && !l.dictionarySize;
   ErrorCode error = nullptr;
-  if (!split) {
+  if (tree) {
+    if (ring > 0x1FFFFFFFu) return ERR_NOTENOUGHMEM;
+    error = chains.Init(ring, size, 2);
+  } else if (!split) {
     error = chains.Init(ring, size);
   } else {
     const u32 input = size - l.dictionarySize, half = l.chainPositions / 2;
@@ -161,12 +165,59 @@ u32 TarnMatchFinder::Insert(u32 position, u32* candidate2, u32* candidate3) {
   *candidate2 = heads2[h2];
   *candidate3 = heads3[h3];
   heads2[h2] = heads3[h3] = position + 1;
-  return chains.Insert(position, word);
+  if (!tree) return chains.Insert(position, word);
+  u32& head = chains.Head(word);
+  const u32 root = head;
+  head = position + 1;
+  return root;
+}
+
+u32 TarnMatchFinder::TreeInsert(u32 position, u32 root, TarnMatch* out, u32 count, u32* best) {
+  const u32 ring = chains.ringSize;
+  const u32 room = end - position < kTarnMaxMatch ? end - position : kTarnMaxMatch;
+  // Bytes past the limit are not compared: a node that agrees up to it gives its place to the
+  // new position, so the tree holds the nearest of the positions it cannot tell apart.
+  const u32 limit = room < limits.nice ? room : limits.nice;
+  u32* smaller = chains.links + 2 * (position % ring);  // where the next smaller node hangs
+  u32* larger = smaller + 1;
+  u32 smallerLength = 0, largerLength = 0;  // bytes every node below them shares
+  for (u32 node = root, depth = limits.depth;; --depth) {
+    if (!node || position - (node - 1) >= ring || !depth) {
+      *smaller = *larger = 0;  // what lies below is out of reach, or not worth the search
+      return count;
+    }
+    const u32 candidate = node - 1;
+    u32* pair = chains.links + 2 * (candidate % ring);
+    u32 length = smallerLength < largerLength ? smallerLength : largerLength;
+    length += Common(position + length, position - candidate, limit - length);
+    if (out && length > *best) {
+      *best = length;
+      if (count == kMaxMatches) --count;
+      out[count++] = {length, position - candidate};
+    }
+    if (length == limit) {
+      *smaller = pair[0];
+      *larger = pair[1];
+      return count;
+    }
+    if (data[candidate + length] < data[position + length]) {
+      *smaller = node;
+      smaller = pair + 1;
+      node = pair[1];
+      smallerLength = length;
+    } else {
+      *larger = node;
+      larger = pair;
+      node = pair[0];
+      largerLength = length;
+    }
+  }
 }
 
 void TarnMatchFinder::Skip(u32 position) {
-  u32 c2, c3;
-  Insert(position, &c2, &c3);
+  u32 c2, c3, best = 0;
+  const u32 root = Insert(position, &c2, &c3);
+  if (tree && end - position >= 4) TreeInsert(position, root, nullptr, 0, &best);
 }
 
 u32 TarnMatchFinder::Find(u32 position, TarnMatch* out) {
@@ -183,6 +234,19 @@ u32 TarnMatchFinder::Find(u32 position, TarnMatch* out) {
     out[count++] = {length, distance};
     return length >= limits.nice || length == room || count == kMaxMatches;
   };
+  if (tree) {
+    if (c2) consider(position - (c2 - 1));
+    if (c3 && c3 != c2) consider(position - (c3 - 1));
+    if (end - position < 4) return count;
+    count = TreeInsert(position, next, out, count, &best);
+    // The tree compares no further than the nice length: the longest match may go on.
+    if (count == 0 || out[count - 1].length < limits.nice) return count;
+    TarnMatch& last = out[count - 1];
+    const u32 allowed = Allowed(position, last.distance);
+    if (last.length < allowed)
+      last.length += Common(position + last.length, last.distance, allowed - last.length);
+    return count;
+  }
   if (c2 && consider(position - (c2 - 1))) return count;
   if (c3 && c3 != c2 && consider(position - (c3 - 1))) return count;
   // Follows a chain whose newest position is latest; true when the search is over.

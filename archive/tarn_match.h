@@ -6,6 +6,10 @@
 // split in two halves (the latest input, and the old bytes around the input's position), and
 // the anchors find what lies elsewhere, so that coding against a large old file does not cost
 // several times its size.
+// Without a dictionary the 4-byte heads may instead root binary trees: each position is put at
+// the root of its tree, the earlier ones below it ordered by the bytes that follow, so a search
+// meets the longest matches in few steps and keeps the tree ordered as it goes. Costs 8 bytes
+// per position the window reaches, instead of the chains' 4.
 #pragma once
 
 #include "archive/tarn_format.h"
@@ -22,6 +26,7 @@ struct TarnMatchLimits {
   u32 depth;           // chain links followed per position
   u32 nice;            // a match this long ends the search
   u32 chainPositions;  // with a dictionary, chains over more positions are split
+  bool binaryTree;     // without a dictionary, trees instead of chains
 };
 
 class TarnMatchFinder {
@@ -50,11 +55,15 @@ class TarnMatchFinder {
     u32 ringSize = 0;
     u32* heads = nullptr;  // 4-byte hash -> position + 1
     u32* links = nullptr;  // position % ringSize -> earlier position + 1 with the same hash
-    ErrorCode Init(u32 ring, u32 spread);
+    ErrorCode Init(u32 ring, u32 spread, u32 linksPerPosition = 1);
+    u32& Head(u32 word) { return heads[(word * 0x9E3779B1u) >> (32 - bits)]; }
     u32 Insert(u32 position, u32 word);  // returns the former head
   };
 
   u32 Insert(u32 position, u32* candidate2, u32* candidate3);
+  // Puts position at the root of the tree whose former root is root; with out, notes each
+  // match longer than *best met on the way. Returns the count in out.
+  u32 TreeInsert(u32 position, u32 root, TarnMatch* out, u32 count, u32* best);
   void AdvanceOld(u32 position);
   void LookAhead(u32 position);
 
@@ -63,7 +72,8 @@ class TarnMatchFinder {
   TarnMatchLimits limits = {};
   u32* heads2 = nullptr;
   u32* heads3 = nullptr;
-  Chains chains;  // the whole buffer, or split: the input
+  Chains chains;  // the whole buffer, or split: the input; tree: 2 links per position
+  bool tree = false;
   bool split = false;
   Chains old;           // split: the dictionary around the input's position
   u32 oldInserted = 0;  // split: dictionary positions below it are in old

@@ -80,7 +80,7 @@ std::vector<Case> Cases() {
     cases.push_back({s.name, {}, s.bytes, plain, s.name == "zeros" ? 200u : 0u});
   const std::vector<u8> text = SampleBlocks(60000)[0].bytes;
   TarnEncodeOptions small = plain;
-  small.windowLog = 12;  // repeats 20 KB back lie outside the window
+  small.windowLog = 12;  // repeats 20 KB back lie outside the window; the trees' links wrap
   small.literalContextBits = 0;
   small.literalPositionBits = 2;
   small.positionBits = 0;
@@ -89,6 +89,8 @@ std::vector<Case> Cases() {
   std::vector<u8> far = RandomBytes(20000, 5);
   far.insert(far.end(), far.begin(), far.end());
   cases.push_back({"far repeats, 4 KiB window", {}, far, small, 0});
+  small.binaryTree = false;
+  cases.push_back({"far repeats, 4 KiB window, chains", {}, far, small, 0});
   cases.push_back({"empty", {}, {}, plain, 64});
   cases.push_back({"one byte", {}, {7}, plain, 64});
   TarnEncodeOptions x86 = plain;

@@ -18,7 +18,7 @@
 
 namespace {
 
-// The coder holds its input and 4 bytes per position it can reach back (a file alone), or the
+// The coder holds its input and 8 bytes per position it can reach back (a file alone), or the
 // pair with at most 48 MiB of chains and under 1/2 byte per old position (a delta): larger files
 // are copied whole rather than take gigabytes.
 constexpr u64 kMaxAloneBytes = 512u << 20;
@@ -81,6 +81,9 @@ TarnEncodeOptions CoderOptions(u64 size, u8 windowCap, bool fast) {
   // Over large groups a deeper search finds little more and costs much CPU.
   options.depth = fast ? 8 : kDepth;
   options.niceLength = fast ? 32 : kNiceLength;
+  // The trees find the deep search's matches for the chains' CPU; the quick search stays cheaper
+  // on the chains.
+  options.binaryTree = !fast;
   return options;
 }
 
