@@ -1,6 +1,6 @@
-// The Tarn stream coder (format: tarn_format.h): hash-chain or binary-tree match finder and a
-// price-driven parser that weighs literals, matches and repeated distances over runs of up to 2
-// KiB.
+// The Tarn stream coder (format: tarn_format.h): a hash-chain or binary-tree match finder and
+// a price-driven parser that weighs literals, matches and repeated distances over runs of up to
+// 2 KiB.
 #pragma once
 
 #include "core/errors.h"
