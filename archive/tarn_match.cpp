@@ -263,8 +263,7 @@ u32 TarnMatchFinder::Find(u32 position, TarnMatch* out) {
   };
   if (walk(chains, next, position)) return count;
   if (split && end - position >= 4 && oldInserted &&
-      walk(old, old.heads[(Load32(data + position) * 0x9E3779B1u) >> (32 - old.bits)],
-           oldInserted - 1))
+      walk(old, old.Head(Load32(data + position)), oldInserted - 1))
     return count;
   // Far matches the chains do not reach or did not get to; only longer ones join the list.
   if (!anchors || position < limits.dictionarySize) return count;
