@@ -26,8 +26,8 @@ constexpr u64 kMaxPairBytes = 256u << 20;
 // A delta this much smaller than the file is not worth coding the file alone as well to compare.
 constexpr u32 kClearDeltaShare = 8;
 constexpr size_t kMostNamesWarned = 20;
-constexpr u32 kDepth = 16;
-constexpr u32 kNiceLength = 64;
+constexpr u32 kDepth = 12;
+constexpr u32 kNiceLength = 48;
 
 // A Tarn stream in a block of the pointer pool.
 struct Coded {
