@@ -174,9 +174,10 @@ def coverage_map(jobs):
     return result, f"made in {time.monotonic() - start:.0f} s"
 
 
-def test_steps(cmap, entries, mutant):
+def test_steps(cmap, entries, mutant, each_case=False):
     """The steps that judge a native mutant: per ctest entry, the passing GoogleTest cases that
-    run the mutated line under one filter, or the whole entry; the cheapest first. A line the
+    run the mutated line under one filter (each case alone with each_case), or the whole entry;
+    the cheapest first. A line the
     coverage build has no code for (a constant, a declaration) takes the units that run any
     line of its file, or all units; a line with code that no unit ran takes none."""
     good = [i for i, unit in enumerate(cmap["units"]) if unit["passed"]]
@@ -189,12 +190,13 @@ def test_steps(cmap, entries, mutant):
         chosen = {i for units in lines.values() for i in units} if lines else set(good)
     steps = {}
     for unit in (cmap["units"][i] for i in good if i in chosen):
-        step = steps.setdefault(unit["entry"], [[], 0.0])
+        key = (unit["entry"], unit["case"]) if each_case else (unit["entry"], None)
+        step = steps.setdefault(key, [[], 0.0])
         step[0] += [unit["case"]] if unit["case"] else []
         step[1] += unit["seconds"]
     ordered = []
-    for name, (cases, seconds) in sorted(steps.items(), key=lambda item: item[1][1]):
+    for (name, case), (cases, seconds) in sorted(steps.items(), key=lambda item: item[1][1]):
         entry = entries[name]
         filters = ["--gtest_fail_fast", "--gtest_filter=" + ":".join(cases)] if cases else []
-        ordered.append((name, entry["command"] + filters, entry, seconds))
+        ordered.append((name + ("/" + case if case else ""), entry["command"] + filters, entry, seconds))
     return ordered

@@ -132,14 +132,16 @@ def within(m, paths):
 
 
 def judge(mutant, steps, args, log):
-    """Applies the mutant and runs the steps until one fails, building each step's programs
-    just before it, so that a mutant killed early links no more than it needs."""
+    """Applies the mutant and runs the steps until one fails (all of them with --killers),
+    building each step's programs just before it, so that a mutant killed early links no more
+    than it needs."""
     if not steps:
         return "survived", "not covered"
     with open(log, "a") as handle:
         handle.write(f"\n=== {mutant.file}:{mutant.line}: {mutant.before} -> {mutant.after}\n")
     scratch = os.path.join(BUILD, "tmp")  # the tests' temporary files, gone after each step
     env = dict(os.environ, TMPDIR=scratch)
+    killers = []
     with applied(mutant):
         deadline = None
         for name, command, entry, _ in steps:
@@ -153,11 +155,12 @@ def judge(mutant, steps, args, log):
             os.makedirs(scratch, exist_ok=True)
             code = run(command, deadline - time.monotonic(), log, entry["cwd"], env)
             shutil.rmtree(scratch, ignore_errors=True)
-            if code is None:
-                return "killed", f"{name} (timeout)"
-            if code != 0:
-                return "killed", name
-    return "survived", ""
+            if code == 0:
+                continue
+            killers.append(name + (" (timeout)" if code is None else ""))
+            if not args.killers or code is None:
+                break
+    return ("killed", ", ".join(killers)) if killers else ("survived", "")
 
 
 def report(sample, results, header, seconds, out):
@@ -192,6 +195,9 @@ def main():
     parser.add_argument("--jobs", type=int, default=2, help="parallel build and coverage jobs")
     parser.add_argument("--timeout", type=float, help="seconds per mutant (default: from timings)")
     parser.add_argument("--out", help="results file (default build/mutation/results-*.json)")
+    parser.add_argument("--killers", action="store_true",
+                        help="run every test case that executes the line, each alone, and name "
+                             "every one that fails (which tests only one of them guards)")
     args = parser.parse_args()
     os.nice(10)
     for signum in STOPS - {signal.SIGINT}:
@@ -232,7 +238,7 @@ def main():
     try:
         for number, m in enumerate(sample, 1):
             began = time.monotonic()
-            verdict = judge(m, test_steps(cmap, entries, m), args, log)
+            verdict = judge(m, test_steps(cmap, entries, m, args.killers), args, log)
             results.append({"where": f"{m.file}:{m.line}", "kind": m.kind,
                             "change": change(m), "status": verdict[0],
                             "detail": verdict[1], "seconds": round(time.monotonic() - began, 1)})
