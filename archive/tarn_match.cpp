@@ -12,6 +12,9 @@ constexpr u32 kHash3Bits = 16;
 // A match of kAnchorStep + kAnchorBytes - 1 bytes covers an anchored window wherever it starts.
 constexpr u32 kAnchorStep = 16;
 constexpr u32 kAnchorBytes = 16;
+// The 4-byte heads outgrow the caches: each search fetches the head of a position this far
+// ahead, so that its own head is there when it comes.
+constexpr u32 kHeadAhead = 8;
 
 u32 Load32(const u8* p) {
   u32 v;
@@ -162,6 +165,8 @@ u32 TarnMatchFinder::Insert(u32 position, u32* candidate2, u32* candidate3) {
   const u32 word = Load32(data + position);
   const u32 h2 = word & 0xFFFF;
   const u32 h3 = ((word & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kHash3Bits);
+  if (end - position >= kHeadAhead + 4)
+    __builtin_prefetch(&chains.Head(Load32(data + position + kHeadAhead)), 1);
   *candidate2 = heads2[h2];
   *candidate3 = heads3[h3];
   heads2[h2] = heads3[h3] = position + 1;
