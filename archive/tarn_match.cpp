@@ -55,7 +55,7 @@ u32 TarnMatchFinder::Chains::Insert(u32 position, u32 word) {
   u32& head = Head(word);
   const u32 first = head;
   head = position + 1;
-  links[position % ringSize] = first;
+  links[Slot(position)] = first;
   return first;
 }
 
@@ -183,7 +183,7 @@ u32 TarnMatchFinder::TreeInsert(u32 position, u32 root, TarnMatch* out, u32 coun
   // Bytes past the limit are not compared: a node that agrees up to it gives its place to the
   // new position, so the tree holds the nearest of the positions it cannot tell apart.
   const u32 limit = room < limits.nice ? room : limits.nice;
-  u32* smaller = chains.links + 2 * (position % ring);  // where the next smaller node hangs
+  u32* smaller = chains.links + 2 * chains.Slot(position);  // where the next smaller node hangs
   u32* larger = smaller + 1;
   u32 smallerLength = 0, largerLength = 0;  // bytes every node below them shares
   for (u32 node = root, depth = limits.depth;; --depth) {
@@ -192,7 +192,7 @@ u32 TarnMatchFinder::TreeInsert(u32 position, u32 root, TarnMatch* out, u32 coun
       return count;
     }
     const u32 candidate = node - 1;
-    u32* pair = chains.links + 2 * (candidate % ring);
+    u32* pair = chains.links + 2 * chains.Slot(candidate);
     u32 length = smallerLength < largerLength ? smallerLength : largerLength;
     length += Common(position + length, position - candidate, limit - length);
     if (out && length > *best) {
@@ -260,7 +260,7 @@ u32 TarnMatchFinder::Find(u32 position, TarnMatch* out) {
       const u32 candidate = link - 1;
       if (latest - candidate >= c.ringSize) break;
       if (consider(position - candidate)) return true;
-      const u32 older = c.links[candidate % c.ringSize];
+      const u32 older = c.links[c.Slot(candidate)];
       if (older >= link) break;
       link = older;
     }

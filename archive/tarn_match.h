@@ -57,6 +57,8 @@ class TarnMatchFinder {
     u32* links = nullptr;  // position % ringSize -> earlier position + 1 with the same hash
     ErrorCode Init(u32 ring, u32 spread, u32 linksPerPosition = 1);
     u32& Head(u32 word) { return heads[(word * 0x9E3779B1u) >> (32 - bits)]; }
+    // A position's place in the ring; most buffers fit the ring whole, and skip the division.
+    u32 Slot(u32 position) const { return position < ringSize ? position : position % ringSize; }
     u32 Insert(u32 position, u32 word);  // returns the former head
   };
 
