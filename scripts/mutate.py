@@ -9,7 +9,7 @@ the next run if this one is killed (the journal); the product folders must be as
 built only for Windows is left out: the Wine suites reach it, not these.
 
 Usage: scripts/mutate.py [--seed S] [--count N] [--paths PATH...] [--list] [--out FILE]
-                          [--timeout SECONDS]"""
+                          [--timeout SECONDS] [--killers]"""
 
 import argparse
 import base64
