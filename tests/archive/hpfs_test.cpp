@@ -271,6 +271,22 @@ TEST(HpfsCreate, RefusesUnusableGeometryAndImportsATreeFromAnyService) {
   MemoryFile damaged(bytes);
   EXPECT_EQ(VerifyHpfsStore(&damaged, message, sizeof message), ERR_INVALIDFORMAT);
   EXPECT_NE(std::string(message).find("used twice"), std::string::npos) << message;
+
+  // In 64-byte blocks: a directory of many blocks, and a free list of many once big is gone; a
+  // free-list entry naming the root is found.
+  for (char name[] = "src\\f0"; name[5] <= '9'; ++name[5])
+    ASSERT_EQ(WriteFile(source.fs, name, "f"), nullptr);
+  ASSERT_EQ(source.fs->Delete("src\\big"), nullptr);
+  bytes = source.Close();
+  MemoryFile small(bytes);
+  ASSERT_EQ(VerifyHpfsStore(&small, message, sizeof message, &files, &directories, &size), nullptr)
+      << message;
+  EXPECT_EQ(std::to_string(files) + " " + std::to_string(directories) + " " + std::to_string(size),
+            "12 3 17");
+  StoreLe32(bytes, size_t{LoadLe32(bytes, 20)} * kBlock + 4, LoadLe32(bytes, 28));
+  MemoryFile listedTwice(bytes);
+  EXPECT_EQ(VerifyHpfsStore(&listedTwice, message, sizeof message), ERR_INVALIDFORMAT);
+  EXPECT_NE(std::string(message).find("listed twice"), std::string::npos) << message;
 }
 
 // Every allocation of attaching, creating, reading, listing, renaming and importing may fail:
