@@ -161,33 +161,6 @@ TEST(Hpfs, ScriptOfOperationsGivesTheExpectedOutcomes) {
   EXPECT_EQ(ReadFile(again.fs, "local/BIG.BIN"), big);
 }
 
-TEST(Hpfs, SharingConflictsAreRefused) {
-  Store store;
-  ASSERT_EQ(WriteFile(store.fs, "f", "hello"), nullptr);
-  CFile* reader = store.fs->Open("f", OPEN_READ, nullptr);
-  EXPECT_EQ(store.fs->Open("f", OPEN_READ | OPEN_SHARE_READ, nullptr), nullptr);
-  delete reader;
-  CFile* a = store.fs->Open("f", OPEN_READ | OPEN_SHARE_READ, nullptr);
-  CFile* b = store.fs->Open("f", OPEN_READ | OPEN_SHARE_READ, nullptr);
-  ASSERT_TRUE(a && b);
-  EXPECT_EQ(store.fs->Open("f", OPEN_WRITE | OPEN_SHARE_READ, nullptr), nullptr);
-  CFile* c = store.fs->Open("f", OPEN_READ | OPEN_SHARE_READ | OPEN_SHARE_WRITE, nullptr);
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(store.fs->Delete("f"), ERR_SHARING);  // an open file is never deleted
-  delete a;
-  delete b;
-  CFile* d = store.fs->Open("f", OPEN_WRITE | OPEN_SHARE_READ, nullptr);  // c shares writing
-  EXPECT_NE(d, nullptr);
-  delete d;
-  delete c;
-  // OPEN_CREATE alone and OPEN_TRUNCATE alone empty an existing file.
-  delete store.fs->Open("f", OPEN_CREATE | OPEN_WRITE, nullptr);
-  EXPECT_EQ(ReadFile(store.fs, "f"), "");
-  ASSERT_EQ(WriteFile(store.fs, "f", "again"), nullptr);
-  delete store.fs->Open("f", OPEN_TRUNCATE | OPEN_READ, nullptr);
-  EXPECT_EQ(ReadFile(store.fs, "f"), "");
-}
-
 // A store that cannot be written: when full (no block for a root), it gets no root and every
 // lookup fails; with blocks left, its root stays in memory. Either way its file is left alone.
 TEST(HpfsRegression, StoreThatCannotBeWrittenStaysEmptyAndUntouched) {
