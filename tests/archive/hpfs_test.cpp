@@ -161,33 +161,6 @@ TEST(Hpfs, ScriptOfOperationsGivesTheExpectedOutcomes) {
   EXPECT_EQ(ReadFile(again.fs, "local/BIG.BIN"), big);
 }
 
-TEST(Hpfs, SharingConflictsAreRefused) {
-  Store store;
-  ASSERT_EQ(WriteFile(store.fs, "f", "hello"), nullptr);
-  CFile* reader = store.fs->Open("f", OPEN_READ, nullptr);
-  EXPECT_EQ(store.fs->Open("f", OPEN_READ | OPEN_SHARE_READ, nullptr), nullptr);
-  delete reader;
-  CFile* a = store.fs->Open("f", OPEN_READ | OPEN_SHARE_READ, nullptr);
-  CFile* b = store.fs->Open("f", OPEN_READ | OPEN_SHARE_READ, nullptr);
-  ASSERT_TRUE(a && b);
-  EXPECT_EQ(store.fs->Open("f", OPEN_WRITE | OPEN_SHARE_READ, nullptr), nullptr);
-  CFile* c = store.fs->Open("f", OPEN_READ | OPEN_SHARE_READ | OPEN_SHARE_WRITE, nullptr);
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(store.fs->Delete("f"), ERR_SHARING);  // an open file is never deleted
-  delete a;
-  delete b;
-  CFile* d = store.fs->Open("f", OPEN_WRITE | OPEN_SHARE_READ, nullptr);  // c shares writing
-  EXPECT_NE(d, nullptr);
-  delete d;
-  delete c;
-  // OPEN_CREATE alone and OPEN_TRUNCATE alone empty an existing file.
-  delete store.fs->Open("f", OPEN_CREATE | OPEN_WRITE, nullptr);
-  EXPECT_EQ(ReadFile(store.fs, "f"), "");
-  ASSERT_EQ(WriteFile(store.fs, "f", "again"), nullptr);
-  delete store.fs->Open("f", OPEN_TRUNCATE | OPEN_READ, nullptr);
-  EXPECT_EQ(ReadFile(store.fs, "f"), "");
-}
-
 // A store that cannot be written: when full (no block for a root), it gets no root and every
 // lookup fails; with blocks left, its root stays in memory. Either way its file is left alone.
 TEST(HpfsRegression, StoreThatCannotBeWrittenStaysEmptyAndUntouched) {
@@ -271,6 +244,22 @@ TEST(HpfsCreate, RefusesUnusableGeometryAndImportsATreeFromAnyService) {
   MemoryFile damaged(bytes);
   EXPECT_EQ(VerifyHpfsStore(&damaged, message, sizeof message), ERR_INVALIDFORMAT);
   EXPECT_NE(std::string(message).find("used twice"), std::string::npos) << message;
+
+  // In 64-byte blocks: a directory of many blocks, and a free list of many once big is gone; a
+  // free-list entry naming the root is found.
+  for (char name[] = "src\\f0"; name[5] <= '9'; ++name[5])
+    ASSERT_EQ(WriteFile(source.fs, name, "f"), nullptr);
+  ASSERT_EQ(source.fs->Delete("src\\big"), nullptr);
+  bytes = source.Close();
+  MemoryFile small(bytes);
+  ASSERT_EQ(VerifyHpfsStore(&small, message, sizeof message, &files, &directories, &size), nullptr)
+      << message;
+  EXPECT_EQ(std::to_string(files) + " " + std::to_string(directories) + " " + std::to_string(size),
+            "12 3 17");
+  StoreLe32(bytes, size_t{LoadLe32(bytes, 20)} * kBlock + 4, LoadLe32(bytes, 28));
+  MemoryFile listedTwice(bytes);
+  EXPECT_EQ(VerifyHpfsStore(&listedTwice, message, sizeof message), ERR_INVALIDFORMAT);
+  EXPECT_NE(std::string(message).find("listed twice"), std::string::npos) << message;
 }
 
 // Every allocation of attaching, creating, reading, listing, renaming and importing may fail:

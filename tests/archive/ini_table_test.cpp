@@ -42,65 +42,6 @@ class Table : public CIniTable {
 
 }  // namespace
 
-// A NUL byte does not end its line, a value without a name is dropped; the 1024th character of a
-// line is lost; lines that straddle the reads of the input arrive whole.
-TEST(IniTable, LinesSplitIntoNameValueAndComment) {
-  const std::string exact(1023, 'a'), cut(1023, 'b');
-  Table table;
-  ASSERT_EQ(table.LoadText("[s]\nkey = some value ; note\r\nk=a=b\nk=\n=x\nu=a;b\n" +
-                           std::string("n=a\0z=2\n", 8) + "  lonely name  \n" + exact + "\n" + cut +
-                           "Xrest=1\nlast=line"),
-            nullptr);
-  EXPECT_EQ(table.Keys(), "key=some value; note|k=a=b;|k=;|u=a;b|n=a;|lonely name=;|" + exact +
-                              "=;|" + cut + "=;|rest=1;|last=line;|");
-  std::string text = "[s]\n";
-  for (int i = 0; i < 600; ++i) text += "key" + std::to_string(i) + "=v" + std::to_string(i) + "\n";
-  ASSERT_EQ(table.LoadText(text), nullptr);
-  EXPECT_GT(table.file.reads, 2u);
-  for (int i = 0; i < 600; i += 7)
-    ASSERT_STREQ(table.GetValue("s", ("key" + std::to_string(i)).c_str()),
-                 ("v" + std::to_string(i)).c_str());
-}
-
-TEST(IniTable, LookupsIgnoreCaseAndTheLastHeaderOfANameWins) {
-  Table table;
-  ASSERT_EQ(table.LoadText("ignored=before any section\n[Str]  ; all texts\ntitle = VORN Patch\n"
-                           "\n   \t\n; a comment line\nver=10001 ; hex\n[other]\ntitle=Other\n"
-                           "[STR]\nextra=repeated\n[A]\nk=first\n[a]\nk=second\nk=third\n"
-                           "last=no line break\n[Zone]\nZz=fold every letter"),
-            nullptr);
-  struct Row {
-    const char *section, *key, *value;
-  };
-  const Row rows[] = {{"str", "title", nullptr},      {"Str", "EXTRA", "repeated"},
-                      {"other", "Title", "Other"},    {"A", "k", "third"},
-                      {"a", "LAST", "no line break"}, {"zONE", "zZ", "fold every letter"},
-                      {"str", "ignored", nullptr},    {"none", "k", nullptr},
-                      {"other", "k", nullptr}};
-  for (const Row& row : rows) {
-    EXPECT_STREQ(table.GetValue(row.section, row.key), row.value) << row.section << "/" << row.key;
-  }
-  // The first section keeps its keys in file order, the comment line included.
-  EXPECT_STREQ(table.FirstSection()->Comment(), " all texts");
-  EXPECT_EQ(table.Keys(), "title=VORN Patch;|=; a comment line|ver=10001; hex|");
-  int sections = 0;
-  for (IniSection* s = table.FirstSection(); s; s = s->next) ++sections;
-  EXPECT_EQ(sections, 6);
-
-  // Reloading replaces; a header on the last line with nothing after it is not taken.
-  ASSERT_EQ(table.LoadText("k=1\n[late]"), nullptr);
-  EXPECT_EQ(table.FindSection("late"), nullptr);
-  EXPECT_EQ(table.GetValue("a", "k"), nullptr);
-  EXPECT_EQ(table.Load(nullptr), ERR_BADPARAMS);
-  ASSERT_EQ(table.LoadText("[a]\nk=1\n"), nullptr);
-  EXPECT_NE(table.LoadFile("no\\such.ini"), nullptr);  // nothing is mounted: the content stays
-  EXPECT_STREQ(table.GetValue("a", "k"), "1");
-  // A read that fails part-way fails the load: a half-read Patch.ini showed boxes without texts.
-  table.file.failReadFrom = 2;
-  EXPECT_EQ(table.LoadText("[a]\nk=1\n" + std::string(5000, ' ') + "\nz=2\n"), ERR_READFAIL);
-  EXPECT_EQ(table.FirstSection(), nullptr);
-}
-
 TEST(IniTable, GetStringCopiesAtMostSizeMinusOneCharacters) {
   Table table;
   table.longValue.assign(5000, 'w');

@@ -46,35 +46,6 @@ PackMembers ManyMembers() {
 
 }  // namespace
 
-TEST(PackWriter, RefusesNamesThatCannotBeStoredOrFound) {
-  std::string tooLong(256, 'L');
-  const std::vector<std::vector<const char*>> refused = {
-      {""},
-      {tooLong.c_str()},
-      {"\\A"},
-      {"A\\"},
-      {"A\\\\B"},
-      {"A\\.\\B"},
-      {"..\\B"},
-      {"A\\.."},
-      {"B", "A"},
-      {"A", "a"},
-      {"A", "A!", "A\\B"},
-      {"A\\B", "A\\B\\C"}};  // out of order, the same once upper-cased, a member and directory
-  for (const auto& names : refused) {
-    MemoryFile out;
-    CPackWriter writer(&out);
-    EXPECT_EQ(Begin(&writer, names), ERR_BADPARAMS) << names.back();
-    EXPECT_STRNE(writer.Problem(), "");
-    EXPECT_TRUE(out.bytes.empty());
-    EXPECT_EQ(writer.Write("x", 1), ERR_BADPARAMS);
-  }
-  std::string longest(255, 'L');
-  MemoryFile out;
-  CPackWriter writer(&out);
-  EXPECT_EQ(Begin(&writer, {"...", "A.B\\..C", longest.c_str()}), nullptr) << writer.Problem();
-}
-
 // Pieces of any size give the same pack as one write; totals past 4 GiB and output failures
 // are reported.
 TEST(PackWriter, StreamsDataInAnyPiecesAndChecksTheTotalAndTheOutput) {

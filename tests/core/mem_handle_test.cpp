@@ -87,28 +87,3 @@ TEST(MemHandle, AgreesWithAModelOfTheTable) {
   }
   g_handlePool = saved;
 }
-
-// A failed block or storage allocation leaves the table as it was, and a failed shrink of the
-// storage still frees the top entry.
-TEST(MemHandle, AllocationFailuresLeaveTheTableAsItWas) {
-  for (u32 filled : {0u, 4095u}) {
-    for (MemHandle h = 1; h <= filled; ++h) ASSERT_EQ(MemAlloc(4), h);
-    const u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
-      run.Arm();
-      MemHandle handle = MemAlloc(4);
-      run.Disarm();
-      EXPECT_EQ(handle, run.Injected() ? 0u : filled + 1);
-      EXPECT_EQ(MemHandleCount(), filled + !run.Injected());
-      EXPECT_EQ(MemHandleCapacity(), CapacityFor(filled + !run.Injected()));
-      run.Arm();
-      MemFree(handle);
-      run.Disarm();
-      EXPECT_EQ(MemHandleCount(), filled);
-      EXPECT_EQ(MemLock(filled + 1), nullptr);
-      EXPECT_EQ(run.OutstandingBlocks(), 0);
-    });
-    EXPECT_EQ(runs, filled ? 4u : 3u) << "the block, the storage's growth, then its shrink";
-    for (MemHandle h = filled; h > 0; --h) MemFree(h);
-  }
-  EXPECT_EQ(MemHandleCount(), 0u);
-}

@@ -37,39 +37,6 @@ TEST(HeapPools, RegressionUsableByOtherStaticObjectsAtStartUp) {
   EXPECT_TRUE(startUpUser.allocated);
 }
 
-TEST(SizedPtrPool, RemembersSizesAndRecordsEachFailure) {
-  CSizedPtrPool pool;
-  EXPECT_EQ(pool.GetError(), nullptr);
-  EXPECT_EQ(pool.Alloc(0), nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_ZEROSIZE);
-
-  u8* block = static_cast<u8*>(pool.Alloc(10));
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(pool.GetError(), nullptr) << "success clears the previous error";
-  EXPECT_EQ(pool.Size(block), 10u);
-  std::memcpy(block, "0123456789", 10);
-
-  EXPECT_EQ(pool.Realloc(block, 0), nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_ZEROSIZE);
-  EXPECT_EQ(pool.Realloc(nullptr, 5), nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_NULLPOINTER);
-  EXPECT_EQ(pool.Realloc(nullptr, 0), nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_ZEROSIZE) << "the size is checked before the pointer";
-
-  block = static_cast<u8*>(pool.Realloc(block, 30));
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(pool.GetError(), nullptr);
-  EXPECT_EQ(pool.Size(block), 30u);
-  EXPECT_EQ(std::memcmp(block, "0123456789", 10), 0);
-
-  EXPECT_EQ(pool.Size(nullptr), 0u);
-  EXPECT_EQ(pool.GetError(), ERR_NULLPOINTER);
-  pool.Free(nullptr);
-  EXPECT_EQ(pool.GetError(), ERR_NULLPOINTER);
-  pool.Free(block);
-  EXPECT_EQ(pool.GetError(), nullptr);
-}
-
 // A failed Alloc or Realloc reports the shortage and keeps the old block. Sizes near 4 GiB once
 // wrapped (size + 4) to a tiny block that the size word then claimed was 4 GiB long.
 TEST(SizedPtrPool, ShortagesAndRegressionSizesNearFourGigabytesKeepTheOldBlock) {

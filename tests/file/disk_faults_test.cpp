@@ -185,15 +185,4 @@ TEST(DiskService, StartWithoutMemoryOrRoomReportsItAndMountsNothing) {
   }
 }
 
-TEST(DiskService, StartMountsUnderTheEmptyPrefixAndExitRemovesIt) {
-  TempDir dir;
-  dir.Write("f", "x");
-  ASSERT_EQ(InitMountTable(8), nullptr);
-  ASSERT_EQ(StartDiskService(), nullptr);
-  EXPECT_EQ(FileServiceTable.Exists(dir.Path("f").c_str()), 1u);
-  EXPECT_EQ(ExitDiskService(), nullptr);
-  EXPECT_EQ(FileServiceTable.Exists(dir.Path("f").c_str()), 0u);
-  EXPECT_EQ(ShutdownMountTable(), nullptr);
-}
-
 }  // namespace

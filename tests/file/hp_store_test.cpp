@@ -35,62 +35,6 @@ u32 BlocksAccounted(CBFHP* pool) {
   return pool->Header().blockCount - 1 - pool->Header().freeCount;
 }
 
-// Magic, block size 0, not a multiple of 4 or below the header, root header equal to the block
-// size, not a multiple of 4 or too small, no blocks, blocks beyond the file, free count too high.
-TEST(BfhpAttach, RejectsBadStoresAndLeavesTheFileWithTheCaller) {
-  const u32 changes[][2] = {{0, 0x53465049u}, {1, 0}, {1, 66}, {1, 16}, {6, kBlock},
-                            {6, 30},          {6, 4}, {2, 0},  {2, 3},  {4, 1}};  // word, value
-  for (const auto& change : changes) {
-    std::vector<u8> bytes = EmptyHpfsBytes(kBlock, kRootHeader, 100);
-    StoreLe32(bytes, 4 * change[0], change[1]);
-    MemoryFile file(bytes);  // on the stack: deleting it on a refusal would crash
-    CBFHP pool;
-    EXPECT_EQ(pool.Attach(&file), ERR_INVALIDFORMAT) << change[0] << " " << change[1];
-    EXPECT_EQ(pool.Alloc(10), 0u);
-  }
-}
-
-TEST(BfhpHandles, GrowThroughTwoIndexLevelsAndBackToEmptyKeepingEveryByte) {
-  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, kRootHeader, 100000));
-  PoolHandle handle = pool->Alloc(0);
-  ASSERT_NE(handle, 0u);
-  // A second handle interleaves its blocks with the first one's.
-  PoolHandle other = pool->Alloc(100);
-  WriteAll(pool.get(), other, 99);
-  const struct {
-    u32 size;
-    int depth;
-  } steps[] = {{300, 0},   {512, 0},  {513, 1}, {8192, 1}, {8193, 2},
-               {20000, 2}, {5000, 2}, {100, 2}, {9000, 2}, {0, 0}};
-  u32 seed = 1, previous = 0;
-  for (const auto& step : steps) {
-    ASSERT_EQ(pool->Realloc(handle, step.size), handle) << step.size;
-    EXPECT_EQ(pool->Depth(handle), step.depth) << step.size;
-    // The bytes that both sizes cover survive the resize.
-    u32 kept = previous < step.size ? previous : step.size;
-    if (kept) {
-      std::vector<u8> bytes(kept);
-      ASSERT_EQ(pool->ReadHandle(handle, bytes.data(), 0, kept), nullptr);
-      EXPECT_EQ(bytes, Pattern(seed, kept)) << step.size;
-    }
-    WriteAll(pool.get(), handle, ++seed);
-    ExpectAll(pool.get(), handle, seed, step.size);
-    ExpectAll(pool.get(), other, 99, 100);
-    previous = step.size;
-  }
-  // Offsets at or past the end are refused (an empty handle has no data); counts are cut.
-  u8 bytes[50];
-  EXPECT_EQ(pool->ReadHandle(other, bytes, 100, 1), ERR_BADPARAMS);
-  EXPECT_EQ(pool->ReadHandle(handle, bytes, 0, 1), ERR_BADPARAMS);
-  EXPECT_EQ(pool->ReadHandle(other, bytes, 99, 50), nullptr);
-  EXPECT_EQ(bytes[0], Pattern(99, 100).back());
-  // Only the two roots and the other handle's two data blocks are left in use.
-  EXPECT_EQ(BlocksAccounted(pool.get()), 4u);
-  EXPECT_EQ(pool->Free(handle), nullptr);
-  EXPECT_EQ(pool->Free(other), nullptr);
-  EXPECT_EQ(BlocksAccounted(pool.get()), 0u);
-}
-
 // Regressions: growth without room for its index blocks, past the deepest index, or an Alloc
 // that does not fit once kept what it had taken or changed the handle.
 TEST(BfhpRegression, RefusedGrowthChangesNothing) {
@@ -139,52 +83,6 @@ TEST(BfhpRegression, GrowthFromADamagedFreeListGivesBackWhatItTook) {
   ExpectAll(pool.get(), handle, 7, kBlock);
 }
 
-TEST(HpPoolLocks, NestedLocksShareOneCopyWrittenBackOnceAtTheLastUnlockOrKeptWhenThatFails) {
-  MemoryFile* file = nullptr;
-  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 100), &file);
-  PoolHandle handle = pool->Alloc(100);
-  std::vector<u8> data = Pattern(1, 100);
-  ASSERT_EQ(pool->WriteHandle(handle, data.data(), 0, 100), nullptr);
-
-  u8* first = static_cast<u8*>(pool->Lock(handle));
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(std::memcmp(first, data.data(), 100), 0);
-  EXPECT_EQ(pool->Lock(handle), first);
-  EXPECT_EQ(pool->FindLocked(handle), first);
-  EXPECT_EQ(pool->HandleOf(first), handle);
-  EXPECT_EQ(pool->HandleOf(first + 1), 0u);
-
-  first[5] ^= 0xFF;
-  u32 writes = file->writes;
-  pool->Unlock(handle, 0);
-  EXPECT_EQ(file->writes, writes);
-  EXPECT_EQ(pool->FindLocked(handle), first);
-  pool->Unlock(handle, 1);
-  EXPECT_EQ(file->writes, writes + 1);
-  EXPECT_EQ(pool->FindLocked(handle), nullptr);
-  EXPECT_EQ(pool->LockedCount(), 0u);
-  u8 byte;
-  ASSERT_EQ(pool->ReadHandle(handle, &byte, 5, 1), nullptr);
-  EXPECT_EQ(byte, static_cast<u8>(data[5] ^ 0xFF));
-
-  // Unmodified copies are dropped without a write; unknown handles are ignored.
-  pool->Lock(handle);
-  pool->Unlock(handle, 0);
-  pool->Unlock(handle, 1);
-  EXPECT_EQ(file->writes, writes + 1);
-  // A failed write-back keeps the copy locked, and the modified mark stays with it.
-  u8* copy = static_cast<u8*>(pool->Lock(handle));
-  copy[0] = 'X';
-  file->failWriteFrom = file->writes + 1;
-  pool->Unlock(handle, 1);
-  EXPECT_EQ(pool->FindLocked(handle), copy);
-  file->failWriteFrom = 0;
-  pool->Unlock(handle, 0);
-  EXPECT_EQ(pool->FindLocked(handle), nullptr);
-  ASSERT_EQ(pool->ReadHandle(handle, &byte, 0, 1), nullptr);
-  EXPECT_EQ(byte, 'X');
-}
-
 // Regressions: an empty handle unlocked as modified stayed locked, and a handle grown while
 // locked got more than the copied bytes written back.
 TEST(HpPoolRegression, EmptyOrGrownHandleGetsOnlyTheCopiedBytesBack) {
@@ -205,51 +103,6 @@ TEST(HpPoolRegression, EmptyOrGrownHandleGetsOnlyTheCopiedBytesBack) {
   ASSERT_EQ(pool->ReadHandle(handle, bytes.data(), 0, 300), nullptr);
   EXPECT_EQ(std::memcmp(bytes.data(), "zbcd", 4), 0);
   EXPECT_TRUE(std::equal(tail.begin(), tail.end(), bytes.begin() + 4));
-}
-
-TEST(HpFile, ReadsWritesSeeksAndTruncatesTheHandle) {
-  auto pool = AttachHpfs(EmptyHpfsBytes(kBlock, 32, 1000));
-  PoolHandle handle = pool->Alloc(0);
-  CHPFile file(pool.get(), handle, OPEN_READ | OPEN_WRITE);
-
-  std::vector<u8> data = Pattern(3, 1000);
-  u32 done = 0;
-  ASSERT_EQ(file.Write(data.data(), 1000, &done), nullptr);
-  EXPECT_EQ(done, 1000u);
-  EXPECT_EQ(file.GetSize(), 1000u);
-  EXPECT_EQ(pool->Size(handle), 1000u);
-
-  // With done, a read at the end transfers nothing and succeeds; one that passes the end
-  // transfers what is there. Without done it is all or nothing.
-  u8 buffer[2000];
-  EXPECT_EQ(file.Read(buffer, 10, &done), nullptr);
-  EXPECT_EQ(done, 0u);
-  ASSERT_EQ(file.Seek(-100, SEEK_FROM_END), nullptr);
-  EXPECT_EQ(file.Read(buffer, 500, &done), nullptr);
-  EXPECT_EQ(done, 100u);
-  EXPECT_TRUE(std::equal(buffer, buffer + 100, data.begin() + 900));
-  ASSERT_EQ(file.Seek(950, SEEK_FROM_START), nullptr);
-  EXPECT_EQ(file.Read(buffer, 51, nullptr), ERR_UNKNOWN);
-  EXPECT_EQ(file.GetPosition(), 950u);
-  EXPECT_EQ(file.Read(buffer, 50, nullptr), nullptr);
-  EXPECT_EQ(file.GetPosition(), 1000u);
-  EXPECT_EQ(file.Read(buffer, 0, nullptr), nullptr);
-
-  // Seeking past the end and writing grows the file to position + size.
-  ASSERT_EQ(file.Seek(500, SEEK_FROM_CURRENT), nullptr);
-  ASSERT_EQ(file.Write(data.data(), 20, nullptr), nullptr);
-  EXPECT_EQ(file.GetSize(), 1520u);
-  ASSERT_EQ(file.ReadAt(buffer, 1500, 20, nullptr), nullptr);
-  EXPECT_TRUE(std::equal(buffer, buffer + 20, data.begin()));
-
-  ASSERT_EQ(file.Seek(300, SEEK_FROM_START), nullptr);
-  ASSERT_EQ(file.Truncate(), nullptr);
-  EXPECT_EQ(file.GetSize(), 300u);
-  EXPECT_EQ(pool->Size(handle), 300u);
-  ASSERT_EQ(file.Seek(0, SEEK_FROM_START), nullptr);
-  ASSERT_EQ(file.Truncate(), nullptr);
-  EXPECT_EQ(pool->Size(handle), 0u);
-  EXPECT_EQ(file.Flush(), ERR_NOTIMPLEMENTED);
 }
 
 // Regression: a write that could not grow the handle reported success when the pool had
