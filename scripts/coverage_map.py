@@ -177,9 +177,9 @@ def coverage_map(jobs):
 def test_steps(cmap, entries, mutant, each_case=False):
     """The steps that judge a native mutant: per ctest entry, the passing GoogleTest cases that
     run the mutated line under one filter (each case alone with each_case), or the whole entry;
-    the cheapest first. A line the
-    coverage build has no code for (a constant, a declaration) takes the units that run any
-    line of its file, or all units; a line with code that no unit ran takes none."""
+    the cheapest first. A line the coverage build has no code for (a constant, a declaration)
+    takes the units that run any line of its file, or all units; a line with code that no unit
+    ran takes none."""
     good = [i for i, unit in enumerate(cmap["units"]) if unit["passed"]]
     lines = cmap["covered"].get(mutant.file, {})
     if str(mutant.line) in lines:
