@@ -51,10 +51,15 @@ ErrorCode TarnMatchFinder::Chains::Init(u32 ring, u32 spread, u32 linksPerPositi
   return heads && links ? nullptr : ERR_NOTENOUGHMEM;
 }
 
-u32 TarnMatchFinder::Chains::Insert(u32 position, u32 word) {
+u32 TarnMatchFinder::Chains::SwapHead(u32 position, u32 word) {
   u32& head = Head(word);
   const u32 first = head;
   head = position + 1;
+  return first;
+}
+
+u32 TarnMatchFinder::Chains::Insert(u32 position, u32 word) {
+  const u32 first = SwapHead(position, word);
   links[Slot(position)] = first;
   return first;
 }
@@ -73,15 +78,15 @@ ErrorCode TarnMatchFinder::Init(const u8* bytes, u32 size, u32 reach, const Tarn
   data = bytes;
   end = size;
   limits = l;
+  limits.binaryTree = l.binaryTree && !l.dictionarySize;  // trees serve a file alone only
   const u32 ring = reach < size ? reach + 1 : size;
   if (ring > 0x3FFFFFFFu) return ERR_NOTENOUGHMEM;
   heads2 = AllocateZeroed(kHash2Size);
   heads3 = AllocateZeroed(1u << kHash3Bits);
   if (!heads2 || !heads3) return ERR_NOTENOUGHMEM;
   split = l.dictionarySize && ring > l.chainPositions;
-  tree = l.binaryTree && !l.dictionarySize;
   ErrorCode error = nullptr;
-  if (tree) {
+  if (limits.binaryTree) {
     if (ring > 0x1FFFFFFFu) return ERR_NOTENOUGHMEM;
     error = chains.Init(ring, size, 2);
   } else if (!split) {
@@ -170,11 +175,8 @@ u32 TarnMatchFinder::Insert(u32 position, u32* candidate2, u32* candidate3) {
   *candidate2 = heads2[h2];
   *candidate3 = heads3[h3];
   heads2[h2] = heads3[h3] = position + 1;
-  if (!tree) return chains.Insert(position, word);
-  u32& head = chains.Head(word);
-  const u32 root = head;
-  head = position + 1;
-  return root;
+  if (!limits.binaryTree) return chains.Insert(position, word);
+  return chains.SwapHead(position, word);
 }
 
 u32 TarnMatchFinder::TreeInsert(u32 position, u32 root, TarnMatch* out, u32 count, u32* best) {
@@ -222,7 +224,7 @@ u32 TarnMatchFinder::TreeInsert(u32 position, u32 root, TarnMatch* out, u32 coun
 void TarnMatchFinder::Skip(u32 position) {
   u32 c2, c3, best = 0;
   const u32 root = Insert(position, &c2, &c3);
-  if (tree && end - position >= 4) TreeInsert(position, root, nullptr, 0, &best);
+  if (limits.binaryTree && end - position >= 4) TreeInsert(position, root, nullptr, 0, &best);
 }
 
 u32 TarnMatchFinder::Find(u32 position, TarnMatch* out) {
@@ -239,7 +241,7 @@ u32 TarnMatchFinder::Find(u32 position, TarnMatch* out) {
     out[count++] = {length, distance};
     return length >= limits.nice || length == room || count == kMaxMatches;
   };
-  if (tree) {
+  if (limits.binaryTree) {
     if (c2) consider(position - (c2 - 1));
     if (c3 && c3 != c2) consider(position - (c3 - 1));
     if (end - position < 4) return count;

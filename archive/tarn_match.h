@@ -59,7 +59,8 @@ class TarnMatchFinder {
     u32& Head(u32 word) { return heads[(word * 0x9E3779B1u) >> (32 - bits)]; }
     // A position's place in the ring; most buffers fit the ring whole, and skip the division.
     u32 Slot(u32 position) const { return position < ringSize ? position : position % ringSize; }
-    u32 Insert(u32 position, u32 word);  // returns the former head
+    u32 SwapHead(u32 position, u32 word);  // makes position the head; returns the former one
+    u32 Insert(u32 position, u32 word);    // the same, linked to the former head
   };
 
   u32 Insert(u32 position, u32* candidate2, u32* candidate3);
@@ -75,7 +76,6 @@ class TarnMatchFinder {
   u32* heads2 = nullptr;
   u32* heads3 = nullptr;
   Chains chains;  // the whole buffer, or split: the input; tree: 2 links per position
-  bool tree = false;
   bool split = false;
   Chains old;           // split: the dictionary around the input's position
   u32 oldInserted = 0;  // split: dictionary positions below it are in old

@@ -276,11 +276,11 @@ class Planner {
 
   // The end of the group that starts at first: files of its kind within the group limits.
   size_t GroupEnd(size_t first) const {
-    u64 bytes = 4, table = 4;
+    u64 bytes = kSolidCountBytes, table = kSolidCountBytes;
     size_t end = first;
     for (; end < small_.size(); ++end) {
       const Small& file = small_[end];
-      const u64 entry = 10 + file.path.size();
+      const u64 entry = kSolidEntryHead + file.path.size();
       if (end > first && (file.kind != small_[first].kind || table + entry > kSolidMaxTable ||
                           bytes + entry + file.source.size > kSolidMaxOutput))
         break;
@@ -321,7 +321,7 @@ class Planner {
       return kExitOk;
     }
     std::vector<u8> table, data;
-    AppendLittleEndian(&table, static_cast<u32>(end - first), 4);
+    AppendLittleEndian(&table, static_cast<u32>(end - first), kSolidCountBytes);
     u64 raw = 0;
     for (size_t i = first; i < end; ++i) {
       const size_t at = data.size();

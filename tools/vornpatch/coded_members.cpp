@@ -84,16 +84,16 @@ void AppendSolidEntry(std::vector<u8>* table, const std::string& name, u32 size,
 std::string ParseSolidOutput(const std::vector<u8>& output, std::vector<SolidEntry>* entries) {
   entries->clear();
   const u64 size = output.size();
-  if (size < 4) return "has a table cut short";
-  const u32 count = Little(output.data(), 4);
-  u64 at = 4, bytes = 0;
+  if (size < kSolidCountBytes) return "has a table cut short";
+  const u32 count = Little(output.data(), kSolidCountBytes);
+  u64 at = kSolidCountBytes, bytes = 0;
   for (u32 i = 0; i < count; ++i) {
-    if (at + 10 > size) return "has a table cut short";
+    if (at + kSolidEntryHead > size) return "has a table cut short";
     SolidEntry entry;
     entry.size = Little(&output[at], 4);
     entry.crc = Little(&output[at + 4], 4);
     const u32 length = Little(&output[at + 8], 2);
-    at += 10;
+    at += kSolidEntryHead;
     if (at + length > size) return "has a table cut short";
     entry.name.assign(reinterpret_cast<const char*>(&output[at]), length);
     at += length;

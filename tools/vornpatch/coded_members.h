@@ -22,6 +22,8 @@ constexpr u32 kSolidMaxOutput = 64u << 20;
 constexpr u32 kSolidMaxTable = 8u << 20;    // the patcher holds the table whole
 constexpr u32 kSolidFileLimit = 16u << 20;  // build groups the files below it
 constexpr u32 kSolidMaxGroups = 9999;       // four decimal digits
+constexpr u32 kSolidCountBytes = 4;         // the table's file count
+constexpr u32 kSolidEntryHead = 10;         // each entry's size, CRC-32 and name length
 // The patcher's decoder holds min(window, output): at most 16 MiB for a CODED member, and for a
 // group, whose far copies pay (kin files lie megabytes apart), its output: at most 64 MiB.
 constexpr u8 kCodedMaxWindowLog = 24;
