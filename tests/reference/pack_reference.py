@@ -20,23 +20,7 @@ class PackError(Exception):
     pass
 
 
-def normalize(name):
-    """Upper-cases a-z only and turns '/' into '\\', as the pack stores names."""
-    out = bytearray()
-    for b in name:
-        if 0x61 <= b <= 0x7A:
-            b -= 0x20
-        elif b == 0x2F:
-            b = 0x5C
-        out.append(b)
-    return bytes(out)
-
-
 def check_name(name):
-    if not name:
-        return "the name is empty"
-    if len(name) > 255:
-        return "the name is longer than 255 bytes"
     parts = name.split(b"\\")
     if any(p == b"" for p in parts):
         return "the name has an empty component (leading, trailing or doubled backslash)"
@@ -56,34 +40,24 @@ def shared_length(a, b):
     return n
 
 
-def encode_entry(name, previous, offset, size):
-    shared = shared_length(previous, name)
-    return bytes([len(name), shared]) + name[shared:] + struct.pack("<II", offset, size)
-
-
-def build_pack(members):
-    """members: list of (name bytes, data bytes). Returns the pack's bytes."""
-    members = sorted(((normalize(n), d) for n, d in members), key=lambda m: m[0])
-    names = [n for n, _ in members]
-    for name in names:
-        problem = check_name(name)
-        if problem:
-            raise PackError("member %r: %s" % (name, problem))
-    directory_size = 0
-    previous = b""
-    for name in names:
-        directory_size += 2 + len(name) - shared_length(previous, name) + 8
+def build_pack(members, ranges=None, crcs=None):
+    """The pack of members [(name, data)] in the given order, each name as stored and front-coded
+    against the previous one; names are not checked, so that a pack can hold names the writers
+    refuse. ranges [(offset, size)] and crcs replace the laid-out ones."""
+    heads, previous = [], b""
+    for name, _ in members:
+        shared = shared_length(previous, name)
+        heads.append(bytes([len(name), shared]) + name[shared:])
         previous = name
-    offset = HEADER_SIZE + directory_size + 4 * len(members)
-    directory = bytearray()
-    previous = b""
-    for name, data in members:
-        directory += encode_entry(name, previous, offset, len(data))
+    offset = HEADER_SIZE + sum(len(h) + 8 for h in heads) + 4 * len(members)
+    laid = []
+    for _, data in members:
+        laid.append((offset, len(data)))
         offset += len(data)
-        previous = name
+    directory = b"".join(h + struct.pack("<II", *r) for h, r in zip(heads, ranges or laid))
     header = MAGIC + bytes(32 - len(MAGIC)) + struct.pack("<II", len(members), len(directory))
-    table = b"".join(struct.pack("<I", binascii.crc32(d) & 0xFFFFFFFF) for _, d in members)
-    return header + bytes(directory) + table + b"".join(d for _, d in members)
+    table = crcs or [binascii.crc32(d) & 0xFFFFFFFF for _, d in members]
+    return header + directory + struct.pack("<%dI" % len(table), *table) + b"".join(d for _, d in members)
 
 
 def read_pack(pack):

@@ -18,6 +18,9 @@ import sys
 import tempfile
 import traceback
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "reference"))
+from pack_reference import build_pack, read_pack  # noqa: E402  (independent of the C++ code)
+
 OK, FAILURE, USAGE = 0, 1, 2
 METHODS = [b * 16 + l for b in (10, 11, 12) for l in range(1, 6)]
 SEAL_SIZE = 24  # the seal record between the stub and the container
@@ -130,14 +133,6 @@ def sample(tool, work, odd_names=False):
     _, err = tool.ok("build", src, "-o", patch, "--stub", stub, "--codec", "lzss")
     check("empty_folder" in err and not os.path.exists(patch + ".partial"), "build says %r" % err)
     return src, files, stub, patch
-
-
-def load_reference(args, name):
-    sys.path.insert(0, args.reference)
-    try:
-        return __import__(name)
-    finally:
-        sys.path.pop(0)
 
 
 def test_roundtrip(tool, work, args, smoke=False):
@@ -433,27 +428,6 @@ def test_stubs(tool, work, args):
             check(code == FAILURE and args.tree_stub in err, "configured patcher not looked at: %r" % err)
 
 
-def crafted_pack(pack_ref, members, ranges=None, crcs=None):
-    """A pack with names the writers refuse: members [(name, data)] in the given order,
-    front-coded against the previous name. ranges [(offset, size)] and crcs replace the laid-out
-    ones."""
-    heads, previous = [], b""
-    for name, _ in members:
-        shared = pack_ref.shared_length(previous, name)
-        heads.append(bytes([len(name), shared]) + name[shared:])
-        previous = name
-    offset = pack_ref.HEADER_SIZE + sum(len(h) + 8 for h in heads) + 4 * len(members)
-    laid = []
-    for _, data in members:
-        laid.append((offset, len(data)))
-        offset += len(data)
-    directory = b"".join(h + struct.pack("<II", *r) for h, r in zip(heads, ranges or laid))
-    header = pack_ref.MAGIC + bytes(32 - len(pack_ref.MAGIC))
-    header += struct.pack("<II", len(members), len(directory))
-    table = crcs or [binascii.crc32(d) & 0xFFFFFFFF for _, d in members]
-    return header + directory + struct.pack("<%dI" % len(table), *table) + b"".join(d for _, d in members)
-
-
 def raw_container(blocks, length, block_size):
     """A container of blocks stored raw (bytes) or empty (None: reads as zeros)."""
     table, position = [], 14 + 4 * len(blocks)
@@ -464,11 +438,11 @@ def raw_container(blocks, length, block_size):
             struct.pack("<%dI" % len(blocks), *table) + b"".join(b or b"" for b in blocks))
 
 
-def zero_bomb(pack_ref, length, right_crc):
+def zero_bomb(length, right_crc):
     """One member of `length` - 100 zero bytes in a container of empty 32 KiB blocks."""
     size = length - 100
     crc = binascii.crc32(bytes(size)) & 0xFFFFFFFF if right_crc else 0
-    head = crafted_pack(pack_ref, [(b"BOMB.DAT", b"")], ranges=[(100, size)], crcs=[crc])
+    head = build_pack([(b"BOMB.DAT", b"")], ranges=[(100, size)], crcs=[crc])
     count = (length - 1) // 32768 + 1
     return raw_container([head.ljust(32768, b"\0")] + [None] * (count - 1), length, 32768)
 
@@ -477,13 +451,12 @@ def test_hostile_targets(tool, work, args):
     """Hostile and careless targets: each row is a target, the command run on it, its exit code,
     a fragment of its message, how the case folder is prepared (extract writes into case/out,
     beside case/outside) and the files there afterwards besides the target and outside/kept."""
-    ref = load_reference(args, "pack_reference")
     good = (b"SAFE\\FILE.TXT", b"harmless")
     one_mib = bytes(range(256)) * 4096
     tiny = raw_container([b"abc" * 20 + b"abcd"], 0xDFFFFFFF, 0xE0000000)  # 82 bytes
     # BIG.DAT runs from block 0 into block 1, which is stored with more bytes than a block.
     damaged = bytearray(raw_container([bytes(4096), bytes(5000), None], 3 * 4096, 4096))
-    member = crafted_pack(ref, [(b"BIG.DAT", one_mib[:9000])])[:-5000]
+    member = build_pack([(b"BIG.DAT", one_mib[:9000])])[:-5000]
     damaged[26:26 + len(member)] = member
 
     def link(at, to):
@@ -497,24 +470,24 @@ def test_hostile_targets(tool, work, args):
     rows = [
         row("huge block size", tiny, "verify", FAILURE, "block size 3758096384"),
         row("huge block size", tiny, "list", FAILURE, "block size 3758096384"),
-        row("bomb, wrong CRC", zero_bomb(ref, 64 << 20, False), "extract", FAILURE, "CRC-32"),
-        row("bomb, right CRC", zero_bomb(ref, 64 << 20, True), "extract", OK, "", None,
+        row("bomb, wrong CRC", zero_bomb(64 << 20, False), "extract", FAILURE, "CRC-32"),
+        row("bomb, right CRC", zero_bomb(64 << 20, True), "extract", OK, "", None,
             {"out/BOMB.DAT": bytes((64 << 20) - 100)}),
-        row("escape sequence", crafted_pack(ref, [(b"\x1b[2J\xc2\x9b1M.TXT", b"x")]), "list", OK,
+        row("escape sequence", build_pack([(b"\x1b[2J\xc2\x9b1M.TXT", b"x")]), "list", OK,
             "\\x1B[2J\\xC2\\x9B1M.TXT"),
-        row("escape sequence", crafted_pack(ref, [(b"\x1b[2J.TXT", b"x")]), "extract", FAILURE, "\\x1B[2J.TXT"),
+        row("escape sequence", build_pack([(b"\x1b[2J.TXT", b"x")]), "extract", FAILURE, "\\x1B[2J.TXT"),
         row("read fails part-way", bytes(damaged), "extract", FAILURE, "cannot read member", old_file,
             {"out/BIG.DAT": b"old"}),
-        row("folder is a link", crafted_pack(ref, [(b"LINK\\A.TXT", b"x")]), "extract", FAILURE, "symbolic link",
+        row("folder is a link", build_pack([(b"LINK\\A.TXT", b"x")]), "extract", FAILURE, "symbolic link",
             link("out/LINK", "outside")),
-        row("file is a link", crafted_pack(ref, [(b"LINK", b"x")]), "extract", FAILURE, "symbolic link",
+        row("file is a link", build_pack([(b"LINK", b"x")]), "extract", FAILURE, "symbolic link",
             link("out/LINK", "outside/kept"), {"out/LINK": b"outside"}),
-        row("stale temporary is a link", crafted_pack(ref, [(b"A.TXT", b"new")]), "extract", OK, "",
+        row("stale temporary is a link", build_pack([(b"A.TXT", b"new")]), "extract", OK, "",
             link("out/A.TXT.vp~", "outside/kept"), {"out/A.TXT": b"new"}),
     ]
     for i, bad in enumerate([b"..\\EVIL.TXT", b"A\\..\\..\\EVIL.TXT", b"C:EVIL.TXT",
                              b"A\\.\\EVIL.TXT", b"A/../../EVIL.TXT", b"A\\EV\x01IL.TXT"]):
-        target = crafted_pack(ref, sorted([good, (bad, b"escaped")]))
+        target = build_pack(sorted([good, (bad, b"escaped")]))
         rows += [row("escape %d" % i, target, command, FAILURE, "EV") for command in ("extract", "verify")]
     for index, (name, data, command, code, says, prepare, stays) in enumerate(rows):
         case = os.path.join(work, "case%02d" % index)
@@ -592,17 +565,16 @@ def coded_sources(work):
     return src, base, new
 
 
-def patch_members(tool, pack_ref, patch, stub):
+def patch_members(tool, patch, stub):
     write(patch + ".lz", read(patch)[os.path.getsize(stub) + SEAL_SIZE:])
     tool.ok("lzss", "decompress", patch + ".lz", patch + ".pak")
     pack = read(patch + ".pak")
-    return {n.decode("latin-1"): pack[o:o + s] for n, o, s, _ in pack_ref.read_pack(pack)}
+    return {n.decode("latin-1"): pack[o:o + s] for n, o, s, _ in read_pack(pack)}
 
 
 def test_coded(tool, work, args):
     """build --base leaves out, deltas, codes alone, groups and keeps whole what it should; list,
     verify and extract read each coding; --no-delta and --codec lzss give the builds without."""
-    pack_ref = load_reference(args, "pack_reference")
     src, base, new = coded_sources(work)
     stub = make_stub(os.path.join(work, "stub.exe"))
     patch, plain, nodelta, lz = (os.path.join(work, n) for n in ("p.exe", "plain.exe", "nd.exe", "lz.exe"))
@@ -613,7 +585,7 @@ def test_coded(tool, work, args):
     tool.ok("build", src, "-o", nodelta, "--stub", stub, "--base", base, "--no-delta")
     check(read(nodelta) == read(plain), "--no-delta differs from a build without --base")
     tool.ok("build", src, "-o", lz, "--stub", stub, "--codec", "lzss")
-    check(set(patch_members(tool, pack_ref, lz, stub)) == set(members(new, ini=True)), "lzss members")
+    check(set(patch_members(tool, lz, stub)) == set(members(new, ini=True)), "lzss members")
     out = tool.ok("list", patch)[0]
     check(set(listed(tool, patch)) == {"PATCH.INI", "CODED\\DATA\\BIG.DAT", "CODED\\LARGE.EXE",
                                        "SOLID\\0001", "SOLID\\0002"}, "members:\n" + out)
@@ -631,7 +603,7 @@ def test_coded(tool, work, args):
               "%s extracts differently" % target)
         shutil.rmtree(os.path.join(work, "out"))
     # Damaged coded members in packs with sound CRCs: verify and extract refuse them, write nothing.
-    good = patch_members(tool, pack_ref, patch, stub)
+    good = patch_members(tool, patch, stub)
     large, solid = good["CODED\\LARGE.EXE"], good["SOLID\\0001"]
     write(os.path.join(work, "other", "DATA", "BIG.DAT"), new["data/big.dat"])
     rows = [
@@ -649,7 +621,7 @@ def test_coded(tool, work, args):
         crafted = dict((n, d) for n, d in good.items() if not (n.startswith("SOLID") and "SOLID\\12" in change))
         crafted.update(change)
         pak = os.path.join(work, "crafted.pak")
-        write(pak, pack_ref.build_pack([(n.encode("latin-1"), d) for n, d in crafted.items()]))
+        write(pak, build_pack(sorted((n.encode("latin-1"), d) for n, d in crafted.items())))
         extra = extra or ["--base", base]
         for command in (["verify", pak], ["extract", pak, "-C", os.path.join(work, "bad")]):
             code, _, err = tool.run(*(command + extra))
@@ -665,7 +637,6 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--tool", required=True)
     parser.add_argument("--runner", default="")
-    parser.add_argument("--reference", default="", help="folder of the Python reference codecs")
     parser.add_argument("--tree-stub", default="", help="the patcher the tool was configured with")
     parser.add_argument("--group", action="append", choices=sorted(GROUPS), required=True)
     args = parser.parse_args()
