@@ -20,19 +20,6 @@ class PackError(Exception):
     pass
 
 
-def check_name(name):
-    parts = name.split(b"\\")
-    if any(p == b"" for p in parts):
-        return "the name has an empty component (leading, trailing or doubled backslash)"
-    if any(p in (b".", b"..") for p in parts):
-        return 'the name has a "." or ".." component'
-    if any(0x61 <= b <= 0x7A for b in name):
-        return "the name has a lower-case letter"
-    if b"\x00" in name:
-        return "the name holds a NUL byte"
-    return None
-
-
 def shared_length(a, b):
     n = 0
     while n < len(a) and n < len(b) and a[n] == b[n]:
@@ -81,9 +68,6 @@ def read_pack(pack):
         if end > len(directory):
             raise PackError("entry %d runs past the directory" % len(entries))
         name = previous[:shared] + directory[at + 2:at + 2 + total - shared]
-        problem = check_name(name)
-        if problem:
-            raise PackError("member %r: %s" % (name, problem))
         if entries and name <= previous:
             raise PackError("member %r is out of order" % name)
         if shared < len(previous) and name[shared] == previous[shared]:
