@@ -3,6 +3,7 @@
 # starts a program through launch.exe (which reports its full exit code), reads each message
 # box's text from Wine's message-box trace, answers it with its mnemonic key, takes screenshots.
 
+import glob
 import os
 import re
 import subprocess
@@ -107,14 +108,12 @@ class Wine:
                 return parts[2]
         return None
 
-    def programs_folder(self):
-        users = os.path.join(self.prefix, "drive_c", "users")
-        for user in sorted(set(os.listdir(users)) - {"Public"}):
-            candidate = os.path.join(users, user, "AppData", "Roaming", "Microsoft", "Windows",
-                                     "Start Menu", "Programs")
-            if os.path.isdir(candidate):
-                return candidate
-        raise RuntimeError("no programs folder in the prefix")
+    def programs_folder(self):  # the user's: Public has none
+        found = sorted(glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Roaming",
+                                              "Microsoft", "Windows", "Start Menu", "Programs")))
+        if not found:
+            raise RuntimeError("no programs folder in the prefix")
+        return found[0]
 
     def start_helper(self, name, args=()):  # in the background
         return subprocess.Popen([self.loader, os.path.join(self.tools_dir, name), *args],

@@ -86,10 +86,10 @@ class World:
         write_tree(self.wine.host_path("C:\\"), {windows_path[3:].replace("\\", "/"): data})
         return windows_path
 
-    def local_pack(self, form, language):
-        """The game's localisation pack, plain or in a container ("lzss")."""
+    def local_pack(self, form):
+        """The game's English localisation pack, plain or in a container ("lzss")."""
         tree = self.fresh_dir("local")
-        write_tree(tree, {"LOCAL/strings3.ini": b"[system]\r\nlanguage=%s\r\n" % language.encode(),
+        write_tree(tree, {"LOCAL/strings3.ini": b"[system]\r\nlanguage=English\r\n",
                           "LOCAL/strings.ini": b"[objects]\r\npeon=peasant\r\n"})
         self.vornpatch("pack", tree, "-o", tree + ".pak")
         if form == "lzss":
@@ -97,17 +97,14 @@ class World:
         with open(tree + (".lz" if form == "lzss" else ".pak"), "rb") as f:
             return f.read()
 
-    def install_game(self, path=GAME_DIR, version=0x10000, language="English", pack="plain",
-                     files=None, registry=True):
+    def install_game(self, path=GAME_DIR, version=0x10000, pack="plain", files=None):
         game = self.wine.host_path(path)
         shutil.rmtree(game, ignore_errors=True)
         write_tree(game, dict({"Vorn.exe": b"MZ sample game executable",
-                               "packs/local.wdt": self.local_pack(pack, "English")}, **(files or {})))
-        text = "[-%s]\n" % GAME_KEY
-        if registry:
-            text += '[%s]\n"Path"="%s"\n"GameVersion"=dword:%08x\n"Language"="%s"\n' % (
-                GAME_KEY, path.replace("\\", "\\\\"), version, language)
-        self.wine.import_registry(text)
+                               "packs/local.wdt": self.local_pack(pack)}, **(files or {})))
+        self.wine.import_registry(
+            '[-%s]\n[%s]\n"Path"="%s"\n"GameVersion"=dword:%08x\n"Language"="English"\n'
+            % (GAME_KEY, GAME_KEY, path.replace("\\", "\\\\"), version))
         return game
 
     def game_version(self):

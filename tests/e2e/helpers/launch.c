@@ -12,10 +12,7 @@ int main(int argc, char** argv) {
   PROCESS_INFORMATION process;
   DWORD code = 0;
   int i;
-  if (argc < 2) {
-    fprintf(stderr, "usage: launch.exe PROGRAM [ARGS...]\n");
-    return 2;
-  }
+  if (argc < 2) return 2;
   used = (size_t)snprintf(line, sizeof line, "\"%s\"", argv[1]);
   for (i = 2; i < argc && used < sizeof line; ++i)
     used += (size_t)snprintf(line + used, sizeof line - used, " \"%s\"", argv[i]);
