@@ -49,9 +49,9 @@ class Tool:
     def ok(self, *args):
         return self.fails(OK, "", *args)
 
-    def fails(self, expected, fragment, *args):
+    def fails(self, expected, fragment, *args, timeout=600):
         """Runs the tool, expecting this exit code and this fragment in its error output."""
-        code, out, err = self.run(*args)
+        code, out, err = self.run(*args, timeout=timeout)
         check(code == expected and fragment in err, "vornpatch %s: exit %d, expected %d with %r\n%s%s"
               % (" ".join(map(str, args)), code, expected, fragment, out, err))
         return out, err
@@ -319,8 +319,7 @@ def test_hostile(tool, work, args):
         if change:
             change(src)
         options = options if "--stub" in options else options + ["--stub", stub]
-        got, _, err = tool.run("build", src, "-o", out, *options, timeout=60)
-        check(got == code and fragment in err, "%s: exit %d, expected %d with %r\n%s" % (what, got, code, fragment, err))
+        tool.fails(code, fragment, "build", src, "-o", out, *options, timeout=60)
         check(os.path.exists(out) == (code == OK) and not os.path.exists(out + ".partial"),
               "%s: the output is %s" % (what, "missing" if code == OK else "left behind"))
     # A pipe opened without waiting for a writer once compressed as an empty file.
@@ -612,8 +611,7 @@ def test_coded(tool, work, args):
         write(pak, build_pack(sorted((n.encode("latin-1"), d) for n, d in crafted.items())))
         extra = extra or ["--base", base]
         for command in (["verify", pak], ["extract", pak, "-C", os.path.join(work, "bad")]):
-            code, _, err = tool.run(*(command + extra))
-            check(code == FAILURE and fragment in err, "%s: %s exits %d: %s" % (label, command[0], code, err))
+            tool.fails(FAILURE, fragment, *(command + extra))
         written = read_tree(os.path.join(work, "bad")) if os.path.exists(os.path.join(work, "bad")) else {}
         check(all(expected.get(n) == d for n, d in written.items()), "%s: extract wrote a torn file" % label)
 
