@@ -14,6 +14,17 @@ from types import SimpleNamespace
 BOX_LINE = re.compile(r'MSGBOX_OnInit L"(.*)"\s*$')
 
 
+def wait_for(condition, seconds):
+    """The first true value of condition() within the given seconds, asked every 0.1 s; else None."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.1)
+    return None
+
+
 class Desktop:
     # A virtual X display with a window manager, so Wine closes boxes without waiting.
 
@@ -213,12 +224,8 @@ class Wine:
         # The box is the newest visible window that was not there before it (the progress
         # dialog carries the same caption as most boxes, so the caption alone does not tell).
         # Waits until it is mapped: a key pressed before that would go to another window.
-        for _ in range(150):
-            fresh = self._visible_windows() - known
-            if fresh:
-                return max(fresh, key=int)
-            time.sleep(0.1)
-        return None
+        fresh = wait_for(lambda: self._visible_windows() - known, 20)
+        return max(fresh, key=int) if fresh else None
 
     def _press(self, window, key, known):
         # Real key events (XTEST) to the focused box: Wine does not take synthetic events sent
@@ -232,18 +239,10 @@ class Wine:
                 self.desktop.xdotool("windowfocus", "--sync", window)
                 time.sleep(0.1)
             self.desktop.xdotool("key", key)
-            if not window or self._gone(window, 2.0):
+            if not window or wait_for(lambda: window not in self._visible_windows(), 2.0):
                 return window
             stayed.add(window)
             others = self._visible_windows() - known - stayed
             if others:
                 window = max(others, key=int)
         return window
-
-    def _gone(self, window, seconds):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            if window not in self._visible_windows():
-                return True
-            time.sleep(0.1)
-        return False

@@ -74,11 +74,7 @@ def installer(world):
         os.unlink(started)
 
     def after():
-        for _ in range(50):
-            if os.path.exists(started):
-                break
-            time.sleep(0.2)
-        expect(os.path.exists(started), "the installer was not started")
+        expect(harness.wait_for(lambda: os.path.exists(started), 10), "the installer was not started")
         os.unlink(started)
     return None, after
 
