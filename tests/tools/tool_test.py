@@ -630,7 +630,8 @@ def main():
     try:
         GROUPS[args.group](Tool(args.tool, args.runner), work, args)
     except Exception as failure:
-        print("FAIL %s: %s" % (args.group, failure if isinstance(failure, Failure) else traceback.format_exc()))
+        detail = failure if isinstance(failure, Failure) else traceback.format_exc()
+        print("FAIL %s: %s" % (args.group, detail))
         return 1
     finally:
         shutil.rmtree(work, ignore_errors=True)
