@@ -144,9 +144,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--visible", action="store_true", help="use the current DISPLAY")
     parser.add_argument("-k", dest="filter", default="", help="run the rows whose name has one of these (comma-separated)")
-    parser.add_argument("--work", default=os.environ.get("VORN_E2E_WORK", "build/e2e"))
     options = parser.parse_args()
-    work = os.path.abspath(options.work)
+    work = os.path.abspath("build/e2e")  # run.sh starts in the repository's root
     shutil.rmtree(work, ignore_errors=True)
     passed = failed = 0
     with harness.Desktop(visible=options.visible) as desktop:
