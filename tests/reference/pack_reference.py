@@ -48,7 +48,8 @@ def build_pack(members, ranges=None, crcs=None):
 
 
 def read_pack(pack):
-    """Returns a list of (name, offset, size, stored crc); raises PackError on any fault."""
+    """Returns a list of (name, offset, size, stored crc); raises PackError (or, where the pack
+    ends too soon, IndexError or struct.error) on any fault."""
     if len(pack) < HEADER_SIZE or pack[:18] != MAGIC:
         raise PackError("not a pack file")
     count, directory_size = struct.unpack_from("<II", pack, 32)
@@ -59,8 +60,6 @@ def read_pack(pack):
     previous = b""
     at = 0
     while at < len(directory):
-        if len(directory) - at < 2:
-            raise PackError("entry %d is cut off" % len(entries))
         total, shared = directory[at], directory[at + 1]
         if total == 0 or shared > len(previous) or shared >= total:
             raise PackError("entry %d: lengths %d/%d do not fit" % (len(entries), total, shared))
@@ -79,8 +78,6 @@ def read_pack(pack):
     if count not in (0, len(entries)):
         raise PackError("the header counts %d members, the directory holds %d" % (count, len(entries)))
     table_at = HEADER_SIZE + directory_size
-    if table_at + 4 * len(entries) > len(pack):
-        raise PackError("the CRC table runs past the end of the pack")
     for i, entry in enumerate(entries):
         entry.append(struct.unpack_from("<I", pack, table_at + 4 * i)[0])
     return [tuple(e) for e in entries]
