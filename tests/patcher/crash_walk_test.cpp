@@ -38,13 +38,14 @@ u32 SteppedSetDword(const char* name, u32 value) {
   return 1;
 }
 
+// A read error is armed on the patch file.
 int Apply(World& world, SimDisk& disk, const SimDisk::Image& image, const std::string& answers,
-          SimDisk::Fault fault = SimDisk::Fault::kNone, u32 at = 0, const std::string& path = "") {
+          SimDisk::Fault fault = SimDisk::Fault::kNone, u32 at = 0) {
   world.image = image;
   world.answers = answers;
   world.fault = fault;
   world.faultAt = at;
-  world.faultPath = path;
+  world.faultPath = fault == SimDisk::Fault::kReadError ? kPatch : "";
   const int code = RunPatch(world, disk);
   EXPECT_EQ(disk.OpenHandles(), 0u) << "handles left open";
   return code;
@@ -72,8 +73,7 @@ TEST(CrashWalk, EveryFaultLeavesOldOrNewFilesAndARerunCompletes) {
     const u32 runs = RunWithDiskFaults([&](SimDisk& disk, u32 at) {
       world.dwords["GameVersion"] = 0x10000;
       // Ignored, not aborted: an abort ends the process, which the flow table covers.
-      const int code = Apply(world, disk, g_base.image, "yiiiii", fault, at,
-                             fault == Fault::kReadError ? kPatch : "");
+      const int code = Apply(world, disk, g_base.image, "yiiiii", fault, at);
       if (!disk.Injected()) return ExpectComplete(world, disk, code);
       const auto questions = std::count_if(world.boxes.begin(), world.boxes.end(),
                                            [](const std::string& box) { return box[0] == 'A'; });
