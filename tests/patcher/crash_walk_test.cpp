@@ -6,6 +6,7 @@
 #include "file/disk_file.h"
 #include "patcher/patcher_state.h"
 #include "patcher_world.h"
+#include "support/failing_pools.h"
 
 namespace {
 
@@ -70,11 +71,15 @@ TEST(CrashWalk, EveryFaultLeavesOldOrNewFilesAndARerunCompletes) {
   world.setDword = SteppedSetDword;
   using Fault = SimDisk::Fault;
   for (const Fault fault : {Fault::kStop, Fault::kDiskFull, Fault::kReadError}) {
-    const u32 runs = RunWithDiskFaults([&](SimDisk& disk, u32 at) {
+    const u32 runs = RunFaultWalk("disk", [&](u32 at) {
+      SimDisk disk;
       world.dwords["GameVersion"] = 0x10000;
       // Ignored, not aborted: an abort ends the process, which the flow table covers.
       const int code = Apply(world, disk, g_base.image, "yiiiii", fault, at);
-      if (!disk.Injected()) return ExpectComplete(world, disk, code);
+      if (!disk.Injected()) {
+        ExpectComplete(world, disk, code);
+        return false;
+      }
       const auto questions = std::count_if(world.boxes.begin(), world.boxes.end(),
                                            [](const std::string& box) { return box[0] == 'A'; });
       if (fault == Fault::kDiskFull) {
@@ -98,6 +103,7 @@ TEST(CrashWalk, EveryFaultLeavesOldOrNewFilesAndARerunCompletes) {
         world.dwords["GameVersion"] = version;
         ExpectComplete(world, disk, Apply(world, disk, *left, "y"));
       }
+      return true;
     });
     EXPECT_GT(runs, fault == Fault::kStop ? 40u : 3u);
   }
