@@ -65,7 +65,7 @@ void ExpectComplete(World& world, SimDisk& disk, int code) {
 TEST(CrashWalk, EveryFaultLeavesOldOrNewFilesAndARerunCompletes) {
   g_base = CrashWorld();
   World world = g_base;
-  world.patchBytes = PatchFile(world);
+  world.patchBytes = PatchOfPack(WorldPack(world));
   world.onBox = CheckAtQuestion;
   world.titled = false;  // a stop while the texts are read leaves them empty
   world.setDword = SteppedSetDword;
