@@ -19,73 +19,57 @@ std::unique_ptr<CFile> OpenOn(CDiskFS& disk, const std::string& path, u16 flags,
   return std::unique_ptr<CFile>(disk.Open(path.c_str(), flags, error));
 }
 
-TEST(DiskFileOpen, CreateAndTruncateFlagsFollowTheirCombinations) {
-  TempDir dir;
-  CDiskFS disk;
-  const struct {
-    const char* name;
-    u16 flags;
-    ErrorCode error;
-    const char* after;  // the file's content afterwards, null: it does not exist
-    u32 size;
-  } rows[] = {
-      {"new", OPEN_WRITE | OPEN_CREATE, nullptr, "", 0},
-      {"old", OPEN_WRITE | OPEN_CREATE, ERR_FILEEXIST, "keep me", 0},
-      {"old", OPEN_WRITE | OPEN_TRUNCATE, nullptr, "keep me", 7},
-      {"old", 0x0F, nullptr, "", 0},
-      {"missing", OPEN_READ | OPEN_TRUNCATE, ERR_FILENOTFOUND, nullptr, 0},
-      {"nodir\\x", OPEN_READ, ERR_PATHNOTFOUND, nullptr, 0},
-      {"", OPEN_READ, ERR_ACCESSDENIED, nullptr, 0},  // a directory is not a file
-  };
-  for (const auto& row : rows) {
-    dir.Write("old", "keep me");
-    ErrorCode error = ERR_UNKNOWN;
-    auto file = OpenOn(disk, dir.Path(row.name), row.flags, &error);
-    EXPECT_EQ(error, row.error) << row.name << " " << row.flags;
-    EXPECT_EQ(file != nullptr, row.error == nullptr);
-    EXPECT_TRUE(!file || file->GetSize() == row.size);
-    file.reset();
-    if (*row.name) {
-      EXPECT_EQ(fs::exists(dir.Native(row.name)), row.after != nullptr) << row.name;
-    }
-    if (row.after) {
-      EXPECT_EQ(dir.Read(row.name), row.after) << row.name;
-    }
-  }
-  EXPECT_FALSE(disk.Open(nullptr, OPEN_READ, nullptr));
-}
-
 using OpenArguments = std::tuple<u32, u32, u32, u32>;  // access, share, creation, hints
 OpenArguments lastOpen;
 decltype(DiskOsTable::Open) realOpen;
 
-TEST(DiskFileOpen, FlagsMapOntoTheSystemArguments) {
+// What each combination of flags asks of the system, and what it does to a file "old" holding
+// "keep me", to one that is missing and to a folder.
+TEST(DiskFileOpen, FlagsMapOntoTheSystemArgumentsAndTheirOutcomes) {
   TempDir dir;
-  dir.Write("f", "x");
   CDiskFS disk;
   realOpen = g_diskOs.Open;
   g_diskOs.Open = [](const char* path, u32 access, u32 share, u32 creation, u32 hints) {
     lastOpen = {access, share, creation, hints};
     return realOpen(path, access, share, creation, hints);
   };
+  constexpr u32 kRead = OS_ACCESS_READ, kWrite = OS_ACCESS_WRITE, kOld = OS_OPEN_EXISTING;
+  constexpr u32 kPlain = OS_HINT_NORMAL;
   const struct {
+    const char* name;
     u16 flags;
     OpenArguments expected;
+    ErrorCode error;
+    const char* after;  // the file's content afterwards, null: it does not exist
+    u32 size;
   } rows[] = {
-      {0x01, {OS_ACCESS_READ, 0, OS_OPEN_EXISTING, OS_HINT_NORMAL}},
-      {0xC1, {OS_ACCESS_READ, OS_SHARE_READ | OS_SHARE_WRITE, OS_OPEN_EXISTING, OS_HINT_NORMAL}},
-      {0x0F, {OS_ACCESS_READ | OS_ACCESS_WRITE, 0, OS_CREATE_ALWAYS, OS_HINT_NORMAL}},
-      {0x08, {0, 0, OS_OPEN_EXISTING, OS_HINT_NORMAL}},
-      {0x31, {OS_ACCESS_READ, 0, OS_OPEN_EXISTING, OS_HINT_SEQUENTIAL}},
-      {0x61, {OS_ACCESS_READ, OS_SHARE_READ, OS_OPEN_EXISTING, OS_HINT_RANDOM}},
+      {"new", 0x06, {kWrite, 0, OS_CREATE_NEW, kPlain}, nullptr, "", 0},
+      {"old", 0x06, {kWrite, 0, OS_CREATE_NEW, kPlain}, ERR_FILEEXIST, "keep me", 0},
+      {"old", 0x0A, {kWrite, 0, kOld, kPlain}, nullptr, "keep me", 7},
+      {"old", 0x0F, {kRead | kWrite, 0, OS_CREATE_ALWAYS, kPlain}, nullptr, "", 0},
+      {"old", 0x08, {0, 0, kOld, kPlain}, nullptr, "keep me", 7},
+      {"old", 0xC1, {kRead, OS_SHARE_READ | OS_SHARE_WRITE, kOld, kPlain}, nullptr, "keep me", 7},
+      {"old", 0x31, {kRead, 0, kOld, OS_HINT_SEQUENTIAL}, nullptr, "keep me", 7},
+      {"old", 0x61, {kRead, OS_SHARE_READ, kOld, OS_HINT_RANDOM}, nullptr, "keep me", 7},
+      {"missing", 0x09, {kRead, 0, kOld, kPlain}, ERR_FILENOTFOUND, nullptr, 0},
+      {"nodir\\x", 0x01, {kRead, 0, kOld, kPlain}, ERR_PATHNOTFOUND, nullptr, 0},
+      {"", 0x01, {kRead, 0, kOld, kPlain}, ERR_ACCESSDENIED, nullptr, 0},  // a folder
   };
   for (const auto& row : rows) {
-    auto file = OpenOn(disk, dir.Path("f"), row.flags, nullptr);
-    ASSERT_TRUE(file) << row.flags;
-    EXPECT_EQ(file->openFlags, row.flags);
-    EXPECT_EQ(lastOpen, row.expected) << row.flags;
+    SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.flags));
+    dir.Write("old", "keep me");
+    ErrorCode error = ERR_UNKNOWN;
+    auto file = OpenOn(disk, dir.Path(row.name), row.flags, &error);
+    EXPECT_EQ(error, row.error);
+    EXPECT_EQ(lastOpen, row.expected);
+    EXPECT_EQ(file != nullptr, row.error == nullptr);
+    EXPECT_TRUE(!file || (file->GetSize() == row.size && file->openFlags == row.flags));
+    file.reset();
+    EXPECT_EQ(*row.name && fs::exists(dir.Native(row.name)), *row.name && row.after);
+    EXPECT_EQ(row.after ? dir.Read(row.name) : "", row.after ? row.after : "");
   }
   DiskOsRestore();
+  EXPECT_FALSE(disk.Open(nullptr, OPEN_READ, nullptr));
 }
 
 TEST(DiskFile, RefusesWhatItsAccessOrAnotherOpenerDoesNotAllow) {

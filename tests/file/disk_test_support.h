@@ -43,9 +43,6 @@ class TempDir {
     }
     fs::remove_all(root_, ignored);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
   const fs::path& Root() const { return root_; }
   fs::path Native(const std::string& relative) const { return root_ / relative; }
   // Backslash path of an entry below the folder ("a/b" may be written with either separator).
@@ -77,8 +74,7 @@ enum OsCall { VORN_OS_CALLS(VORN_CALL_NAME), kReplace, kOsCallCount };
 struct FaultState {
   DiskOsTable real;
   u32 calls[kOsCallCount];
-  int failCall;   // the entry that fails, -1 for none
-  u32 failOnNth;  // that entry's call number that fails (1 = first); 0 = every call
+  int failCall;   // the entry that fails at every call, -1 for none
   u32 error;      // the error number LastError() reports for the injected failure
   u64 result;     // what the failing entry returns
   bool injected;  // the latest call was an injected failure
@@ -94,8 +90,7 @@ template <int Call, typename R, typename... A, R (*DiskOsTable::*Entry)(A...)>
 struct Hook<Call, Entry> {
   static R Run(A... args) {
     ++faults.calls[Call];
-    const bool fail = faults.failCall == Call &&
-                      (faults.failOnNth == 0 || faults.calls[Call] == faults.failOnNth);
+    const bool fail = faults.failCall == Call;
     faults.injected = false;
     R result = fail && Call != kClose && Call != kFindEnd ? static_cast<R>(faults.result)
                                                           : (faults.real.*Entry)(args...);
@@ -121,21 +116,16 @@ class ScopedOsFaults {
     g_diskOs = DiskOsTable{VORN_OS_CALLS(VORN_HOOK), FaultLastError, VORN_HOOK(Replace)};
   }
   ~ScopedOsFaults() { DiskOsRestore(); }
-  ScopedOsFaults(const ScopedOsFaults&) = delete;
-  ScopedOsFaults& operator=(const ScopedOsFaults&) = delete;
 
-  // The entry fails at its nth call from now (0: at every call) with this error number; the
-  // value it returns is its failure value unless one is given.
-  void Fail(OsCall call, u32 error, u32 nth = 0, u64 result = ~u64{0}) {
+  // The entry fails at every call from now with this error number; the value it returns is its
+  // failure value unless one is given.
+  void Fail(OsCall call, u32 error, u64 result = ~u64{0}) {
     faults.failCall = call;
     faults.error = error;
-    faults.failOnNth = nth;
-    faults.calls[call] = 0;
     const bool handleOrCount =
         call == kOpen || call == kFindFirst || call == kSeek || call == kSize || call == kFullPath;
     faults.result = handleOrCount ? result : 0;
   }
-  void Stop() { faults.failCall = -1; }
   u32 Calls(OsCall call) const { return faults.calls[call]; }
   u32 TotalCalls() const {
     u32 total = 0;

@@ -6,6 +6,7 @@
 #include "file/disk_file.h"
 #include "patcher/patcher_state.h"
 #include "patcher_world.h"
+#include "support/failing_pools.h"
 
 namespace {
 
@@ -38,13 +39,14 @@ u32 SteppedSetDword(const char* name, u32 value) {
   return 1;
 }
 
+// A read error is armed on the patch file.
 int Apply(World& world, SimDisk& disk, const SimDisk::Image& image, const std::string& answers,
-          SimDisk::Fault fault = SimDisk::Fault::kNone, u32 at = 0, const std::string& path = "") {
+          SimDisk::Fault fault = SimDisk::Fault::kNone, u32 at = 0) {
   world.image = image;
   world.answers = answers;
   world.fault = fault;
   world.faultAt = at;
-  world.faultPath = path;
+  world.faultPath = fault == SimDisk::Fault::kReadError ? kPatch : "";
   const int code = RunPatch(world, disk);
   EXPECT_EQ(disk.OpenHandles(), 0u) << "handles left open";
   return code;
@@ -63,18 +65,21 @@ void ExpectComplete(World& world, SimDisk& disk, int code) {
 TEST(CrashWalk, EveryFaultLeavesOldOrNewFilesAndARerunCompletes) {
   g_base = CrashWorld();
   World world = g_base;
-  world.patchBytes = PatchFile(world);
+  world.patchBytes = PatchOfPack(WorldPack(world));
   world.onBox = CheckAtQuestion;
   world.titled = false;  // a stop while the texts are read leaves them empty
   world.setDword = SteppedSetDword;
   using Fault = SimDisk::Fault;
   for (const Fault fault : {Fault::kStop, Fault::kDiskFull, Fault::kReadError}) {
-    const u32 runs = RunWithDiskFaults([&](SimDisk& disk, u32 at) {
+    const u32 runs = RunFaultWalk("disk", [&](u32 at) {
+      SimDisk disk;
       world.dwords["GameVersion"] = 0x10000;
       // Ignored, not aborted: an abort ends the process, which the flow table covers.
-      const int code = Apply(world, disk, g_base.image, "yiiiii", fault, at,
-                             fault == Fault::kReadError ? kPatch : "");
-      if (!disk.Injected()) return ExpectComplete(world, disk, code);
+      const int code = Apply(world, disk, g_base.image, "yiiiii", fault, at);
+      if (!disk.Injected()) {
+        ExpectComplete(world, disk, code);
+        return false;
+      }
       const auto questions = std::count_if(world.boxes.begin(), world.boxes.end(),
                                            [](const std::string& box) { return box[0] == 'A'; });
       if (fault == Fault::kDiskFull) {
@@ -98,6 +103,7 @@ TEST(CrashWalk, EveryFaultLeavesOldOrNewFilesAndARerunCompletes) {
         world.dwords["GameVersion"] = version;
         ExpectComplete(world, disk, Apply(world, disk, *left, "y"));
       }
+      return true;
     });
     EXPECT_GT(runs, fault == Fault::kStop ? 40u : 3u);
   }

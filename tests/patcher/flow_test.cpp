@@ -41,6 +41,15 @@ std::string Link(const std::string& folder, const std::string& name = "Client") 
          kGame + "pwt icon " + kGame + "pwt\\pwtclient.exe named " + name;
 }
 
+constexpr u16 kCreate = OPEN_READ | OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE;
+
+// Whether `text` went whole into a file just opened (null when the open failed).
+bool Written(CFile* opened, const std::string& text) {
+  std::unique_ptr<CFile> file(opened);
+  u32 done = 0;
+  return file && !file->Write(text.data(), static_cast<u32>(text.size()), &done);
+}
+
 // The game's localisation pack with these two values, plain, in a container or as an HPFS store.
 std::string LocalPack(const std::string& language, const std::string& peon, char form) {
   const std::string strings3 = "[system]\nlanguage=" + language + "\n";
@@ -54,14 +63,8 @@ std::string LocalPack(const std::string& language, const std::string& peon, char
   MemoryFile* file = nullptr;
   auto files = std::make_unique<CHPFS>(AttachHpfs(EmptyHpfsBytes(512, 16, 4096), &file).release());
   EXPECT_EQ(files->CreateDir("", "LOCAL"), nullptr);
-  for (const auto& [name, text] : {std::make_pair("LOCAL\\strings3.ini", strings3),
-                                   std::make_pair("LOCAL\\strings.ini", strings)}) {
-    ErrorCode error = nullptr;
-    std::unique_ptr<CFile> member(
-        files->Open(name, OPEN_READ | OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE, &error));
-    u32 done = 0;
-    EXPECT_TRUE(member && !member->Write(text.data(), static_cast<u32>(text.size()), &done));
-  }
+  EXPECT_TRUE(Written(files->Open("LOCAL\\strings3.ini", kCreate, nullptr), strings3));
+  EXPECT_TRUE(Written(files->Open("LOCAL\\strings.ini", kCreate, nullptr), strings));
   EXPECT_EQ(files->Pool()->Flush(), nullptr);
   return std::string(file->bytes.begin(), file->bytes.end());
 }
@@ -90,12 +93,8 @@ const std::string kErrMap = "A:Error copying DATA\\MAPS\\ONE.MAP";
 
 void RestoreRulesAtQuestion(u32 type) {
   if (type != MB_TYPE_ABORT_RETRY_IGNORE) return;
-  ErrorCode error = nullptr;
-  std::unique_ptr<CFile> file(FileServiceTable.Open(
-      (kGame + "RULES.DAT").c_str(), OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE, &error));
-  const std::string old = Rules(false);
-  u32 done = 0;
-  EXPECT_TRUE(file && !file->Write(old.data(), static_cast<u32>(old.size()), &done));
+  EXPECT_TRUE(Written(FileServiceTable.Open((kGame + "RULES.DAT").c_str(), kCreate, nullptr),
+                      Rules(false)));
 }
 #define CODED(body) WORLD(AddCodedMembers(w); body)
 const std::string kErrRules = "A:Error copying RULES.DAT";

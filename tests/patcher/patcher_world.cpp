@@ -397,12 +397,10 @@ std::string OldTargets(const World& world, SimDisk::Image before, SimDisk::Image
   return old;
 }
 
-std::string PatchFile(const World& world) { return PatchOfPack(WorldPack(world)); }
-
 int RunPatch(World& world, SimDisk& disk) {
   FakeRun run(world, disk);
   SimDisk::Image image = world.image;
-  image[kPatch].bytes = world.patchBytes.empty() ? PatchFile(world) : world.patchBytes;
+  image[kPatch].bytes = world.patchBytes.empty() ? PatchOfPack(WorldPack(world)) : world.patchBytes;
   disk.Load(image);
   if (world.fault != SimDisk::Fault::kNone) disk.Arm(world.fault, world.faultAt, world.faultPath);
   const OsHandle held =

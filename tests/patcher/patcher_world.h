@@ -46,7 +46,6 @@ struct World {
 World DefaultWorld();
 extern const std::string kShippedIni;
 std::string Container(const std::string& content);  // an LZSS container of 32768-byte blocks
-std::string PatchFile(const World& world);          // an image, then the payload
 // The world's pack (its members and Patch.ini) as bytes, and an image followed by the pack as a
 // payload, sealed (the seal record and the container's mark, as the tool writes them) or not.
 std::vector<u8> WorldPack(const World& world);

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "file/file_service.h"
-#include "support/failing_pools.h"
 
 struct SimDisk::State {
   struct Inode {
@@ -289,15 +288,4 @@ bool SimDisk::SetAttributes(const std::string& path, u32 attributes) {
   if (!inode) return state_->Fail(OS_ERROR_FILE_NOT_FOUND);
   inode->readOnly = (attributes & ATTR_READONLY) != 0;
   return true;
-}
-
-u32 RunWithDiskFaults(const std::function<void(SimDisk& disk, u32 at)>& fn, u32 maxRuns) {
-  return RunFaultWalk(
-      "disk",
-      [&](u32 at) {
-        SimDisk disk;
-        fn(disk, at);
-        return disk.Injected();
-      },
-      maxRuns);
 }

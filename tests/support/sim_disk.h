@@ -15,7 +15,6 @@
 //   kReadError  the Nth Read of the file at `path` fails with a device error.
 #pragma once
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -64,8 +63,3 @@ class SimDisk {
  private:
   std::unique_ptr<State> state_;
 };
-
-// Runs fn(disk, N) for N = 1, 2, ... on a fresh disk; fn loads its content and arms the fault
-// at N. Stops after the first run in which the fault was not reached, or the first run that
-// failed the test, and returns the number of runs, the clean one included.
-u32 RunWithDiskFaults(const std::function<void(SimDisk& disk, u32 at)>& fn, u32 maxRuns = 100000);
