@@ -129,12 +129,6 @@ TEST(PackVerify, AcceptsWhatTheWriterMakesAndNamesEachKindOfDamage) {
 TEST(PackAllocation, EveryOperationFailsCleanly) {
   const PackMembers members = ManyMembers();
   const std::vector<u8> pack = BuildPack(members);
-  std::vector<const char*> names;
-  std::vector<u32> sizes;
-  for (const auto& member : members) {
-    names.push_back(member.first.c_str());
-    sizes.push_back(static_cast<u32>(member.second.size()));
-  }
   u32 runs = RunWithAllocationFailures([&](AllocationFailureRun& run) {
     ASSERT_EQ(InitMountTable(4), nullptr);
     MemoryFile* file = new MemoryFile(pack);
@@ -169,10 +163,7 @@ TEST(PackAllocation, EveryOperationFailsCleanly) {
     ErrorCode written = nullptr, verified = VerifyPack(&copy, message, sizeof message);
     {
       CPackWriter writer(&out);
-      written = writer.Begin(static_cast<u32>(names.size()), names.data(), sizes.data());
-      for (auto member = members.begin(); !written && member != members.end(); ++member)
-        written = writer.Write(member->second.data(), static_cast<u32>(member->second.size()));
-      if (!written) written = writer.Finish();
+      written = WritePack(&writer, members);
     }
     run.Disarm();
     for (ErrorCode e : {written, verified})
