@@ -6,10 +6,9 @@
 
 #include "archive/lzss_file.h"
 #include "capped_file.h"
+#include "core/byte_order.h"
 
 namespace {
-
-u32 Le32(const u8* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<u32>(p[3]) << 24; }
 
 void ReadEverything(CLzssFile& file) {
   std::vector<u8> buffer(3000);
@@ -33,7 +32,9 @@ void ReadEverything(CLzssFile& file) {
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
   // The work buffer follows the header's block size, and reading everything the length: keep
   // both to what one run can afford.
-  if (size >= 12 && (Le32(data + 8) > (1u << 16) || Le32(data + 4) > (8u << 20))) return 0;
+  if (size >= 12 &&
+      (LoadLittleEndian32(data + 8) > (1u << 16) || LoadLittleEndian32(data + 4) > (8u << 20)))
+    return 0;
   CappedFile base(data, size);
   u32 position = 0;
   std::vector<u8> bytes;
@@ -52,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
     ReadEverything(file);
     if (size < 8) return 0;
     const u8* p = data + size - 8;
-    position = Le32(p) % (file.GetSize() + 200);
+    position = LoadLittleEndian32(p) % (file.GetSize() + 200);
     bytes.resize(1 + (p[4] | p[5] << 8) % 600);
     for (u32 k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<u8>(p[6] + (p[7] & 3) * (k / 7));
     const u32 length = static_cast<u32>(bytes.size());

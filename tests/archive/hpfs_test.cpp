@@ -22,7 +22,7 @@ struct Store {
   ~Store() { delete fs; }
   CBFHP* pool() const { return static_cast<CBFHP*>(fs->Pool()); }
   std::vector<u8> Close() {  // flushes the store and returns the file's bytes
-    pool()->Flush();
+    EXPECT_EQ(pool()->Flush(), nullptr);
     std::vector<u8> bytes = file->bytes;
     delete fs;
     fs = nullptr;
@@ -153,8 +153,8 @@ TEST(Hpfs, ScriptOfOperationsGivesTheExpectedOutcomes) {
   EXPECT_EQ(store.pool()->LockedCount(), 1u);  // only the cached directory
 
   // Files of many blocks keep their bytes in the store's file.
-  std::string big(70000, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(PatternByte(9, (u32)i));
+  const std::vector<u8> pattern = Pattern(9, 70000);
+  const std::string big(pattern.begin(), pattern.end());
   ASSERT_EQ(WriteFile(store.fs, "Local\\big.bin", big), nullptr);
   Store again(store.Close());
   EXPECT_EQ(ReadFile(again.fs, "LOCAL\\x.ini"), "[system]\n");
@@ -199,17 +199,28 @@ TEST(HpfsCreate, RefusesUnusableGeometryAndImportsATreeFromAnyService) {
   ASSERT_EQ(source.fs->CreateDir("", "src"), nullptr);
   ASSERT_EQ(source.fs->CreateDir("src", "Sub"), nullptr);
   ASSERT_EQ(source.fs->CreateDir("src\\Sub", "empty"), nullptr);
-  std::string big(200000, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(PatternByte(4, (u32)i));
+  const std::vector<u8> pattern = Pattern(4, 200000);
+  const std::string big(pattern.begin(), pattern.end());
   ASSERT_EQ(WriteFile(source.fs, "src\\big", big), nullptr);
   ASSERT_EQ(WriteFile(source.fs, "src\\Sub\\small.txt", "small"), nullptr);
   ASSERT_EQ(WriteFile(source.fs, "src\\zero", ""), nullptr);
-  auto* file = new MemoryFile(std::vector<u8>(1000, 0xEE));
-  ASSERT_EQ(CreateHpfsStore(file, 512, 16, kHpfsDefaultMaxBlocks), nullptr);
-  EXPECT_EQ(file->bytes.size(), 512u);
-  auto* pool = new CBFHP();
-  ASSERT_EQ(pool->Attach(file), nullptr);
-  CHPFS target(pool);
+  MemoryFile created(std::vector<u8>(1000, 0xEE));
+  ASSERT_EQ(CreateHpfsStore(&created, 512, 16, kHpfsDefaultMaxBlocks), nullptr);
+  EXPECT_EQ(created.bytes.size(), 512u);
+  Store made(created.bytes);
+  CHPFS& target = *made.fs;
+  // "ok files directories bytes" for a sound store, else the outcome and the verifier's message.
+  auto verify = [](const std::vector<u8>& bytes) {
+    MemoryFile store(bytes);
+    char message[200] = "unset";
+    u32 files = 0, directories = 0;
+    u64 size = 0;
+    ErrorCode error = VerifyHpfsStore(&store, message, sizeof message, &files, &directories, &size);
+    if (error) return Outcome(error) + " " + message;
+    return "ok " + std::to_string(files) + " " + std::to_string(directories) + " " +
+           std::to_string(size);
+  };
+  const std::string invalid = Outcome(ERR_INVALIDFORMAT) + " ";
   std::string seen;
   auto progress = [](void* context, const char* path, u32 size) {
     *static_cast<std::string*>(context) += std::string(path) + ":" + std::to_string(size) + " ";
@@ -228,22 +239,13 @@ TEST(HpfsCreate, RefusesUnusableGeometryAndImportsATreeFromAnyService) {
   // The store, with a free list, passes and is counted; a directory entry naming the root is
   // found.
   ASSERT_EQ(target.Delete("data\\in\\sub\\small.txt"), nullptr);
-  ASSERT_EQ(pool->Flush(), nullptr);
-  std::vector<u8> bytes = file->bytes;
+  std::vector<u8> bytes = made.Close();
   ASSERT_NE(LoadLe32(bytes, 16), 0u) << "no free list";
-  MemoryFile sound(bytes);
-  char message[200] = "unset";
-  u32 files = 0, directories = 0;
-  u64 size = 0;
-  ASSERT_EQ(VerifyHpfsStore(&sound, message, sizeof message, &files, &directories, &size), nullptr)
-      << message;
-  EXPECT_EQ(std::to_string(files) + " " + std::to_string(directories) + " " + std::to_string(size),
-            "2 4 200000");
+  EXPECT_EQ(verify(bytes), "ok 2 4 200000");
   const u32 root = LoadLe32(bytes, 28);
   StoreLe32(bytes, size_t{LoadLe32(bytes, size_t{root} * 512 + 16)} * 512, root);
-  MemoryFile damaged(bytes);
-  EXPECT_EQ(VerifyHpfsStore(&damaged, message, sizeof message), ERR_INVALIDFORMAT);
-  EXPECT_NE(std::string(message).find("used twice"), std::string::npos) << message;
+  EXPECT_EQ(verify(bytes).find(invalid), 0u);
+  EXPECT_NE(verify(bytes).find("used twice"), std::string::npos) << verify(bytes);
 
   // In 64-byte blocks: a directory of many blocks, and a free list of many once big is gone; a
   // free-list entry naming the root is found.
@@ -251,15 +253,10 @@ TEST(HpfsCreate, RefusesUnusableGeometryAndImportsATreeFromAnyService) {
     ASSERT_EQ(WriteFile(source.fs, name, "f"), nullptr);
   ASSERT_EQ(source.fs->Delete("src\\big"), nullptr);
   bytes = source.Close();
-  MemoryFile small(bytes);
-  ASSERT_EQ(VerifyHpfsStore(&small, message, sizeof message, &files, &directories, &size), nullptr)
-      << message;
-  EXPECT_EQ(std::to_string(files) + " " + std::to_string(directories) + " " + std::to_string(size),
-            "12 3 17");
+  EXPECT_EQ(verify(bytes), "ok 12 3 17");
   StoreLe32(bytes, size_t{LoadLe32(bytes, 20)} * kBlock + 4, LoadLe32(bytes, 28));
-  MemoryFile listedTwice(bytes);
-  EXPECT_EQ(VerifyHpfsStore(&listedTwice, message, sizeof message), ERR_INVALIDFORMAT);
-  EXPECT_NE(std::string(message).find("listed twice"), std::string::npos) << message;
+  EXPECT_NE(verify(bytes).find("listed twice"), std::string::npos) << verify(bytes);
+  EXPECT_EQ(verify(bytes).find(invalid), 0u);
 }
 
 // Every allocation of attaching, creating, reading, listing, renaming and importing may fail:
@@ -270,10 +267,7 @@ TEST(HpfsAllocation, EveryOperationFailsCleanly) {
   ASSERT_EQ(WriteFile(sample.fs, "dir\\file", std::string(3000, 'f')), nullptr);
   const std::vector<u8> original = sample.Close();
   auto walk = [&](AllocationFailureRun& run) {
-    MemoryFile* copyFile = new MemoryFile();
-    ASSERT_EQ(CreateHpfsStore(copyFile, 128, 16, 1000), nullptr);
-    CHPFS* copy = new CHPFS(AttachHpfs(copyFile->bytes).release());
-    delete copyFile;
+    CHPFS* copy = new CHPFS(AttachHpfs(EmptyHpfsBytes(128, 16, 1000)).release());
     auto* file = new MemoryFile(original);
     auto* pool = new CBFHP();  // a pool whose node table is missing fails every lock instead
     run.Arm();
@@ -311,7 +305,5 @@ TEST(HpfsAllocation, EveryOperationFailsCleanly) {
     EXPECT_EQ(run.OutstandingBlocks(), 0);
   };
   EXPECT_GT(RunWithAllocationFailures(walk), 10u);
-  AllocationFailureOptions persistent;
-  persistent.persistent = true;
-  EXPECT_GT(RunWithAllocationFailures(walk, persistent), 3u);
+  EXPECT_GT(RunWithAllocationFailures(walk, true), 3u);
 }

@@ -14,8 +14,8 @@
 
 namespace {
 
-// A table loading from memory; a key named "long" gets `longValue` as its value, which the line
-// syntax itself cannot make.
+// A table in which a key named "long" gets `longValue` as its value, which the line syntax
+// itself cannot make.
 class Table : public CIniTable {
  public:
   Table() : CIniTable(20, 500, new CSizedPtrPool, 1) {}
@@ -24,19 +24,6 @@ class Table : public CIniTable {
     if (!longValue.empty() && std::strcmp(*name, "long") == 0) *value = &longValue[0];
     return more;
   }
-  ErrorCode LoadText(const std::string& text) {
-    file.bytes.assign(text.begin(), text.end());
-    file.position = file.reads = 0;
-    return Load(&file);
-  }
-  // The first section's keys in file order, as name=value;comment|.
-  std::string Keys() {
-    std::string listed;
-    for (IniKey* key = FirstSection()->firstKey; key; key = key->next)
-      listed += std::string(key->name) + "=" + key->Value() + ";" + key->Comment() + "|";
-    return listed;
-  }
-  MemoryFile file;
   std::string longValue;
 };
 
@@ -45,8 +32,9 @@ class Table : public CIniTable {
 TEST(IniTable, GetStringCopiesAtMostSizeMinusOneCharacters) {
   Table table;
   table.longValue.assign(5000, 'w');
-  ASSERT_EQ(table.LoadText("[s]\nline=" + std::string(5000, 'v') + "\nshort=abc\nlong=x\n"),
-            nullptr);
+  const std::string text = "[s]\nline=" + std::string(5000, 'v') + "\nshort=abc\nlong=x\n";
+  MemoryFile file(std::vector<u8>(text.begin(), text.end()));
+  ASSERT_EQ(table.Load(&file), nullptr);
   EXPECT_EQ(std::strlen(table.GetValue("s", "line")), 1018u);  // cut at 1023 characters
   struct Row {
     const char* key;
@@ -83,7 +71,7 @@ TEST(IniTable, LoadSurvivesEveryAllocationFailure) {
     if (!table) delete nodes;
     ErrorCode error = ERR_NOTENOUGHMEM;
     if (table) {
-      MemoryFile file(text);
+      MemoryFile file(std::vector<u8>(text.begin(), text.end()));
       error = table->Load(&file);
     }
     if (!run.Injected()) {

@@ -11,36 +11,13 @@
 #include "support/memory_file.h"
 #include "support/pack_builder.h"
 
-namespace {
-
-const PackMembers kTree = {
-    {"Patch.ini", "[str]\nTitle=Vorn\n"},
-    {"Files\\Vorn.exe", std::string(3000, 'x')},
-    {"Files\\Data\\a.txt", "alpha"},
-    {"Files\\Data\\b.txt", "bravo"},
-    {"Files\\Data\\Deep\\c.bin", std::string(10, '\0')},
-    {"Files\\Maps\\one.map", "map one"},
-    {"Files\\Maps!.txt", "sorts between MAPS and MAPS\\"},
-    {"Files\\readme.txt", "read me"},
-    {"Files\\empty.dat", ""},
-};
-
-struct Mounted {
-  explicit Mounted(const PackMembers& members = kTree) : file(new MemoryFile(BuildPack(members))) {
-    error = fs.Mount(file);
-  }
-  CPackFS fs;
-  MemoryFile* file;  // owned by fs
-  ErrorCode error;
-};
-
-}  // namespace
-
 // Reads stop at the member's end (all or nothing without a count), seeks count from each origin
 // and refuse negative positions, writes are refused, and the pack file's failures pass through.
 TEST(PackFS, MemberFilesReadSeekAndRefuseWrites) {
-  Mounted m;
-  CFile* member = m.fs.Open("Files\\Data\\a.txt", OPEN_READ, nullptr);
+  CPackFS fs;
+  MemoryFile* pack = new MemoryFile(BuildPack({{"A", "aaa"}, {"Files\\Data\\a.txt", "alpha"}}));
+  ASSERT_EQ(fs.Mount(pack), nullptr);
+  CFile* member = fs.Open("Files\\Data\\a.txt", OPEN_READ, nullptr);
   ASSERT_NE(member, nullptr);
   char buffer[16] = {};
   u32 done = 99;
@@ -71,11 +48,10 @@ TEST(PackFS, MemberFilesReadSeekAndRefuseWrites) {
   EXPECT_EQ(member->Read(buffer, 1, &done), ERR_EOF);
   EXPECT_EQ(member->WriteAt("x", 3, 1, &done), ERR_NOTIMPLEMENTED);
   EXPECT_EQ(member->Truncate(), ERR_NOTIMPLEMENTED);
-  const u32 flushes = m.file->flushes;
+  const u32 flushes = pack->flushes;
   EXPECT_EQ(member->Flush(), nullptr);
-  EXPECT_EQ(m.file->flushes, flushes + 1);
-  m.file->failReadFrom = m.file->reads + 1;
-  m.file->failError = ERR_READFAIL;
+  EXPECT_EQ(pack->flushes, flushes + 1);
+  pack->failReadFrom = pack->reads + 1;
   EXPECT_EQ(member->ReadAt(buffer, 0, 4, nullptr), ERR_READFAIL);
   EXPECT_EQ(member->GetPosition(), 0u);
   delete member;

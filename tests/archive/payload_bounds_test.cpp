@@ -99,11 +99,6 @@ Bytes PatchFile(bool plus, u32 imageSize, const Bytes& payload, bool sign) {
   return file;
 }
 
-ErrorCode Locate(const Bytes& bytes, PayloadBounds* bounds) {
-  MemoryFile file(bytes);
-  return LocatePayload(&file, bounds);
-}
-
 }  // namespace
 
 // A signed patch used to hand its certificate table (and the padding before it) to the last
@@ -116,8 +111,9 @@ TEST(LocatePayload, SignedPayloadEndsWhereItsDataEndForEveryPadding) {
     const bool sealed = row & 2, plus = row & 4, sign = row & 8;
     const u32 imageSize = 1024 + (row >> 4);
     const Bytes payload = sealed ? Sealed(forms[row & 1]) : forms[row & 1];
+    MemoryFile file(PatchFile(plus, imageSize, payload, sign));
     PayloadBounds bounds;
-    ASSERT_EQ(Locate(PatchFile(plus, imageSize, payload, sign), &bounds), nullptr);
+    ASSERT_EQ(LocatePayload(&file, &bounds), nullptr);
     EXPECT_EQ(bounds.offset, imageSize + (sealed ? kSealSize : 0));
     EXPECT_EQ(bounds.end, imageSize + payload.size());
     EXPECT_EQ(bounds.sealed, sealed ? 1u : 0u);

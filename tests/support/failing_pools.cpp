@@ -16,42 +16,23 @@ int FailedParts() {
 }
 
 // Heap pools whose allocations take part in the countdown and which count the blocks they hold.
-class FailingPtrPool : public CHeapPtrPool {
+template <class Base, class Block, class FreeResult>
+class Failing : public Base {
  public:
-  void* Alloc(u32 size) override {
-    void* block = AllocationFailures::ShouldFail() ? nullptr : CHeapPtrPool::Alloc(size);
-    outstanding += block != nullptr;
+  Block Alloc(u32 size) override {
+    Block block = AllocationFailures::ShouldFail() ? Block{} : Base::Alloc(size);
+    outstanding += block != Block{};
     return block;
   }
-  void* Realloc(void* block, u32 size) override {
-    if (AllocationFailures::ShouldFail()) return nullptr;
-    void* moved = CHeapPtrPool::Realloc(block, size);
+  Block Realloc(Block block, u32 size) override {
+    if (AllocationFailures::ShouldFail()) return Block{};
+    Block moved = Base::Realloc(block, size);
     outstanding += !block && moved;
     return moved;
   }
-  void Free(void* block) override {
-    outstanding -= block != nullptr;
-    CHeapPtrPool::Free(block);
-  }
-  long outstanding = 0;
-};
-
-class FailingHandlePool : public CHeapHandlePool {
- public:
-  PoolHandle Alloc(u32 size) override {
-    PoolHandle handle = AllocationFailures::ShouldFail() ? 0 : CHeapHandlePool::Alloc(size);
-    outstanding += handle != 0;
-    return handle;
-  }
-  PoolHandle Realloc(PoolHandle handle, u32 size) override {
-    if (AllocationFailures::ShouldFail()) return 0;
-    PoolHandle moved = CHeapHandlePool::Realloc(handle, size);
-    outstanding += !handle && moved;
-    return moved;
-  }
-  ErrorCode Free(PoolHandle handle) override {
-    outstanding -= handle != 0;
-    return CHeapHandlePool::Free(handle);
+  FreeResult Free(Block block) override {
+    outstanding -= block != Block{};
+    return Base::Free(block);
   }
   long outstanding = 0;
 };
@@ -61,8 +42,8 @@ class FailingHandlePool : public CHeapHandlePool {
 struct AllocationFailureRun::Pools {
   CPtrPool* savedPtrPool = g_ptrPool;
   CHandlePool* savedHandlePool = g_handlePool;
-  FailingPtrPool ptrPool;
-  FailingHandlePool handlePool;
+  Failing<CHeapPtrPool, void*, void> ptrPool;
+  Failing<CHeapHandlePool, PoolHandle, ErrorCode> handlePool;
 };
 
 u32 RunFaultWalk(const char* what, const std::function<bool(u32 at)>& attempt, u32 maxRuns) {
@@ -112,15 +93,12 @@ long AllocationFailureRun::OutstandingBlocks() const {
 }
 
 u32 RunWithAllocationFailures(const std::function<void(AllocationFailureRun&)>& fn,
-                              AllocationFailureOptions options) {
-  return RunFaultWalk(
-      "allocation",
-      [&](u32 at) {
-        AllocationFailureRun run(at, options.persistent);
-        fn(run);
-        g_countdown.active = false;
-        if (!run.Armed()) ADD_FAILURE() << "the operation under test never called run.Arm()";
-        return run.Injected();
-      },
-      options.maxRuns);
+                              bool persistent) {
+  return RunFaultWalk("allocation", [&](u32 at) {
+    AllocationFailureRun run(at, persistent);
+    fn(run);
+    g_countdown.active = false;
+    if (!run.Armed()) ADD_FAILURE() << "the operation under test never called run.Arm()";
+    return run.Injected();
+  });
 }

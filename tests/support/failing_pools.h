@@ -56,10 +56,6 @@ class AllocationFailureRun {
   bool armed_ = false;
 };
 
-struct AllocationFailureOptions {
-  bool persistent = false;  // after the first injected failure, fail every later allocation
-  u32 maxRuns = 100000;
-};
-
+// persistent: after the first injected failure, fail every later allocation too.
 u32 RunWithAllocationFailures(const std::function<void(AllocationFailureRun&)>& fn,
-                              AllocationFailureOptions options = AllocationFailureOptions());
+                              bool persistent = false);

@@ -30,13 +30,9 @@ void StoreLe32(std::vector<u8>& bytes, size_t at, u32 value) {
   StoreLittleEndian32(&bytes[at], value);
 }
 
-u8 PatternByte(u32 seed, u32 i) {
-  u32 x = (i + 1) * 2654435761u ^ (seed * 40503u + 17);
-  return static_cast<u8>(x >> 13);
-}
-
 std::vector<u8> Pattern(u32 seed, u32 size) {
   std::vector<u8> bytes(size);
-  for (u32 i = 0; i < size; ++i) bytes[i] = PatternByte(seed, i);
+  for (u32 i = 0; i < size; ++i)
+    bytes[i] = static_cast<u8>(((i + 1) * 2654435761u ^ (seed * 40503u + 17)) >> 13);
   return bytes;
 }

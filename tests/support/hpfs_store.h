@@ -17,6 +17,5 @@ std::unique_ptr<CBFHP> AttachHpfs(std::vector<u8> bytes, MemoryFile** file = nul
 u32 LoadLe32(const std::vector<u8>& bytes, size_t at);
 void StoreLe32(std::vector<u8>& bytes, size_t at, u32 value);
 
-// Deterministic test data: byte i of stream `seed`.
-u8 PatternByte(u32 seed, u32 i);
+// Deterministic test data, one stream per seed.
 std::vector<u8> Pattern(u32 seed, u32 size);

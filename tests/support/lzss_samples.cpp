@@ -32,19 +32,6 @@ bool ReferenceDecode(const u8* coded, u32 size, u8 method, u8* out, u32 capacity
   return true;
 }
 
-bool ReferenceDecode(const std::vector<u8>& coded, u8 method, u32 capacity, std::vector<u8>* output,
-                     const std::vector<u8>& initial) {
-  std::vector<u8> out = initial;
-  out.resize(capacity);
-  u32 produced = 0;
-  if (!ReferenceDecode(coded.data(), static_cast<u32>(coded.size()), method, out.data(), capacity,
-                       &produced))
-    return false;
-  out.resize(produced);
-  *output = out;
-  return true;
-}
-
 std::vector<u8> RandomBytes(u32 size, u32 seed) {
   std::vector<u8> bytes(size);
   u32 state = seed * 2654435761u + 1;

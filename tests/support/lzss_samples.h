@@ -12,11 +12,6 @@
 // set on success only.
 bool ReferenceDecode(const u8* coded, u32 size, u8 method, u8* out, u32 capacity, u32* produced);
 
-// The same over vectors: the decoded bytes over a copy of `initial` (zeros past its end), cut to
-// the produced length; false as above.
-bool ReferenceDecode(const std::vector<u8>& coded, u8 method, u32 capacity, std::vector<u8>* output,
-                     const std::vector<u8>& initial = {});
-
 // Named sample blocks: text, binary, random, zeros, runs, and short edge sizes.
 struct SampleBlock {
   std::string name;

@@ -3,19 +3,13 @@
 // calls made on it, and can be told to fail reads or writes from the Nth call on.
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "file/file.h"
 
 class MemoryFile : public CFile {
  public:
-  MemoryFile() : CFile(nullptr, 0) { isOpen = 1; }
-  explicit MemoryFile(std::vector<u8> initial) : CFile(nullptr, 0), bytes(std::move(initial)) {
-    isOpen = 1;
-  }
-  explicit MemoryFile(const std::string& initial)
-      : CFile(nullptr, 0), bytes(initial.begin(), initial.end()) {
+  explicit MemoryFile(std::vector<u8> initial = {}) : CFile(nullptr, 0), bytes(std::move(initial)) {
     isOpen = 1;
   }
 

@@ -7,7 +7,7 @@
 #include "archive/pack_writer.h"
 #include "support/memory_file.h"
 
-std::vector<u8> BuildPack(const PackMembers& members) {
+ErrorCode WritePack(CPackWriter* writer, const PackMembers& members) {
   std::vector<std::pair<std::string, std::string>> sorted;
   for (const auto& member : members) {
     std::string name = member.first;
@@ -23,18 +23,16 @@ std::vector<u8> BuildPack(const PackMembers& members) {
     names.push_back(member.first.c_str());
     sizes.push_back(static_cast<u32>(member.second.size()));
   }
+  ErrorCode error = writer->Begin(static_cast<u32>(names.size()), names.data(), sizes.data());
+  for (auto member = sorted.begin(); !error && member != sorted.end(); ++member)
+    error = writer->Write(member->second.data(), static_cast<u32>(member->second.size()));
+  return error ? error : writer->Finish();
+}
+
+std::vector<u8> BuildPack(const PackMembers& members) {
   MemoryFile out;
   CPackWriter writer(&out);
-  ErrorCode error = writer.Begin(static_cast<u32>(names.size()), names.data(), sizes.data());
-  EXPECT_EQ(error, nullptr) << writer.Problem();
-  for (const auto& member : sorted) {
-    if (error) break;
-    error = writer.Write(member.second.data(), static_cast<u32>(member.second.size()));
-    EXPECT_EQ(error, nullptr) << writer.Problem();
-  }
-  if (!error) {
-    EXPECT_EQ(writer.Finish(), nullptr) << writer.Problem();
-  }
+  EXPECT_EQ(WritePack(&writer, members), nullptr) << writer.Problem();
   return out.bytes;
 }
 
