@@ -21,18 +21,6 @@ u32 Min(u32 a, u32 b) { return a < b ? a : b; }
 
 const char* Relative(const NewFile& file) { return file.target + std::strlen(InstallPath); }
 
-// Makes the folders on the way to a file of the group, as the walk does for the FILES tree.
-void MakeFoldersOf(const NewFile& file) {
-  char folder[kPathSize];
-  std::strcpy(folder, Relative(file));
-  for (char* p = folder; *p; ++p) {
-    if (*p != '\\') continue;
-    *p = '\0';
-    MakeFolder(folder);
-    *p = '\\';
-  }
-}
-
 // The stream's output: the table, kept whole, then each file's bytes into that file's temporary
 // as they come, its CRC-32 checked at its end; one file is open at a time. Entries are reached
 // by their offset in the table.
@@ -60,6 +48,7 @@ class SolidOutput : public CFile {
 
  private:
   u32 NameLength(u32 offset) const { return table_[offset + 8] | table_[offset + 9] << 8; }
+  void MakeFoldersOf(const NewFile& file);
   ErrorCode Grow();
   ErrorCode TablePiece();
   ErrorCode Settle();
@@ -75,7 +64,29 @@ class SolidOutput : public CFile {
   u32 file_ = 0, entry_ = kFirstEntry, left_ = 0, crc_ = 0;  // the file being written
   CFile* written_ = nullptr;
   u32 failed_ = kNoFile;
+  char madeFolder_[kPathSize] = "";  // of the file before, relative to the game folder
 };
+
+// Makes the folders on the way to a file of the group, as the walk does for the FILES tree. The
+// table lists files by kind and extension, then by path, so most files share the folder of the
+// file before: that one is made already, and making it again costs a system call for each level.
+void SolidOutput::MakeFoldersOf(const NewFile& file) {
+  char folder[kPathSize];
+  std::strcpy(folder, Relative(file));
+  char* name = std::strrchr(folder, '\\');
+  if (!name) return;
+  *name = '\0';
+  if (std::strcmp(folder, madeFolder_) == 0) return;
+  for (char* p = folder;; ++p) {
+    if (*p != '\\' && *p != '\0') continue;
+    const char end = *p;
+    *p = '\0';
+    MakeFolder(folder);
+    *p = end;
+    if (!end) break;
+  }
+  std::strcpy(madeFolder_, folder);
+}
 
 bool SolidOutput::Name(u32 offset, NewFile* file) const {
   char name[kPathSize];
