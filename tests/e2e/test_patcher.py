@@ -2,8 +2,8 @@
 itself (the registry, the game's mutex, files held open or read-only, the replacement of files in
 place, shell links, starting a program). Its boxes are answered with their mnemonic keys, their
 texts read from Wine's message-box trace; the exit code, the game files, the registry value and
-the shortcuts are checked afterwards. The ways through the program, a signed patch's layout and
-the coded members are the native suite's.
+the shortcuts are checked afterwards. The ways through the program and the coded members are the
+native suite's.
 
 Usage: test_patcher.py [--visible] [-k SUBSTRING] (run.sh sets up the programs it needs)."""
 
@@ -11,6 +11,7 @@ import argparse
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 import traceback
@@ -21,6 +22,9 @@ from world import DEFAULT_FILES, GAME_DIR, MUTEX_NAME, SHIPPED_TEXTS as T, World
 WELCOME, DONE = (T["welcome"], "y"), (T["done"], "Return")
 SHORTCUT = {"pwt_shortcut": "1", "pwt_name": "Vorn Online"}
 INSTALLER = {"gamespy": "Install GameSpy Arcade now?"}
+# A game file of the old version and its new version, an edit in the middle: a delta's size.
+OLD_DAT = b"".join(b"unit %05d hp 40 speed 3\r\n" % i for i in range(4000))
+NEW_DAT = OLD_DAT[:50000] + b"unit 01923 hp 45 speed 4\r\n" + OLD_DAT[50026:]
 
 
 class Failed(Exception):
@@ -63,6 +67,22 @@ def menu(world):
     return None, None
 
 
+def signed(world, patch):
+    """The patch signed by the real signing tool with a throwaway certificate, its signature
+    checked: the signature's table behind the payload must not be taken for part of it."""
+    key, cert = os.path.join(world.work, "key.pem"), os.path.join(world.work, "cert.pem")
+    unsigned = world.wine.host_path(patch)
+    if os.path.exists(unsigned + ".signed.exe"):  # of an earlier run: the signer will not overwrite it
+        os.remove(unsigned + ".signed.exe")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=vornpatch test"], check=True, capture_output=True)
+    for command in (["sign", "-certs", cert, "-key", key, "-in", unsigned, "-out", unsigned + ".signed.exe"],
+                    ["verify", "-CAfile", cert, "-in", unsigned + ".signed.exe"]):
+        result = subprocess.run(["osslsigncode"] + command, capture_output=True)
+        expect(result.returncode == 0, "osslsigncode %s: %r" % (command[0], result.stdout[-300:]))
+    return patch + ".signed.exe"
+
+
 def installer(world):
     """The installer, in a game folder with blanks, is started."""
     host = world.wine.host_path(
@@ -91,6 +111,10 @@ ROWS = [
          answers=[WELCOME, (T["vornrun"], "Return")], unchanged=True, exit=-1),
     dict(name="held file retried after its release", setup=holding("file", GAME_DIR + "Vorn.dat", 1),
          answers=[WELCOME, ("Error while trying to copy VORN.DAT", "r"), DONE]),
+    dict(name="signed patch", sign=True, answers=[WELCOME, DONE]),
+    # The old file is read while its replacement is written, then replaced: Windows' sharing rules.
+    dict(name="delta applied to the installed file", base=True, install=dict(files={"Vorn.dat": OLD_DAT}),
+         files=dict(DEFAULT_FILES, **{"Vorn.dat": NEW_DAT}), answers=[WELCOME, DONE]),
     dict(name="shortcut in every vorn folder", texts=SHORTCUT, setup=menu, answers=[WELCOME, DONE],
          shortcuts={"VORN/Vorn Online.lnk": True, "e2e-Games/vorn/Vorn Online.lnk": True}),
     dict(name="installer started from a folder with blanks", texts=INSTALLER, setup=installer,
@@ -109,7 +133,12 @@ def run_row(world, row):
     game_dir = install.get("path", GAME_DIR)
     install["files"] = dict({"Vorn.dat": b"old contents"}, **install.get("files", {}))
     world.install_game(**install)
-    patch = world.make_patch(dict(T, **row.get("texts", {})))
+    patch = world.make_patch(dict(T, **row.get("texts", {})), row.get("files", DEFAULT_FILES),
+                             base=world.wine.host_path(game_dir) if row.get("base") else None)
+    if row.get("base"):
+        listing = world.vornpatch("list", world.wine.host_path(patch)).stdout
+        expect("delta:" in listing, "the patch holds no delta:\n" + listing)
+    patch = signed(world, patch) if row.get("sign") else patch
     on_box, after = row["setup"](world) if "setup" in row else (None, None)
     before = lower_keys(world.game_files(game_dir))
     try:
@@ -130,7 +159,7 @@ def run_row(world, row):
     expect(result.exit_code == row.get("exit", 0), "exit code %s" % result.exit_code)
     unchanged, expected = row.get("unchanged"), dict(before)
     if not unchanged:
-        expected.update(lower_keys(DEFAULT_FILES))
+        expected.update(lower_keys(row.get("files", DEFAULT_FILES)))
         expected = {n: d for n, d in expected.items() if not n.endswith(".vp~")}  # used up
     after_files = lower_keys(world.game_files(game_dir))
     expect(after_files == expected, "game files: %s differ" % sorted(

@@ -72,14 +72,16 @@ class World:
         os.makedirs(path)
         return path
 
-    def make_patch(self, texts):
-        """Builds a patch of DEFAULT_FILES into C:\\patches and returns its Windows path."""
+    def make_patch(self, texts, files=DEFAULT_FILES, base=None):
+        """Builds a patch into C:\\patches (against the installed game in base) and returns its
+        Windows path."""
         source = self.fresh_dir("patch")
         write_tree(source, dict({"Patch.ini": ini_text(texts).encode()},
-                                **{"Files/" + name: data for name, data in DEFAULT_FILES.items()}))
+                                **{"Files/" + name: data for name, data in files.items()}))
         path = "C:\\patches\\patch-%d.exe" % self.counter
         os.makedirs(os.path.dirname(self.wine.host_path(path)), exist_ok=True)
-        self.vornpatch("build", source, "-o", self.wine.host_path(path), "--stub", self.stub)
+        self.vornpatch("build", source, "-o", self.wine.host_path(path), "--stub", self.stub,
+                       *(["--base", base] if base else []))
         return path
 
     def place_file(self, windows_path, data):
