@@ -77,14 +77,13 @@ void SolidOutput::MakeFoldersOf(const NewFile& file) {
   if (!name) return;
   *name = '\0';
   if (std::strcmp(folder, madeFolder_) == 0) return;
-  for (char* p = folder;; ++p) {
-    if (*p != '\\' && *p != '\0') continue;
-    const char end = *p;
+  for (char* p = folder; *p; ++p) {
+    if (*p != '\\') continue;
     *p = '\0';
     MakeFolder(folder);
-    *p = end;
-    if (!end) break;
+    *p = '\\';
   }
+  MakeFolder(folder);
   std::strcpy(madeFolder_, folder);
 }
 

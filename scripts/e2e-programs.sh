@@ -4,7 +4,7 @@
 
 vorn_build_e2e_programs() {
   local root="$1"
-  local jobs native windows helpers source
+  local jobs native windows helpers source exe
   jobs=$(nproc)
   native="$root/build/native"
   windows="$root/build/win-$VORN_WIN_ARCH"
@@ -17,9 +17,12 @@ vorn_build_e2e_programs() {
 
   helpers="$root/build/e2e-helpers-$VORN_WIN_ARCH"
   mkdir -p "$helpers"
-  for source in "$root"/tests/e2e/helpers/*.c; do  # two small files: made again every time
-    "$VORN_WIN_ARCH-w64-mingw32-gcc" -Wall -Wextra -Werror -O2 -s "$source" \
-      -o "$helpers/$(basename "${source%.c}").exe" || return 1
+  for source in "$root"/tests/e2e/helpers/*.c; do
+    exe="$helpers/$(basename "${source%.c}").exe"
+    if [ ! -f "$exe" ] || [ "$source" -nt "$exe" ]; then
+      "$VORN_WIN_ARCH-w64-mingw32-gcc" -Wall -Wextra -Werror -O2 -s "$source" -o "$exe" ||
+        return 1
+    fi
   done
 
   export VORN_TOOL="$native/tools/vornpatch/vornpatch"

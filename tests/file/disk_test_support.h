@@ -43,6 +43,9 @@ class TempDir {
     }
     fs::remove_all(root_, ignored);
   }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
   const fs::path& Root() const { return root_; }
   fs::path Native(const std::string& relative) const { return root_ / relative; }
   // Backslash path of an entry below the folder ("a/b" may be written with either separator).
@@ -116,6 +119,8 @@ class ScopedOsFaults {
     g_diskOs = DiskOsTable{VORN_OS_CALLS(VORN_HOOK), FaultLastError, VORN_HOOK(Replace)};
   }
   ~ScopedOsFaults() { DiskOsRestore(); }
+  ScopedOsFaults(const ScopedOsFaults&) = delete;
+  ScopedOsFaults& operator=(const ScopedOsFaults&) = delete;
 
   // The entry fails at every call from now with this error number; the value it returns is its
   // failure value unless one is given.
