@@ -4,27 +4,9 @@
 
 namespace {
 
-bool Append(char* path, u32 size, const char* text) {
-  const size_t used = std::strlen(path);
-  const size_t more = std::strlen(text);
-  if (used + more >= size) return false;
-  std::memcpy(path + used, text, more + 1);
-  return true;
-}
-
 bool EndsInBackslash(const char* path) {
   const size_t length = std::strlen(path);
   return length > 0 && path[length - 1] == '\\';
-}
-
-bool SameTextIgnoringCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = *a, y = *b;
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-    if (!x) return true;
-  }
 }
 
 // A shortcut name is one file name: no separators, no drive, no parent folder.
@@ -53,27 +35,28 @@ void CreateClientShortcut(const char* folder) {
   char link[kPathSize] = "";
   char workingFolder[kPathSize] = "";
   char client[kPathSize] = "";
-  if (!Append(link, kPathSize, folder) ||
-      (!EndsInBackslash(link) && !Append(link, kPathSize, "\\")) ||
-      !Append(link, kPathSize, name) || !Append(link, kPathSize, ".lnk")) {
+  if (!AppendText(link, kPathSize, folder) ||
+      (!EndsInBackslash(link) && !AppendText(link, kPathSize, "\\")) ||
+      !AppendText(link, kPathSize, name) || !AppendText(link, kPathSize, ".lnk")) {
     return;  // the shortcut's path would not fit
   }
-  if (!Append(workingFolder, kPathSize, InstallPath) || !Append(workingFolder, kPathSize, "pwt")) {
+  if (!AppendText(workingFolder, kPathSize, InstallPath) ||
+      !AppendText(workingFolder, kPathSize, "pwt")) {
     return;
   }
   std::strcpy(client, workingFolder);
-  if (!Append(client, kPathSize, "\\pwtclient.exe")) return;
+  if (!AppendText(client, kPathSize, "\\pwtclient.exe")) return;
 
   if (g_platform.CreateLink(link, client, workingFolder, client, name)) ++ShortcutsMade;
 }
 
 void FindGameMenuFolders(const char* folder) {
   char prefix[kPathSize] = "";
-  if (!Append(prefix, kPathSize, folder)) return;
-  if (!EndsInBackslash(prefix) && !Append(prefix, kPathSize, "\\")) return;
+  if (!AppendText(prefix, kPathSize, folder)) return;
+  if (!EndsInBackslash(prefix) && !AppendText(prefix, kPathSize, "\\")) return;
   char pattern[kPathSize];
   std::strcpy(pattern, prefix);
-  if (!Append(pattern, kPathSize, "*.*")) return;
+  if (!AppendText(pattern, kPathSize, "*.*")) return;
 
   PlatformFindEntry entry;
   PlatformFind find = g_platform.FindFirst(pattern, &entry);
@@ -81,8 +64,8 @@ void FindGameMenuFolders(const char* folder) {
   do {
     char path[kPathSize];
     std::strcpy(path, prefix);
-    if (!Append(path, kPathSize, entry.name) || !entry.isDirectory) continue;
-    if (SameTextIgnoringCase(entry.name, "vorn")) CreateClientShortcut(path);
+    if (!AppendText(path, kPathSize, entry.name) || !entry.isDirectory) continue;
+    if (SameText(entry.name, "vorn")) CreateClientShortcut(path);
     if (entry.name[0] != '.') FindGameMenuFolders(path);
   } while (g_platform.FindNext(find, &entry));
   g_platform.FindClose(find);
@@ -103,9 +86,9 @@ void OfferGameSpyInstall() {
   if (ShowPatchMessage("gamespy", MB_TYPE_YESNO, 0) != ANSWER_YES) return;
   // Quoted, so that a game folder with blanks names the installer and nothing else.
   char command[260] = "\"";
-  if (!Append(command, sizeof command, InstallPath) ||
-      !Append(command, sizeof command, "GameSpy Arcade\\ArcadeInstallFull101b.EXE") ||
-      !Append(command, sizeof command, "\"")) {
+  if (!AppendText(command, sizeof command, InstallPath) ||
+      !AppendText(command, sizeof command, "GameSpy Arcade\\ArcadeInstallFull101b.EXE") ||
+      !AppendText(command, sizeof command, "\"")) {
     return;
   }
   g_platform.StartProgram(command, 5);

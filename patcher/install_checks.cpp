@@ -10,26 +10,6 @@
 
 namespace {
 
-// ASCII case-insensitive equality.
-bool SameText(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = *a, y = *b;
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
-
-// Appends text to path (kPathSize bytes); false, with path unchanged, when it would not fit.
-bool AppendPath(char* path, const char* text) {
-  const size_t used = std::strlen(path);
-  const size_t more = std::strlen(text);
-  if (used + more >= kPathSize) return false;
-  std::memcpy(path + used, text, more + 1);
-  return true;
-}
-
 // Reads section/key of an INI member of the game pack into value (kPathSize bytes).
 bool ReadGameText(CFileService* files, const char* member, const char* section, const char* key,
                   char* value, bool* opened) {
@@ -72,7 +52,7 @@ bool ConfirmStart() {
     FormatPatchText(message, sizeof message, GetPatchText("welcome2"), args, 3);
     char executable[kPathSize];
     std::strcpy(executable, path);
-    if (AppendPath(executable, "vorn.exe") && FileServiceTable.Exists(executable) &&
+    if (AppendText(executable, kPathSize, "vorn.exe") && FileServiceTable.Exists(executable) &&
         GetPatchText("welcome2")[0] != '\0') {
       char caption[kPathSize];
       std::strncpy(caption, GetPatchText("title"), sizeof caption - 1);
@@ -105,7 +85,7 @@ u32 ReadInstallPath() {
 u32 CheckInstallation() {
   char path[kPathSize];
   std::strcpy(path, InstallPath);
-  if (!AppendPath(path, "Vorn.exe") || !g_platform.FileOpens(path)) {
+  if (!AppendText(path, kPathSize, "Vorn.exe") || !g_platform.FileOpens(path)) {
     FailWithMessage("notvorn", 0);
   }
 
@@ -137,7 +117,7 @@ u32 CheckInstallation() {
   }
 
   std::strcpy(path, InstallPath);
-  if (!AppendPath(path, "packs\\local.wdt")) return 1;
+  if (!AppendText(path, kPathSize, "packs\\local.wdt")) return 1;
   CFileService* files = MountGamePack(path);
   if (!files) return 1;
 

@@ -33,6 +33,24 @@ int ShowPatchMessage(const char* key, u32 type, PlatformWindow owner) {
   return g_platform.MessageBox(owner, GetPatchText(key), caption, type);
 }
 
+bool SameText(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    char x = *a, y = *b;
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+    if (x != y) return false;
+    if (!x) return true;
+  }
+}
+
+bool AppendText(char* buffer, u32 size, const char* text) {
+  const size_t used = std::strlen(buffer);
+  const size_t more = std::strlen(text);
+  if (used + more >= size) return false;
+  std::memcpy(buffer + used, text, more + 1);
+  return true;
+}
+
 void FailWithMessage(const char* key, PlatformWindow owner) {
   ShowPatchMessage(key, MB_TYPE_ERROR, owner);
   g_platform.ExitProcess(-1);

@@ -24,6 +24,11 @@ extern CFile* OwnFile;
 const char* GetPatchText(const char* key);
 int ShowPatchMessage(const char* key, u32 type, PlatformWindow owner);
 [[noreturn]] void FailWithMessage(const char* key, PlatformWindow owner);
+// ASCII case-insensitive equality.
+bool SameText(const char* a, const char* b);
+// Appends text to the string in buffer (size bytes); false, with the string unchanged, when it
+// would not fit.
+bool AppendText(char* buffer, u32 size, const char* text);
 // A version text of the patch ("ver", "vermin"): hexadecimal, as the runtime's strtol reads it.
 u32 ParseVersionText(const char* text);
 
