@@ -13,6 +13,7 @@ constexpr u32 kTransferSize = 32768;
 constexpr u16 kTargetFlags = OPEN_READ | OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE;
 constexpr u32 kProgressDialog = 101;
 constexpr u32 kProgressText = 1000;
+constexpr u32 kSlotsPerFolder = 64;
 
 // InstallPath followed by a relative path, into kPathSize bytes; false when it does not fit or
 // the relative path would leave the game folder.
@@ -38,6 +39,16 @@ bool Transfer(CFile* source, CFile* target, void* buffer) {
   return true;
 }
 
+// Appends the decimal digits of value at `at`; returns the end.
+char* AppendNumber(char* at, u32 value) {
+  char digits[10];
+  u32 count = 0;
+  do digits[count++] = static_cast<char>('0' + value % 10);
+  while (value /= 10);
+  while (count) *at++ = digits[--count];
+  return at;
+}
+
 }  // namespace
 
 const char* RelativeMemberPath(const char* packPath) {
@@ -50,18 +61,34 @@ const char* RelativeMemberPath(const char* packPath) {
   return nullptr;
 }
 
-bool NameNewFile(const char* relative, NewFile* file) {
+bool NameNewFile(const char* relative, u32 slot, NewFile* file) {
   // TargetPath holds every other name to IsSafeMemberPath; "" would name the game folder.
   if (!relative || relative[0] == '\0' || !TargetPath(relative, file->target)) return false;
-  const size_t length = std::strlen(file->target);
-  if (length + sizeof kReplacementSuffix > kPathSize) return false;
-  std::memcpy(file->temporary, file->target, length);
-  std::memcpy(file->temporary + length, kReplacementSuffix, sizeof kReplacementSuffix);
+  const size_t base = std::strlen(InstallPath);
+  // Each of the two levels: a separator and at most 8 digits.
+  if (base + sizeof kStagingFolder + 2 * 9 > kPathSize) return false;
+  char* at = file->temporary;
+  std::memcpy(at, InstallPath, base);
+  std::memcpy(at += base, kStagingFolder, sizeof kStagingFolder - 1);
+  at += sizeof kStagingFolder - 1;
+  *at++ = '\\';
+  at = AppendNumber(at, slot / kSlotsPerFolder);
+  *at++ = '\\';
+  *AppendNumber(at, slot % kSlotsPerFolder) = '\0';
   return true;
 }
 
 CFile* OpenTemporary(const NewFile& file) {
   ErrorCode error = nullptr;
+  if (CFile* written = FileServiceTable.Open(file.temporary, kTargetFlags, &error)) return written;
+  // The first temporary of its subfolder: the folders are made, the open tried again.
+  char staging[kPathSize];
+  std::strcpy(staging, file.temporary);
+  *std::strrchr(staging, '\\') = '\0';
+  char* subfolder = std::strrchr(staging, '\\');
+  *subfolder++ = '\0';
+  FileServiceTable.CreateDir(InstallPath, kStagingFolder);
+  FileServiceTable.CreateDir(staging, subfolder);
   return FileServiceTable.Open(file.temporary, kTargetFlags, &error);
 }
 
@@ -119,6 +146,12 @@ bool IsSafeMemberPath(const char* relative) {
       if (component[0] == '.' && (length == 1 || (length == 2 && component[1] == '.'))) {
         return false;
       }
+      // The staging folder's suffix, which the tool refuses: no member may land among the
+      // temporaries.
+      if (length >= 4 && p[-4] == '.' && (p[-3] | 0x20) == 'v' && (p[-2] | 0x20) == 'p' &&
+          p[-1] == '~') {
+        return false;
+      }
       if (*p == '\0') return true;
       component = p + 1;
     }
@@ -127,7 +160,7 @@ bool IsSafeMemberPath(const char* relative) {
 
 u32 CopyPackFile(const char* sourcePath) {
   NewFile file;
-  if (!NameNewFile(RelativeMemberPath(sourcePath), &file)) return 0;
+  if (!NameNewFile(RelativeMemberPath(sourcePath), 0, &file)) return 0;
   void* buffer = g_ptrPool->Alloc(kTransferSize);
   if (!buffer) return 0;
   ErrorCode error = nullptr;
@@ -152,6 +185,39 @@ void MakeFolder(const char* relative) {
       static_cast<size_t>(separator - parent) + 1 == std::strlen(InstallPath);
   separator[parentIsGameFolder ? 1 : 0] = '\0';
   FileServiceTable.CreateDir(parent, name);
+}
+
+// Removes the folder `name` of `parent` (which ends in a backslash) after what it holds, its
+// folders `levels` deep: the staging folder holds numbered subfolders of temporaries only.
+void RemoveFolder(const char* parent, const char* name, u32 levels) {
+  char folder[kPathSize] = "";
+  if (!AppendText(folder, kPathSize, parent) || !AppendText(folder, kPathSize, name) ||
+      !AppendText(folder, kPathSize, "\\")) {
+    return;
+  }
+  char pattern[kPathSize];
+  std::strcpy(pattern, folder);
+  PlatformFindEntry entry;
+  PlatformFind find =
+      AppendText(pattern, kPathSize, "*.*") ? g_platform.FindFirst(pattern, &entry) : 0;
+  while (find) {
+    char path[kPathSize];
+    std::strcpy(path, folder);
+    if (entry.name[0] != '.' && AppendText(path, kPathSize, entry.name)) {
+      if (!entry.isDirectory) FileServiceTable.Delete(path);
+      if (entry.isDirectory && levels) RemoveFolder(folder, entry.name, levels - 1);
+    }
+    if (!g_platform.FindNext(find, &entry)) break;
+  }
+  if (find) g_platform.FindClose(find);
+  FileServiceTable.RemoveDir(parent, name);
+}
+
+void RemoveStagingFolder() { RemoveFolder(InstallPath, kStagingFolder, 1); }
+
+void AbortCopy() {
+  RemoveStagingFolder();
+  FailWithMessage("errnotcomplete", 0);
 }
 
 void MakeTargetFolder(const char* directory) { MakeFolder(RelativeMemberPath(directory)); }
@@ -197,7 +263,7 @@ void CopyPackTree(const char* directory, u32 (*apply)(const char* member)) {
       const int answer = AskCopyQuestion(relative ? relative : path);
       if (answer == ANSWER_ABORT) {
         FileServiceTable.FindClose(&record);
-        FailWithMessage("errnotcomplete", 0);
+        AbortCopy();
       }
       if (answer != ANSWER_RETRY) break;
     }
@@ -209,6 +275,7 @@ void CopyPayload() {
   CopyPackTree(kPayloadRoot, CopyPackFile);
   CopyPackTree(kCodedRoot, ApplyCodedFile);
   CopyPackTree(kSolidRoot, ApplySolidGroup);
+  RemoveStagingFolder();
 }
 
 u32 CopyThreadProc(void*) {

@@ -1,15 +1,21 @@
-// How the copy worker writes a game file: the new bytes go to a temporary beside the target
+// How the copy worker writes a game file: the new bytes go to a temporary in the staging folder
 // (a stale one left by a stopped run is emptied), which takes the target's place in one step,
-// so a failure or a crash at any point leaves the target as it was. When it replaces a file,
-// the temporary is flushed first: a power cut must not trade the player's file for one whose
-// bytes never reached the disk. A new file is not flushed (under Wine the flush is an fsync per
-// file and most of the apply time): a power cut can only lose or cut that file, the game had
-// nothing there to lose, and the version is recorded after every file, so running the same
-// patch again writes it whole. Shared by the whole-file copy, the coded members and the solid
-// groups.
+// so a failure or a crash at any point leaves the target as it was. The staging folder is
+// kStagingFolder in the game folder, its temporaries numbered in subfolders of 64: under Wine
+// each name made reads its whole folder, and a game folder may hold thousands of files, so a
+// temporary beside its target would cost a second read of that folder for every file. The tool
+// refuses member names ending in .vp~, so no file of a patch lies in it. When it replaces a
+// file, the temporary is flushed first: a power cut must not trade the player's file for one
+// whose bytes never reached the disk. A new file is not flushed (under Wine the flush is an
+// fsync per file and most of the apply time): a power cut can only lose or cut that file, the
+// game had nothing there to lose, and the version is recorded after every file, so running the
+// same patch again writes it whole. Shared by the whole-file copy, the coded members and the
+// solid groups.
 #pragma once
 
 #include "patcher/patcher_state.h"
+
+inline constexpr char kStagingFolder[] = "vornpatch.vp~";
 
 struct NewFile {
   char target[kPathSize];
@@ -19,10 +25,11 @@ struct NewFile {
 // The part of a pack path below "DATA\Files" or "DATA\CODED" ("" for the root itself); null
 // when the path lies below neither.
 const char* RelativeMemberPath(const char* packPath);
-// Names the target and its temporary for a path relative to the game folder; false when the
-// path is not a safe one or the names do not fit.
-bool NameNewFile(const char* relative, NewFile* file);
-// Creates (or empties) the temporary; null on failure.
+// Names the target and its temporary (number `slot` of the staging folder, unique among the
+// temporaries open or awaiting their place at once) for a path relative to the game folder;
+// false when the path is not a safe one or the names do not fit.
+bool NameNewFile(const char* relative, u32 slot, NewFile* file);
+// Creates (or empties) the temporary, making its folders when they are missing; null on failure.
 CFile* OpenTemporary(const NewFile& file);
 // Closes the temporary (null: none); true when it is complete.
 bool CloseTemporary(CFile* written, bool complete);
@@ -34,6 +41,10 @@ bool PutInPlace(const NewFile& file);
 bool FinishNewFile(const NewFile& file, CFile* written, bool complete);
 // Makes the folder at this path relative to the game folder (below a folder that exists).
 void MakeFolder(const char* relative);
+// Removes the staging folder with everything in it (what a stopped run left included).
+void RemoveStagingFolder();
+// Removes the staging folder and ends the run with "errnotcomplete".
+[[noreturn]] void AbortCopy();
 
 // The copy question ("errcopy") for a file that could not be written, by its relative path;
 // Ignore marks the copy incomplete. Returns the answer; the caller ends the run on Abort.

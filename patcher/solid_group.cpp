@@ -37,7 +37,8 @@ class SolidOutput : public CFile {
   bool Complete() const { return tableRead_ && file_ == count_; }
   u32 Count() const { return count_; }
   u32 Next(u32 offset) const { return offset + kEntryHead + NameLength(offset); }
-  bool Name(u32 offset, NewFile* file) const;
+  // Names entry `index` at offset; its temporary is the staging folder's slot of that number.
+  bool Name(u32 offset, u32 index, NewFile* file) const;
   // Names the file a failure was met in, else the first one; false before any entry arrived.
   bool FailedFile(NewFile* file) const;
   // Closes the file being written and removes the temporaries of files [first, end), the first
@@ -87,12 +88,12 @@ void SolidOutput::MakeFoldersOf(const NewFile& file) {
   std::strcpy(madeFolder_, folder);
 }
 
-bool SolidOutput::Name(u32 offset, NewFile* file) const {
+bool SolidOutput::Name(u32 offset, u32 index, NewFile* file) const {
   char name[kPathSize];
   const u32 length = NameLength(offset);
   std::memcpy(name, table_ + offset + kEntryHead, length);  // < kPathSize, checked on arrival
   name[length] = '\0';
-  return std::strlen(name) == length && NameNewFile(name, file);
+  return std::strlen(name) == length && NameNewFile(name, index, file);
 }
 
 bool SolidOutput::FailedFile(NewFile* file) const {
@@ -100,7 +101,7 @@ bool SolidOutput::FailedFile(NewFile* file) const {
   if (index >= entries_) return false;
   u32 offset = kFirstEntry;
   for (u32 i = 0; i < index; ++i) offset = Next(offset);
-  return Name(offset, file);
+  return Name(offset, index, file);
 }
 
 void SolidOutput::Remove(u32 offset, u32 first, u32 end) {
@@ -108,7 +109,7 @@ void SolidOutput::Remove(u32 offset, u32 first, u32 end) {
   written_ = nullptr;
   NewFile file;
   for (u32 i = first; i < end; ++i, offset = Next(offset)) {
-    if (Name(offset, &file)) FileServiceTable.Delete(file.temporary);
+    if (Name(offset, i, &file)) FileServiceTable.Delete(file.temporary);
   }
 }
 
@@ -135,7 +136,7 @@ ErrorCode SolidOutput::TablePiece() {
     return nullptr;
   } else {
     NewFile file;
-    if (!Name(parsedTo_, &file)) return ERR_INVALIDFORMAT;
+    if (!Name(parsedTo_, entries_, &file)) return ERR_INVALIDFORMAT;
     ++entries_;
     parsedTo_ = have_;
   }
@@ -160,7 +161,7 @@ ErrorCode SolidOutput::Settle() {
     }
     if (file_ == count_) return nullptr;
     NewFile file;
-    Name(entry_, &file);
+    Name(entry_, file_, &file);
     MakeFoldersOf(file);
     written_ = OpenTemporary(file);
     if (!written_) return Fail(ERR_OPENFAIL);
@@ -205,13 +206,13 @@ void PutGroupInPlace(SolidOutput* output) {
   u32 offset = kFirstEntry;
   for (u32 i = 0; i < output->Count(); ++i, offset = output->Next(offset)) {
     NewFile file;
-    output->Name(offset, &file);
+    output->Name(offset, i, &file);
     while (!PutInPlace(file)) {
       const int answer = AskCopyQuestion(Relative(file));
       if (answer == ANSWER_RETRY) continue;
       if (answer == ANSWER_ABORT) {
         output->Remove(offset, i, output->Count());
-        FailWithMessage("errnotcomplete", 0);
+        AbortCopy();
       }
       FileServiceTable.Delete(file.temporary);
       break;
@@ -239,7 +240,7 @@ u32 ApplySolidGroup(const char* groupPath) {
     NewFile file;
     const int answer =
         AskCopyQuestion(output.FailedFile(&file) ? Relative(file) : groupPath + sizeof "DATA");
-    if (answer == ANSWER_ABORT) FailWithMessage("errnotcomplete", 0);
+    if (answer == ANSWER_ABORT) AbortCopy();
     if (answer != ANSWER_RETRY) return 1;
   }
 }

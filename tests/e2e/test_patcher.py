@@ -104,8 +104,8 @@ def installer(world):
 ROWS = [
     dict(name="complete run over read-only targets and a stopped run's temporaries, a dropped "
          "file and a wrapped game pack", setup=read_only, args=("C:\\windows\\win.ini",),
-         install=dict(pack="lzss", files={"Vorn.dat.vp~": b"half of a new Vorn.dat",
-                                          "maps/north/glacier.map.vp~": b"half a map"}),
+         install=dict(pack="lzss", files={"vornpatch.vp~/0/0": b"half of a new Vorn.dat",
+                                          "vornpatch.vp~/1/5": b"half a map"}),
          answers=[WELCOME, DONE]),
     dict(name="game running", setup=holding("mutex", MUTEX_NAME),
          answers=[WELCOME, (T["vornrun"], "Return")], unchanged=True, exit=-1),
@@ -160,7 +160,7 @@ def run_row(world, row):
     unchanged, expected = row.get("unchanged"), dict(before)
     if not unchanged:
         expected.update(lower_keys(row.get("files", DEFAULT_FILES)))
-        expected = {n: d for n, d in expected.items() if not n.endswith(".vp~")}  # used up
+        expected = {n: d for n, d in expected.items() if not n.startswith("vornpatch.vp~/")}
     after_files = lower_keys(world.game_files(game_dir))
     expect(after_files == expected, "game files: %s differ" % sorted(
         n for n in set(after_files) | set(expected) if after_files.get(n) != expected.get(n)))

@@ -56,6 +56,7 @@ void ExpectComplete(World& world, SimDisk& disk, int code) {
   EXPECT_EQ(code, 0);
   EXPECT_EQ(world.boxes.back(), "O:VORN was updated!");
   EXPECT_TRUE(ExpectOldOrNew(disk.Killed(), false));
+  EXPECT_FALSE(disk.Killed().count(kGame + kStagingFolder)) << "the staging folder is left";
   EXPECT_EQ(world.dwords["GameVersion"], 0x10001u);
 }
 

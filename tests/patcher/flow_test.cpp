@@ -174,6 +174,10 @@ std::vector<Row> Rows() {
                      w.ini += "pwt_shortcut=1\ngamespy=Install?\n"), "yriii",
      {"Q:welcome", kErrMap, kErrMap, "A:Error copying DATA\\UNITS.INI", "A:Error copying README.TXT",
       "O:errnotcomplete"}, 0, kSame, kMap + "DATA\\UNITS.INI,README.TXT,", {kDone}},
+    // A member among the temporaries would be overwritten by the next file's.
+    {"member in the staging folder", WORLD(w.members["Files/VORNPATCH.VP~/0/1"] = "x"), "yi",
+     {"Q:welcome", "A:Error copying VORNPATCH.VP~\\0\\1", "O:errnotcomplete"}, 0, kSame,
+     "VORNPATCH.VP~\\0\\1,", {kDone}},
     // Target paths of 256 characters or more did not fit their buffer.
     {"overlong member", WORLD(w.members["Files/" + std::string(240, 'L') + ".TXT"] = "x"), "yi",
      {"Q:welcome", "A:Error copying " + std::string(240, 'L') + ".", "O:errnotcomplete"}, 0, kSame,
@@ -246,6 +250,7 @@ TEST(PatcherFlow, EveryWayThrough) {
     EXPECT_EQ(RunPatch(world, disk), row.exit);
     EXPECT_EQ(disk.OpenHandles(), 0u) << "handles left open";
     EXPECT_EQ(world.openKeys, 0) << "registry keys left open";
+    EXPECT_FALSE(disk.Killed().count(kGame + kStagingFolder)) << "the staging folder is left";
     std::vector<std::string> boxes;
     for (const std::string& box : row.boxes)
       boxes.push_back(box.substr(0, 2) + Shipped(box.substr(2)));

@@ -384,12 +384,16 @@ std::string OldTargets(const World& world, SimDisk::Image before, SimDisk::Image
     if (!isNew && !unflushed) old += path.substr(kGame.size()) + ",";
     after.erase(path);
     if (then != before.end()) after[path] = then->second;
-    if (afterStop) after.erase(path + kReplacementSuffix);
     for (size_t cut = path.rfind('\\'); cut > kGame.size(); cut = path.rfind('\\', cut - 1)) {
       auto folder = after.find(path.substr(0, cut));  // made for the new file
       if (folder != after.end() && folder->second.folder && !before.count(folder->first))
         after.erase(folder);
     }
+  }
+  // The staging folder: after a stop anything in it may be left, else at most its folders.
+  const std::string staging = kGame + kStagingFolder;
+  for (auto it = after.lower_bound(staging); it != after.end() && !it->first.rfind(staging, 0);) {
+    it = afterStop || it->second.folder ? after.erase(it) : std::next(it);
   }
   before.erase(kPatch);
   after.erase(kPatch);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "file/file.h"
+#include "patcher/new_file.h"
 #include "support/pack_builder.h"
 #include "support/sim_disk.h"
 

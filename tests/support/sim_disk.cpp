@@ -185,6 +185,20 @@ bool SimMakeDir(const char* path) {
   return true;
 }
 
+bool SimRemoveDir(const char* path) {
+  if (!g_sim->Step()) return false;
+  const SimDisk::State::Inode* inode = g_sim->Find(path);
+  if (!inode) return g_sim->Fail(OS_ERROR_FILE_NOT_FOUND);
+  const std::string below = std::string(path) + "\\";
+  auto next = g_sim->names.lower_bound(below);
+  if (next != g_sim->names.end() && next->first.compare(0, below.size(), below) == 0) {
+    return g_sim->Fail(OS_ERROR_DIR_NOT_EMPTY);
+  }
+  if (!inode->folder) return g_sim->Fail(OS_ERROR_INVALID_NAME);
+  g_sim->names.erase(path);
+  return true;
+}
+
 bool SimExists(const char* path) {
   const SimDisk::State::Inode* inode = g_sim->Step() ? g_sim->Find(path) : nullptr;
   return inode && !inode->folder;
@@ -195,6 +209,7 @@ bool Move(const char* from, const char* to, bool replace) {
   if (!g_sim->Step()) return false;
   auto source = g_sim->names.find(from);
   if (source == g_sim->names.end()) return g_sim->Fail(OS_ERROR_FILE_NOT_FOUND);
+  if (!g_sim->ParentExists(to)) return g_sim->Fail(OS_ERROR_PATH_NOT_FOUND);
   auto target = g_sim->names.find(to);
   if (!replace && target != g_sim->names.end()) return g_sim->Fail(OS_ERROR_ALREADY_EXISTS);
   const SimDisk::State::Inode* old =
@@ -221,7 +236,6 @@ bool Unmodelled(const char* what) {
   return g_sim->Fail(OS_ERROR_INVALID_PARAMETER);
 }
 bool SimSetEnd(OsHandle) { return Unmodelled("SetEnd"); }
-bool SimRemoveDir(const char*) { return Unmodelled("RemoveDir"); }
 OsHandle SimFindFirst(const char*, void*) { return Unmodelled("FindFirst"), kInvalidOsHandle; }
 bool SimFindNext(OsHandle, void*) { return Unmodelled("FindNext"); }
 bool SimFindEnd(OsHandle) { return Unmodelled("FindEnd"); }

@@ -51,8 +51,8 @@ const char* UnportableComponent(const std::string& component) {
   for (char c : component) {
     if (std::strchr("<>\"|?*", c)) return "has a character Windows does not allow in names";
   }
-  // The patcher writes each file under its name and this suffix before it replaces the file;
-  // Windows compares names without regard to case.
+  // Extract writes each file under its name and this suffix before it replaces the file, and
+  // the patcher's staging folder ends in it; Windows compares names without regard to case.
   const size_t suffix = sizeof kReplacementSuffix - 1;
   std::string tail = component.substr(component.size() > suffix ? component.size() - suffix : 0);
   for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -1,8 +1,8 @@
 // The folder `extract` writes into. Below its root nothing is followed that extract did not make
 // itself: a symbolic link (on Windows any reparse point) found where a folder or file is to go
 // is refused with its path, never followed and never replaced. Every file is written whole or
-// not at all: to NAME.vp~ beside it first (kReplacementSuffix, the name the patcher gives its
-// own temporaries; one left by a killed run is replaced), then renamed over NAME; after a
+// not at all: to NAME.vp~ beside it first (kReplacementSuffix, which the patcher's staging
+// folder ends in too; one left by a killed run is replaced), then renamed over NAME; after a
 // failure the temporary goes and an existing NAME stays as it was. When NAME exists, the
 // temporary is flushed to the disk before the rename, so that not even a crash of the machine
 // can leave a torn file where a good one was. A new NAME is not flushed: at worst a crash
