@@ -92,8 +92,10 @@ def patch():
 
 def apply():
     out = heading("Apply time under Wine (scripts/bench-apply.sh)", "the installing process")
-    out += ["Each program puts the corpus tree into a folder of the same Wine prefix (x86-64 "
-            "builds, as the NSIS installers are); runs interleaved, medians. Wall: from "
+    out += ["Each program puts the corpus tree into a new folder of the same Wine prefix "
+            "(x86-64 builds, as the NSIS installers are; no folder is deleted before the last "
+            "run, since on this machine's journal-less ext4 files made soon after many deletions "
+            "cost the wineserver a walk over the freed inodes); runs interleaved, medians. Wall: from "
             "the start to the end, less the time our start question waited for its answer. The "
             "installing process's CPU leaves out the prefix's wineserver, which serves its file "
             "calls; that is the wineserver column, taken alike for every program.", ""]

@@ -6,7 +6,11 @@ Wall seconds from the start to the end (less the time our start question waited 
 and CPU seconds of the installing process: ours from /proc when its last box is up, an NSIS
 installer's from its rusage. Neither counts the prefix's wineserver, a process of its own that
 serves every file call, so its CPU seconds over each run (start to exit) are taken apart, for
-all programs alike. Each run's result is checked: every file of the tree in place. Writes
+all programs alike. Each run's result is checked: every file of the tree in place. Every run
+installs into a folder of its own, and the folders go only after the last run: this machine's
+ext4 has no journal, and there every file made within a minute or more of many deletions pays
+a walk over the inodes just freed (the wineserver makes the files), which grew every
+program's figures run by run when each run deleted the one before. Writes
 "name<TAB>file bytes<TAB>wall<TAB>cpu<TAB>wineserver cpu<TAB>cpu of each run" lines (medians)
 to RESULTS.tsv. Started by scripts/bench-apply.sh with the Wine set-up in place.
 
@@ -24,10 +28,10 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 import harness  # noqa: E402
-from world import GAME_DIR, SHIPPED_TEXTS, World, ini_text  # noqa: E402
+from world import SHIPPED_TEXTS, World, ini_text  # noqa: E402
 
 RUNS = 3
-NSIS_DIR = "C:\\bench\\nsis"
+RUNS_DIR = "C:\\bench\\runs"
 NSIS_SCRIPT = """Unicode true
 Target amd64-unicode
 SetCompressor {compressor}
@@ -93,9 +97,9 @@ def server_cpu():
     raise RuntimeError("no wineserver of this prefix")
 
 
-def run_ours(world, wine, patch):
-    """(wall, cpu) of one apply to a freshly installed game."""
-    world.install_game(version=0x10000)
+def run_ours(world, wine, patch, folder):
+    """(wall, cpu, host folder) of one apply to a game freshly installed at folder."""
+    world.install_game(path=folder + "\\", version=0x10000)
     start = time.time()
     result = wine.drive(patch, [("continue", "y"), ("", "Return")], timeout=900)
     boxes = result.boxes
@@ -103,16 +107,15 @@ def run_ours(world, wine, patch):
             result.texts[-1] != SHIPPED_TEXTS["done"] or boxes[-1].cpu_seconds is None):
         raise RuntimeError("the patcher did not run as expected: %r" % result.texts)
     waited = boxes[0].answered_at - boxes[0].shown_at
-    return boxes[-1].shown_at - start - waited, boxes[-1].cpu_seconds, wine.host_path(GAME_DIR)
+    return boxes[-1].shown_at - start - waited, boxes[-1].cpu_seconds, wine.host_path(folder)
 
 
-def run_nsis(wine, installer):
-    """(wall, cpu) of one silent install into an empty folder."""
-    target = wine.host_path(NSIS_DIR)
-    shutil.rmtree(target, ignore_errors=True)
+def run_nsis(wine, installer, folder):
+    """(wall, cpu, host folder) of one silent install into the new folder."""
+    target = wine.host_path(folder)
     with tempfile.NamedTemporaryFile("r") as times:
         subprocess.run(["/usr/bin/time", "-f", "%e %U %S", "-o", times.name, wine.loader,
-                        installer, "/S", "/D=" + NSIS_DIR], env=wine.env, check=True,
+                        installer, "/S", "/D=" + folder], env=wine.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=900)
         wall, user, system = map(float, times.read().split())
     return wall, user + system, target
@@ -130,14 +133,17 @@ def main():
         try:
             programs = build_programs(world, wine, tree, work)
             runs = {name: [] for name in programs}
+            made = []
 
             def once(name):
                 path = programs[name]
+                folder = "%s\\%02d" % (RUNS_DIR, len(made))
+                made.append(folder)
                 served = server_cpu()
                 if name.startswith("NSIS"):
-                    wall, cpu, folder = run_nsis(wine, path)
+                    wall, cpu, folder = run_nsis(wine, path, folder)
                 else:
-                    wall, cpu, folder = run_ours(world, wine, path)
+                    wall, cpu, folder = run_ours(world, wine, path, folder)
                 count, size = tree_figures(folder)
                 # The game folder holds the sample game's two files beside the tree.
                 if count < expected[0] or size < expected[1] or count > expected[0] + 2:
@@ -154,6 +160,7 @@ def main():
                     runs[name].append(once(name))
         finally:
             wine.stop_server()
+            shutil.rmtree(wine.host_path(RUNS_DIR), ignore_errors=True)
     with open(results, "w") as f:
         for name, samples in runs.items():
             f.write("%s\t%d\t%.2f\t%.2f\t%.2f\t%s\n" % (
