@@ -95,7 +95,7 @@ struct DiskOsTable {
   u32 (*LastError)();
   // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: `from` takes the place
   // of `to` in one step, whether or not `to` exists, and the new name is on the disk when the
-  // call returns. Both name files in the same folder. Fails, changing nothing, while another
+  // call returns. Both name files on the same volume. Fails, changing nothing, while another
   // program holds `to` open.
   bool (*Replace)(const char* from, const char* to);
 };
