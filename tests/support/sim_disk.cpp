@@ -194,7 +194,7 @@ bool SimRemoveDir(const char* path) {
   if (next != g_sim->names.end() && next->first.compare(0, below.size(), below) == 0) {
     return g_sim->Fail(OS_ERROR_DIR_NOT_EMPTY);
   }
-  if (!inode->folder) return g_sim->Fail(OS_ERROR_INVALID_NAME);
+  if (!inode->folder) return g_sim->Fail(OS_ERROR_DIRECTORY);
   g_sim->names.erase(path);
   return true;
 }
