@@ -10,7 +10,10 @@
 namespace {
 
 constexpr u32 kTransferSize = 32768;
-constexpr u16 kTargetFlags = OPEN_READ | OPEN_WRITE | OPEN_CREATE | OPEN_TRUNCATE;
+// A temporary is always made new: Wine empties a file that CREATE_ALWAYS opens by truncating it,
+// and ext4 writes a file truncated to nothing out to the disk as it closes (to keep a replace by
+// truncation safe), a disk write per file that the copy does not need.
+constexpr u16 kTemporaryFlags = OPEN_READ | OPEN_WRITE | OPEN_CREATE;
 constexpr u32 kProgressDialog = 101;
 constexpr u32 kProgressText = 1000;
 constexpr u32 kSlotsPerFolder = 64;
@@ -80,8 +83,11 @@ bool NameNewFile(const char* relative, u32 slot, NewFile* file) {
 
 CFile* OpenTemporary(const NewFile& file) {
   ErrorCode error = nullptr;
-  if (CFile* written = FileServiceTable.Open(file.temporary, kTargetFlags, &error)) return written;
-  // The first temporary of its subfolder: the folders are made, the open tried again.
+  if (CFile* written = FileServiceTable.Open(file.temporary, kTemporaryFlags, &error)) {
+    return written;
+  }
+  // A stale temporary of a stopped run goes; the first of its subfolder has the folders made.
+  FileServiceTable.Delete(file.temporary);
   char staging[kPathSize];
   std::strcpy(staging, file.temporary);
   *std::strrchr(staging, '\\') = '\0';
@@ -89,7 +95,7 @@ CFile* OpenTemporary(const NewFile& file) {
   *subfolder++ = '\0';
   FileServiceTable.CreateDir(InstallPath, kStagingFolder);
   FileServiceTable.CreateDir(staging, subfolder);
-  return FileServiceTable.Open(file.temporary, kTargetFlags, &error);
+  return FileServiceTable.Open(file.temporary, kTemporaryFlags, &error);
 }
 
 bool CloseTemporary(CFile* written, bool complete) {

@@ -1,5 +1,5 @@
 // How the copy worker writes a game file: the new bytes go to a temporary in the staging folder
-// (a stale one left by a stopped run is emptied), which takes the target's place in one step,
+// (a stale one left by a stopped run is removed), which takes the target's place in one step,
 // so a failure or a crash at any point leaves the target as it was. The staging folder is
 // kStagingFolder in the game folder, its temporaries numbered in subfolders of 64: under Wine
 // each name made reads its whole folder, and a game folder may hold thousands of files, so a
@@ -29,7 +29,8 @@ const char* RelativeMemberPath(const char* packPath);
 // temporaries open or awaiting their place at once) for a path relative to the game folder;
 // false when the path is not a safe one or the names do not fit.
 bool NameNewFile(const char* relative, u32 slot, NewFile* file);
-// Creates (or empties) the temporary, making its folders when they are missing; null on failure.
+// Creates the temporary anew (a stale one goes first), making its folders when they are missing;
+// null on failure.
 CFile* OpenTemporary(const NewFile& file);
 // Closes the temporary (null: none); true when it is complete.
 bool CloseTemporary(CFile* written, bool complete);
