@@ -193,6 +193,8 @@ void MakeFolder(const char* relative) {
   FileServiceTable.CreateDir(parent, name);
 }
 
+namespace {
+
 // Removes the folder `name` of `parent` (which ends in a backslash) after what it holds, its
 // folders `levels` deep: the staging folder holds numbered subfolders of temporaries only.
 void RemoveFolder(const char* parent, const char* name, u32 levels) {
@@ -218,6 +220,8 @@ void RemoveFolder(const char* parent, const char* name, u32 levels) {
   if (find) g_platform.FindClose(find);
   FileServiceTable.RemoveDir(parent, name);
 }
+
+}  // namespace
 
 void RemoveStagingFolder() { RemoveFolder(InstallPath, kStagingFolder, 1); }
 
