@@ -52,6 +52,20 @@ char* AppendNumber(char* at, u32 value) {
   return at;
 }
 
+// Whether the component of `length` characters ending at `end` ends in kReplacementSuffix (any
+// case), as the staging folder does: the tool refuses such names, and no member may land among
+// the temporaries.
+bool EndsInReplacementSuffix(const char* end, size_t length) {
+  const size_t suffix = sizeof kReplacementSuffix - 1;
+  if (length < suffix) return false;
+  const char* start = end - suffix;
+  for (size_t i = 0; i < suffix; ++i) {
+    const char c = start[i];
+    if ((c >= 'A' && c <= 'Z' ? c + 32 : c) != kReplacementSuffix[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* RelativeMemberPath(const char* packPath) {
@@ -152,12 +166,7 @@ bool IsSafeMemberPath(const char* relative) {
       if (component[0] == '.' && (length == 1 || (length == 2 && component[1] == '.'))) {
         return false;
       }
-      // The staging folder's suffix, which the tool refuses: no member may land among the
-      // temporaries.
-      if (length >= 4 && p[-4] == '.' && (p[-3] | 0x20) == 'v' && (p[-2] | 0x20) == 'p' &&
-          p[-1] == '~') {
-        return false;
-      }
+      if (EndsInReplacementSuffix(p, length)) return false;
       if (*p == '\0') return true;
       component = p + 1;
     }

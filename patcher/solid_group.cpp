@@ -41,11 +41,9 @@ class SolidOutput : public CFile {
   bool Name(u32 offset, u32 index, NewFile* file) const;
   // Names the file a failure was met in, else the first one; false before any entry arrived.
   bool FailedFile(NewFile* file) const;
-  // Closes the file being written and removes the temporaries of files [first, end), the first
-  // of them at offset.
-  void Remove(u32 offset, u32 first, u32 end);
-  // After a failure: removes every temporary made.
-  void RemoveAll() { Remove(kFirstEntry, 0, tableRead_ ? Min(file_ + 1, count_) : 0); }
+  // After a failure: closes the file being written and removes every temporary made, so that
+  // the question finds the disk as it was.
+  void RemoveAll();
 
  private:
   u32 NameLength(u32 offset) const { return table_[offset + 8] | table_[offset + 9] << 8; }
@@ -104,11 +102,12 @@ bool SolidOutput::FailedFile(NewFile* file) const {
   return Name(offset, index, file);
 }
 
-void SolidOutput::Remove(u32 offset, u32 first, u32 end) {
+void SolidOutput::RemoveAll() {
   delete written_;
   written_ = nullptr;
+  const u32 made = tableRead_ ? Min(file_ + 1, count_) : 0;
   NewFile file;
-  for (u32 i = first; i < end; ++i, offset = Next(offset)) {
+  for (u32 i = 0, offset = kFirstEntry; i < made; ++i, offset = Next(offset)) {
     if (Name(offset, i, &file)) FileServiceTable.Delete(file.temporary);
   }
 }
@@ -210,10 +209,7 @@ void PutGroupInPlace(SolidOutput* output) {
     while (!PutInPlace(file)) {
       const int answer = AskCopyQuestion(Relative(file));
       if (answer == ANSWER_RETRY) continue;
-      if (answer == ANSWER_ABORT) {
-        output->Remove(offset, i, output->Count());
-        AbortCopy();
-      }
+      if (answer == ANSWER_ABORT) AbortCopy();  // which removes the group's temporaries
       FileServiceTable.Delete(file.temporary);
       break;
     }

@@ -16,6 +16,7 @@ to RESULTS.tsv. Started by scripts/bench-apply.sh with the Wine set-up in place.
 
 Usage: bench_patch_apply.py VORNPATCH PATCHER.exe HELPERS CORPUS_TREE RESULTS.tsv"""
 
+import itertools
 import os
 import shutil
 import statistics
@@ -133,12 +134,11 @@ def main():
         try:
             programs = build_programs(world, wine, tree, work)
             runs = {name: [] for name in programs}
-            made = []
+            folders = itertools.count()
 
             def once(name):
                 path = programs[name]
-                folder = "%s\\%02d" % (RUNS_DIR, len(made))
-                made.append(folder)
+                folder = "%s\\%02d" % (RUNS_DIR, next(folders))
                 served = server_cpu()
                 if name.startswith("NSIS"):
                     wall, cpu, folder = run_nsis(wine, path, folder)
