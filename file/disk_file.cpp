@@ -156,6 +156,7 @@ CFile* CDiskFS::Open(const char* path, u16 flags, ErrorCode* error) {
   u32 access = 0;
   if (flags & OPEN_READ) access |= OS_ACCESS_READ;
   if (flags & OPEN_WRITE) access |= OS_ACCESS_WRITE;
+  if (flags & OPEN_RENAMABLE) access |= OS_ACCESS_DELETE;
   u32 creation = OS_OPEN_EXISTING;
   if (flags & OPEN_CREATE) creation = (flags & OPEN_TRUNCATE) ? OS_CREATE_ALWAYS : OS_CREATE_NEW;
   u32 hints = OS_HINT_NORMAL;
@@ -205,6 +206,14 @@ ErrorCode CDiskFS::Rename(const char* oldPath, const char* newPath) {
 ErrorCode CDiskFS::Replace(const char* oldPath, const char* newPath) {
   if (!oldPath || !newPath) return ERR_BADPARAMS;
   return g_diskOs.Replace(oldPath, newPath) ? nullptr : FailureCode(ERR_FILE);
+}
+
+ErrorCode CDiskFS::RenameOpen(CFile* open, const char* oldPath, const char* newPath) {
+  OsHandle handle = kInvalidOsHandle;
+  if (!open || !oldPath || !newPath || open->GetProperty(PROP_OSHANDLE, &handle, 0)) {
+    return ERR_BADPARAMS;
+  }
+  return g_diskOs.RenameOpen(handle, oldPath, newPath) ? nullptr : FailureCode(ERR_FILE);
 }
 
 ErrorCode CDiskFS::CreateDir(const char* parent, const char* name) {

@@ -50,6 +50,7 @@ class CDiskFS : public CFileService {
   ErrorCode QueryInfo(const char* path, u32 id, void* buffer) override;
   // Written through: the new name is on the disk when it returns.
   ErrorCode Replace(const char* oldPath, const char* newPath) override;
+  ErrorCode RenameOpen(CFile* open, const char* oldPath, const char* newPath) override;
 };
 
 // Start: raises the handle count to 64 and mounts one CDiskFS under the empty prefix; when the

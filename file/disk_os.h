@@ -16,6 +16,7 @@ constexpr OsHandle kInvalidOsHandle = ~static_cast<OsHandle>(0);
 // Desired access.
 constexpr u32 OS_ACCESS_READ = 0x80000000u;
 constexpr u32 OS_ACCESS_WRITE = 0x40000000u;
+constexpr u32 OS_ACCESS_DELETE = 0x00010000u;  // the open file may be renamed (RenameOpen)
 // Share mode.
 constexpr u32 OS_SHARE_READ = 0x1;
 constexpr u32 OS_SHARE_WRITE = 0x2;
@@ -98,6 +99,9 @@ struct DiskOsTable {
   // call returns. Both name files on the same volume. Fails, changing nothing, while another
   // program holds `to` open.
   bool (*Replace)(const char* from, const char* to);
+  // As Rename, for the file `from` that `file` holds open with OS_ACCESS_DELETE: Windows renames
+  // through the handle, sparing a second open of `from`.
+  bool (*RenameOpen)(OsHandle file, const char* from, const char* to);
 };
 
 // The table in force. Production code never changes it.

@@ -346,6 +346,9 @@ bool PosixRename(const char* from, const char* to) {
   return std::rename(nativeFrom, nativeTo) == 0 || Fail(errno, Call::kRename, nativeTo);
 }
 
+// POSIX renames by name; the open descriptor keeps the file whatever it is called.
+bool PosixRenameOpen(OsHandle, const char* from, const char* to) { return PosixRename(from, to); }
+
 // The fsync of the folder that holds `native`, which makes a rename in it durable.
 bool SyncFolderOf(const char* native) {
   char folder[kNativePathSize];
@@ -563,10 +566,10 @@ u32 PosixSetHandleCount(u32 count) {
 u32 PosixLastError() { return lastError; }
 
 const DiskOsTable kPosixTable = {
-    PosixOpen,    PosixRead,      PosixWrite,          PosixSeek,      PosixSize,
-    PosixFlush,   PosixSetEnd,    PosixClose,          PosixRemove,    PosixRename,
-    PosixMakeDir, PosixRemoveDir, PosixFindFirst,      PosixFindNext,  PosixFindEnd,
-    PosixExists,  PosixFullPath,  PosixSetHandleCount, PosixLastError, PosixReplace,
+    PosixOpen,      PosixRead,     PosixWrite,      PosixSeek,   PosixSize,     PosixFlush,
+    PosixSetEnd,    PosixClose,    PosixRemove,     PosixRename, PosixMakeDir,  PosixRemoveDir,
+    PosixFindFirst, PosixFindNext, PosixFindEnd,    PosixExists, PosixFullPath, PosixSetHandleCount,
+    PosixLastError, PosixReplace,  PosixRenameOpen,
 };
 
 }  // namespace

@@ -90,11 +90,29 @@ bool Win32Replace(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+// The handle names the file, so only the new name is passed, in UTF-16 through the code page as
+// SetFileInformationByHandle takes it. ANSI paths stay within MAX_PATH; this holds four times
+// that.
+bool Win32RenameOpen(OsHandle file, const char*, const char* to) {
+  constexpr int kNameChars = 4 * MAX_PATH;
+  union {
+    FILE_RENAME_INFO info;
+    BYTE bytes[sizeof(FILE_RENAME_INFO) + kNameChars * sizeof(WCHAR)];
+  } rename;
+  const int length = MultiByteToWideChar(CP_ACP, 0, to, -1, rename.info.FileName, kNameChars);
+  if (length <= 0) return false;
+  rename.info.ReplaceIfExists = FALSE;
+  rename.info.RootDirectory = nullptr;
+  rename.info.FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
+  return SetFileInformationByHandle(ToHandle(file), FileRenameInfo, &rename, sizeof rename) !=
+         FALSE;
+}
+
 const DiskOsTable kWin32Table = {
-    Win32Open,    Win32Read,      Win32Write,          Win32Seek,      Win32Size,
-    Win32Flush,   Win32SetEnd,    Win32Close,          Win32Remove,    Win32Rename,
-    Win32MakeDir, Win32RemoveDir, Win32FindFirst,      Win32FindNext,  Win32FindEnd,
-    Win32Exists,  Win32FullPath,  Win32SetHandleCount, Win32LastError, Win32Replace,
+    Win32Open,      Win32Read,     Win32Write,      Win32Seek,   Win32Size,     Win32Flush,
+    Win32SetEnd,    Win32Close,    Win32Remove,     Win32Rename, Win32MakeDir,  Win32RemoveDir,
+    Win32FindFirst, Win32FindNext, Win32FindEnd,    Win32Exists, Win32FullPath, Win32SetHandleCount,
+    Win32LastError, Win32Replace,  Win32RenameOpen,
 };
 
 }  // namespace

@@ -14,6 +14,7 @@ constexpr u16 OPEN_SEQUENTIAL = 0x10;
 constexpr u16 OPEN_RANDOM = 0x20;
 constexpr u16 OPEN_SHARE_READ = 0x40;
 constexpr u16 OPEN_SHARE_WRITE = 0x80;
+constexpr u16 OPEN_RENAMABLE = 0x100;  // the file may take another name while open (RenameOpen)
 
 // Seek origins.
 constexpr u16 SEEK_FROM_START = 0;

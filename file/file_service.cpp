@@ -14,6 +14,7 @@ ErrorCode CFileService::FindClose(FindRecord*) { return ERR_NOTIMPLEMENTED; }
 ErrorCode CFileService::QueryInfo(const char*, u32, void*) { return ERR_NOTIMPLEMENTED; }
 ErrorCode CFileService::Reserved13(const char*, u32, u32) { return ERR_NOTIMPLEMENTED; }
 ErrorCode CFileService::Replace(const char*, const char*) { return ERR_NOTIMPLEMENTED; }
+ErrorCode CFileService::RenameOpen(CFile*, const char*, const char*) { return ERR_NOTIMPLEMENTED; }
 
 u32 CFileService::GetFileOffset(const char*, ErrorCode* error) {
   if (error) *error = nullptr;

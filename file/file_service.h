@@ -48,6 +48,8 @@ class CFileService : public CObject {
   // Puts the file at oldPath in the place of newPath in one step, replacing a file there: a
   // reader sees the old file or the new one, never a mix. Both paths lie in one folder.
   virtual ErrorCode Replace(const char* oldPath, const char* newPath);
+  // As Rename, for the file at oldPath that `open` holds, opened with OPEN_RENAMABLE.
+  virtual ErrorCode RenameOpen(CFile* open, const char* oldPath, const char* newPath);
 
   CFileService(const CFileService&) = delete;
   CFileService& operator=(const CFileService&) = delete;
@@ -77,6 +79,7 @@ struct FileServiceTableType {
   ErrorCode (*Reserved13)(const char* path, u32 a, u32 b);
   // As Rename: both paths must reach the same service.
   ErrorCode (*Replace)(const char* oldPath, const char* newPath);
+  ErrorCode (*RenameOpen)(CFile* open, const char* oldPath, const char* newPath);
 };
 
 extern const FileServiceTableType FileServiceTable;

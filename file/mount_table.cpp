@@ -140,6 +140,11 @@ ErrorCode GlobalReplace(const char* oldPath, const char* newPath) {
   return service ? service->Replace(oldPath, newPath) : ERR_NOTIMPLEMENTED;
 }
 
+ErrorCode GlobalRenameOpen(CFile* open, const char* oldPath, const char* newPath) {
+  CFileService* service = ResolveBoth(&oldPath, &newPath);
+  return service ? service->RenameOpen(open, oldPath, newPath) : ERR_NOTIMPLEMENTED;
+}
+
 ErrorCode GlobalFindFirst(FindRecord* record, const char* directory) {
   record->service = nullptr;
   CFileService* service = ResolvePath(&directory);
@@ -182,7 +187,7 @@ ErrorCode GlobalReserved13(const char* path, u32 a, u32 b) {
 }  // namespace
 
 const FileServiceTableType FileServiceTable = {
-    GlobalOpen,     GlobalDelete,    GlobalRename,     GlobalFindFirst,
-    GlobalFindNext, GlobalFindClose, GlobalCreateDir,  GlobalRemoveDir,
-    GlobalExists,   GlobalQueryInfo, GlobalReserved13, GlobalReplace,
+    GlobalOpen,       GlobalDelete,    GlobalRename,     GlobalFindFirst, GlobalFindNext,
+    GlobalFindClose,  GlobalCreateDir, GlobalRemoveDir,  GlobalExists,    GlobalQueryInfo,
+    GlobalReserved13, GlobalReplace,   GlobalRenameOpen,
 };

@@ -217,6 +217,19 @@ TEST(DiskFS, DeleteRenameAndExists) {
   EXPECT_EQ(disk.Replace(dir.Path("five").c_str(), dir.Path("folder").c_str()), ERR_ACCESSDENIED);
   EXPECT_EQ(dir.Read("five"), "first");
   EXPECT_EQ(disk.Rename(dir.Path("five").c_str(), dir.Path("two").c_str()), nullptr);
+  // A file made renamable takes a free name while open, and keeps being written under it.
+  std::unique_ptr<CFile> open(
+      disk.Open(dir.Path("seven").c_str(), OPEN_WRITE | OPEN_CREATE | OPEN_RENAMABLE, nullptr));
+  ASSERT_TRUE(open);
+  EXPECT_EQ(open->Write("ab", 2, nullptr), nullptr);
+  EXPECT_EQ(disk.RenameOpen(open.get(), dir.Path("seven").c_str(), dir.Path("two").c_str()),
+            ERR_ALREADYEXISTS);
+  EXPECT_EQ(disk.RenameOpen(open.get(), dir.Path("seven").c_str(), dir.Path("eight").c_str()),
+            nullptr);
+  EXPECT_EQ(open->Write("c", 1, nullptr), nullptr);
+  open.reset();
+  EXPECT_EQ(dir.Read("eight"), "abc");
+  EXPECT_FALSE(fs::exists(dir.Native("seven")));
 
   EXPECT_EQ(disk.Delete(dir.Path("two").c_str()), nullptr);
   EXPECT_FALSE(fs::exists(dir.Native("two")));

@@ -65,13 +65,13 @@ class TempDir {
 };
 
 // The entries of the table, in its order; LastError, which the wrappers answer themselves,
-// stands between SetHandleCount and Replace.
+// stands between SetHandleCount and Replace, which RenameOpen follows.
 #define VORN_OS_CALLS(X)                                                                     \
   X(Open), X(Read), X(Write), X(Seek), X(Size), X(Flush), X(SetEnd), X(Close), X(Remove),    \
       X(Rename), X(MakeDir), X(RemoveDir), X(FindFirst), X(FindNext), X(FindEnd), X(Exists), \
       X(FullPath), X(SetHandleCount)
 #define VORN_CALL_NAME(name) k##name
-enum OsCall { VORN_OS_CALLS(VORN_CALL_NAME), kReplace, kOsCallCount };
+enum OsCall { VORN_OS_CALLS(VORN_CALL_NAME), kReplace, kRenameOpen, kOsCallCount };
 #undef VORN_CALL_NAME
 
 struct FaultState {
@@ -116,7 +116,8 @@ class ScopedOsFaults {
     faults = FaultState{};
     faults.real = g_diskOs;
     faults.failCall = -1;
-    g_diskOs = DiskOsTable{VORN_OS_CALLS(VORN_HOOK), FaultLastError, VORN_HOOK(Replace)};
+    g_diskOs = DiskOsTable{VORN_OS_CALLS(VORN_HOOK), FaultLastError, VORN_HOOK(Replace),
+                           VORN_HOOK(RenameOpen)};
   }
   ~ScopedOsFaults() { DiskOsRestore(); }
   ScopedOsFaults(const ScopedOsFaults&) = delete;

@@ -17,7 +17,8 @@ struct SimDisk::State {
   struct Handle {
     int inode;
     u32 position;
-    bool counted;  // reads of the file that kReadError names
+    bool counted;    // reads of the file that kReadError names
+    bool renamable;  // opened with OS_ACCESS_DELETE
   };
   std::map<int, Inode> inodes;
   std::map<std::string, int> names, committed;
@@ -57,9 +58,11 @@ struct SimDisk::State {
     const Inode* parent = cut == std::string::npos ? nullptr : Find(path.substr(0, cut));
     return cut == std::string::npos || (parent && parent->folder);
   }
-  bool InUse(int inode) const {
-    return std::any_of(handles.begin(), handles.end(),
-                       [&](const auto& open) { return open.second.inode == inode; });
+  // Open through any handle but `except` (a rename through that handle).
+  bool InUse(int inode, OsHandle except = kInvalidOsHandle) const {
+    return std::any_of(handles.begin(), handles.end(), [&](const auto& open) {
+      return open.first != except && open.second.inode == inode;
+    });
   }
   // The open file of a call, or null (with the error set) when the call is to fail.
   Handle* Use(OsHandle file) {
@@ -101,7 +104,8 @@ OsHandle SimOpen(const char* path, u32 access, u32, u32 creation, u32) {
   } else if (creation == OS_CREATE_ALWAYS) {
     inode->cached.clear();
   }
-  g_sim->handles[g_sim->nextHandle] = {g_sim->names[path], 0, g_sim->faultPath == path};
+  g_sim->handles[g_sim->nextHandle] = {g_sim->names[path], 0, g_sim->faultPath == path,
+                                       (access & OS_ACCESS_DELETE) != 0};
   g_sim->lastError = OS_ERROR_SUCCESS;
   return g_sim->nextHandle++;
 }
@@ -204,17 +208,24 @@ bool SimExists(const char* path) {
   return inode && !inode->folder;
 }
 
-// A rename refuses an existing target and, not written through, leaves the names cached.
-bool Move(const char* from, const char* to, bool replace) {
+// A rename refuses an existing target and, not written through, leaves the names cached. Only
+// the handle it goes through (`through`) may hold the file open.
+bool Move(const char* from, const char* to, bool replace, OsHandle through = kInvalidOsHandle) {
   if (!g_sim->Step()) return false;
   auto source = g_sim->names.find(from);
   if (source == g_sim->names.end()) return g_sim->Fail(OS_ERROR_FILE_NOT_FOUND);
+  if (through != kInvalidOsHandle) {
+    auto open = g_sim->handles.find(through);
+    if (open == g_sim->handles.end()) return g_sim->Fail(OS_ERROR_INVALID_HANDLE);
+    if (open->second.inode != source->second) return g_sim->Fail(OS_ERROR_INVALID_PARAMETER);
+    if (!open->second.renamable) return g_sim->Fail(OS_ERROR_ACCESS_DENIED);
+  }
   if (!g_sim->ParentExists(to)) return g_sim->Fail(OS_ERROR_PATH_NOT_FOUND);
   auto target = g_sim->names.find(to);
   if (!replace && target != g_sim->names.end()) return g_sim->Fail(OS_ERROR_ALREADY_EXISTS);
   const SimDisk::State::Inode* old =
       target == g_sim->names.end() ? nullptr : &g_sim->inodes[target->second];
-  if (g_sim->InUse(source->second) ||
+  if (g_sim->InUse(source->second, through) ||
       (old && (old->folder || old->readOnly || g_sim->InUse(target->second)))) {
     return g_sim->Fail(OS_ERROR_ACCESS_DENIED);
   }
@@ -226,6 +237,9 @@ bool Move(const char* from, const char* to, bool replace) {
 }
 bool SimReplace(const char* from, const char* to) { return Move(from, to, true); }
 bool SimRename(const char* from, const char* to) { return Move(from, to, false); }
+bool SimRenameOpen(OsHandle file, const char* from, const char* to) {
+  return Move(from, to, false, file);
+}
 
 u32 SimSetHandleCount(u32 count) { return g_sim->Step() ? count : 0; }
 u32 SimLastError() { return g_sim->lastError; }
@@ -242,9 +256,10 @@ bool SimFindEnd(OsHandle) { return Unmodelled("FindEnd"); }
 u32 SimFullPath(const char*, u32, char*) { return Unmodelled("FullPath"), 0; }
 
 const DiskOsTable kSimTable = {
-    SimOpen,    SimRead,   SimWrite,    SimSeek,           SimSize,      SimFlush,     SimSetEnd,
-    SimClose,   SimRemove, SimRename,   SimMakeDir,        SimRemoveDir, SimFindFirst, SimFindNext,
-    SimFindEnd, SimExists, SimFullPath, SimSetHandleCount, SimLastError, SimReplace,
+    SimOpen,      SimRead,     SimWrite,      SimSeek,   SimSize,     SimFlush,
+    SimSetEnd,    SimClose,    SimRemove,     SimRename, SimMakeDir,  SimRemoveDir,
+    SimFindFirst, SimFindNext, SimFindEnd,    SimExists, SimFullPath, SimSetHandleCount,
+    SimLastError, SimReplace,  SimRenameOpen,
 };
 
 }  // namespace
