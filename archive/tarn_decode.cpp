@@ -431,12 +431,18 @@ ErrorCode TarnReadFileHeader(CFile* input, u32 offset, u32 size, TarnHeader* hea
   return TarnReadHeader(bytes, kTarnHeaderSize, header);
 }
 
-ErrorCode TarnDecodeFile(CFile* input, u32 offset, u32 size, CFile* dictionary, CFile* output) {
+namespace {
+
+// Decodes the stream at [offset, offset + size) of input into the output file or, without one,
+// into bytes[0 .. capacity).
+ErrorCode DecodeFromFile(CFile* input, u32 offset, u32 size, CFile* dictionary, CFile* output,
+                         u8* bytes, u32 capacity) {
   TarnHeader header;
   ErrorCode error = TarnReadFileHeader(input, offset, size, &header);
   if (error) return error;
   if ((header.dictionarySize != 0) != (dictionary != nullptr)) return ERR_BADPARAMS;
   if (dictionary && dictionary->GetSize() != header.dictionarySize) return ERR_BADPARAMS;
+  if (!output && capacity < header.outputSize) return ERR_BUFFERTOOSMALL;
 
   Decoder* decoder = NewDecoder();
   u8* buffer = static_cast<u8*>(Allocate(kInputChunk));
@@ -449,7 +455,11 @@ ErrorCode TarnDecodeFile(CFile* input, u32 offset, u32 size, CFile* dictionary, 
     decoder->dictionary.file = dictionary;
     decoder->dictionary.size = header.dictionarySize;
     decoder->window.file = output;
-    error = DecodeWith(header, decoder, true);
+    if (!output) {
+      decoder->window.ring = bytes;
+      decoder->window.ringSize = header.outputSize ? header.outputSize : 1;
+    }
+    error = DecodeWith(header, decoder, output != nullptr);
   } else {
     error = ERR_NOTENOUGHMEM;
   }
@@ -457,6 +467,16 @@ ErrorCode TarnDecodeFile(CFile* input, u32 offset, u32 size, CFile* dictionary, 
   g_ptrPool->Free(decoder);
   g_ptrPool->Free(buffer);
   return error;
+}
+
+}  // namespace
+
+ErrorCode TarnDecodeFile(CFile* input, u32 offset, u32 size, CFile* dictionary, CFile* output) {
+  return DecodeFromFile(input, offset, size, dictionary, output, nullptr, 0);
+}
+
+ErrorCode TarnDecodeFileInto(CFile* input, u32 offset, u32 size, u8* output, u32 capacity) {
+  return DecodeFromFile(input, offset, size, nullptr, nullptr, output, capacity);
 }
 
 ErrorCode TarnDecodeMemory(const u8* stream, u32 size, const u8* dictionary, u32 dictionarySize,

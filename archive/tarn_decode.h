@@ -35,6 +35,10 @@ ErrorCode TarnReadFileHeader(CFile* input, u32 offset, u32 size, TarnHeader* hea
 // failure stays written.
 ErrorCode TarnDecodeFile(CFile* input, u32 offset, u32 size, CFile* dictionary, CFile* output);
 
+// As TarnDecodeFile for a stream without a dictionary, into output[0 .. header output size),
+// which capacity must cover; the output is the window, so nothing more is held.
+ErrorCode TarnDecodeFileInto(CFile* input, u32 offset, u32 size, u8* output, u32 capacity);
+
 // Decodes a stream held in memory into output[0 .. header output size), which capacity must
 // cover; the dictionary, when the header names one, is dictionary[0 .. dictionarySize).
 ErrorCode TarnDecodeMemory(const u8* stream, u32 size, const u8* dictionary, u32 dictionarySize,
