@@ -200,7 +200,8 @@ std::vector<Row> Rows() {
      {"Q:welcome", "A:Error copying SOLID\\0001", "O:errnotcomplete"}, 0, kSame, kGroup, {kDone}},
     {"group whose table names another CRC",
      CODED(AddSolid(w, "0001", {{"Files/NOTES.TXT", "notes"}, {"Files/SOUNDS/HIT.WAV", "hit"}}, 1)),
-     "yi", {"Q:welcome", kErrNotes, "O:errnotcomplete"}, 0, kSame, kGroup, {kDone}},
+     "yi", {"Q:welcome", "A:Error copying SOUNDS\\HIT.WAV", "O:errnotcomplete"}, 0, kSame, kGroup,
+     {kDone}},
     // A checked group puts its files in place one by one, as the FILES tree does.
     {"disk full while a group is written", CODED(w.fault = SimDisk::Fault::kDiskFull; w.faultAt = 8),
      "yi", {"Q:welcome", kErrNotes, "O:errnotcomplete"}, 0, kSame, "NOTES.TXT,", {kDone}},

@@ -339,12 +339,12 @@ void AddSolid(World& world, const std::string& group, const PackMembers& files, 
   std::string table = le(static_cast<u32>(files.size()), 4), bytes;
   for (const auto& [name, content] : files) {
     const std::string path = GamePath(name).substr(kGame.size());
+    const u32 flip = name == files.rbegin()->first ? crcFlip : 0;
     table += le(static_cast<u32>(content.size()), 4) +
-             le(Crc32Update(0, content.data(), content.size()) ^ crcFlip, 4) +
+             le(Crc32Update(0, content.data(), content.size()) ^ flip, 4) +
              le(static_cast<u32>(path.size()), 2) + path;
     bytes += content;
     world.decoded[name] = content;
-    crcFlip = 0;
   }
   world.members["SOLID/" + group] = TarnStream("", table + bytes);
 }

@@ -53,7 +53,7 @@ std::vector<u8> WorldPack(const World& world);
 std::string PatchOfPack(const std::vector<u8>& pack, bool sealed = false);
 
 // Adds the group SOLID\<group> of these files ("Files/..." names) to the world's patch, the
-// first one's CRC-32 in the table xor crcFlip.
+// last one's CRC-32 in the table xor crcFlip.
 void AddSolid(World& world, const std::string& group, const PackMembers& files, u32 crcFlip = 0);
 // The old (or new) RULES.DAT, and the world's patch with coded members besides its FILES: a
 // delta of RULES.DAT, a new file coded alone in a folder of its own, and the group 0001 of three
