@@ -113,24 +113,17 @@ CFile* OpenTemporary(const NewFile& file) {
   return FileServiceTable.Open(file.temporary, kTemporaryFlags, &error);
 }
 
-bool FlushClosedFile(const char* path) {
-  ErrorCode error = nullptr;
-  CFile* file = FileServiceTable.Open(path, OPEN_READ | OPEN_WRITE, &error);
-  const bool flushed = file && !file->Flush();
-  delete file;
-  return flushed;
-}
+namespace {
 
 // A rename that refuses an existing target puts a new file in place with one lookup of its name
 // (under Wine each lookup of a missing name reads the whole folder). Anything else takes the
 // careful way: a read-only target is made writable first, since the system refuses to replace
-// it, and made read-only again when the replacement fails.
-bool PutInPlace(const NewFile& file, CFile* open) {
-  const ErrorCode renamed = open ? FileServiceTable.RenameOpen(open, file.temporary, file.target)
-                                 : FileServiceTable.Rename(file.temporary, file.target);
-  const bool flushed = !renamed || (open ? !open->Flush() : FlushClosedFile(file.temporary));
-  delete open;
-  if (!renamed) return true;
+// it, and made read-only again when the replacement fails. Closes the temporary.
+bool PutInPlace(const NewFile& file, CFile* written) {
+  const ErrorCode refused = FileServiceTable.RenameOpen(written, file.temporary, file.target);
+  const bool flushed = !refused || !written->Flush();
+  delete written;
+  if (!refused) return true;
   if (!flushed) return false;
   const u32 attributes = g_platform.GetFileAttributes(file.target);
   const bool readOnly = attributes != kInvalidAttributes && (attributes & ATTR_READONLY);
@@ -139,6 +132,8 @@ bool PutInPlace(const NewFile& file, CFile* open) {
   if (readOnly) g_platform.SetFileAttributes(file.target, attributes);
   return false;
 }
+
+}  // namespace
 
 bool FinishNewFile(const NewFile& file, CFile* written, bool complete) {
   if (!written) return false;

@@ -32,10 +32,6 @@ bool NameNewFile(const char* relative, u32 slot, NewFile* file);
 // Creates the temporary anew (a stale one goes first), making its folders when they are missing;
 // null on failure.
 CFile* OpenTemporary(const NewFile& file);
-// Puts the temporary in the target's place: a new file by a rename, an existing one flushed and
-// then replaced in one step; read-only targets are handled here. `open` is the temporary's file
-// while still open (it is closed here), null once closed.
-bool PutInPlace(const NewFile& file, CFile* open);
 // Closes the temporary and, when complete, puts it in place; a temporary that does not make it
 // is removed. True once the new file is in place.
 bool FinishNewFile(const NewFile& file, CFile* written, bool complete);
