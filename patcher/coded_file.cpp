@@ -25,7 +25,7 @@ Installed Compare(CFile* file, const TarnHeader& header) {
 
 u32 ApplyCodedFile(const char* sourcePath) {
   NewFile file;
-  if (!NameNewFile(RelativeMemberPath(sourcePath), 0, &file)) return 0;
+  if (!NameNewFile(RelativeMemberPath(sourcePath), &file)) return 0;
   ErrorCode error = nullptr;
   CFile* source = FileServiceTable.Open(sourcePath, OPEN_READ, &error);
   TarnHeader header;

@@ -17,7 +17,8 @@ constexpr u32 kTransferSize = 32768;
 constexpr u16 kTemporaryFlags = OPEN_READ | OPEN_WRITE | OPEN_CREATE | OPEN_RENAMABLE;
 constexpr u32 kProgressDialog = 101;
 constexpr u32 kProgressText = 1000;
-constexpr u32 kSlotsPerFolder = 64;
+// The one temporary, a folder down in the staging folder: one file is written at a time.
+constexpr char kTemporaryName[] = "\\0\\0";
 
 // InstallPath followed by a relative path, into kPathSize bytes; false when it does not fit or
 // the relative path would leave the game folder.
@@ -41,16 +42,6 @@ bool Transfer(CFile* source, CFile* target, void* buffer) {
     left -= chunk;
   }
   return true;
-}
-
-// Appends the decimal digits of value at `at`; returns the end.
-char* AppendNumber(char* at, u32 value) {
-  char digits[10];
-  u32 count = 0;
-  do digits[count++] = static_cast<char>('0' + value % 10);
-  while (value /= 10);
-  while (count) *at++ = digits[--count];
-  return at;
 }
 
 // Whether the component of `length` characters ending at `end` ends in kReplacementSuffix (any
@@ -79,21 +70,13 @@ const char* RelativeMemberPath(const char* packPath) {
   return nullptr;
 }
 
-bool NameNewFile(const char* relative, u32 slot, NewFile* file) {
+bool NameNewFile(const char* relative, NewFile* file) {
   // TargetPath holds every other name to IsSafeMemberPath; "" would name the game folder.
   if (!relative || relative[0] == '\0' || !TargetPath(relative, file->target)) return false;
-  const size_t base = std::strlen(InstallPath);
-  // Each of the two levels: a separator and at most 8 digits.
-  if (base + sizeof kStagingFolder + 2 * 9 > kPathSize) return false;
-  char* at = file->temporary;
-  std::memcpy(at, InstallPath, base);
-  std::memcpy(at += base, kStagingFolder, sizeof kStagingFolder - 1);
-  at += sizeof kStagingFolder - 1;
-  *at++ = '\\';
-  at = AppendNumber(at, slot / kSlotsPerFolder);
-  *at++ = '\\';
-  *AppendNumber(at, slot % kSlotsPerFolder) = '\0';
-  return true;
+  file->temporary[0] = '\0';
+  return AppendText(file->temporary, kPathSize, InstallPath) &&
+         AppendText(file->temporary, kPathSize, kStagingFolder) &&
+         AppendText(file->temporary, kPathSize, kTemporaryName);
 }
 
 CFile* OpenTemporary(const NewFile& file) {
@@ -101,7 +84,7 @@ CFile* OpenTemporary(const NewFile& file) {
   if (CFile* written = FileServiceTable.Open(file.temporary, kTemporaryFlags, &error)) {
     return written;
   }
-  // A stale temporary of a stopped run goes; the first of its subfolder has the folders made.
+  // A stale temporary of a stopped run goes; the first one of a run has the folders made.
   FileServiceTable.Delete(file.temporary);
   char staging[kPathSize];
   std::strcpy(staging, file.temporary);
@@ -172,7 +155,7 @@ bool IsSafeMemberPath(const char* relative) {
 
 u32 CopyPackFile(const char* sourcePath) {
   NewFile file;
-  if (!NameNewFile(RelativeMemberPath(sourcePath), 0, &file)) return 0;
+  if (!NameNewFile(RelativeMemberPath(sourcePath), &file)) return 0;
   void* buffer = g_ptrPool->Alloc(kTransferSize);
   if (!buffer) return 0;
   ErrorCode error = nullptr;

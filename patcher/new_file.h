@@ -1,7 +1,7 @@
 // How the copy worker writes a game file: the new bytes go to a temporary in the staging folder
 // (a stale one left by a stopped run is removed), which takes the target's place in one step,
 // so a failure or a crash at any point leaves the target as it was. The staging folder is
-// kStagingFolder in the game folder, its temporaries numbered in subfolders of 64: under Wine
+// kStagingFolder in the game folder, which holds the one temporary a folder down: under Wine
 // each name made reads its whole folder, and a game folder may hold thousands of files, so a
 // temporary beside its target would cost a second read of that folder for every file. The tool
 // refuses member names ending in .vp~, so no file of a patch lies in it. When it replaces a
@@ -25,10 +25,9 @@ struct NewFile {
 // The part of a pack path below "DATA\Files" or "DATA\CODED" ("" for the root itself); null
 // when the path lies below neither.
 const char* RelativeMemberPath(const char* packPath);
-// Names the target and its temporary (number `slot` of the staging folder, unique among the
-// temporaries open or awaiting their place at once) for a path relative to the game folder;
-// false when the path is not a safe one or the names do not fit.
-bool NameNewFile(const char* relative, u32 slot, NewFile* file);
+// Names the target and the temporary for a path relative to the game folder; false when the
+// path is not a safe one or the names do not fit.
+bool NameNewFile(const char* relative, NewFile* file);
 // Creates the temporary anew (a stale one goes first), making its folders when they are missing;
 // null on failure.
 CFile* OpenTemporary(const NewFile& file);

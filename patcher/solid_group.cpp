@@ -35,13 +35,12 @@ struct Group {
   u32 NameLength(u32 entry) const { return bytes[entry + 8] | bytes[entry + 9] << 8; }
   u32 FileSize(u32 entry) const { return LoadLittleEndian32(bytes + entry); }
   u32 Next(u32 entry) const { return entry + kEntryHead + NameLength(entry); }
-  // Names the file of the entry; every temporary of a group is slot 0, as one is made at a time.
   bool Name(u32 entry, NewFile* file) const {
     char name[kPathSize];
     const u32 length = NameLength(entry);
     std::memcpy(name, bytes + entry + kEntryHead, length);  // < kPathSize, checked before
     name[length] = '\0';
-    return std::strlen(name) == length && NameNewFile(name, 0, file);
+    return std::strlen(name) == length && NameNewFile(name, file);
   }
 };
 
@@ -58,8 +57,9 @@ ErrorCode Decode(const char* groupPath, Group* group) {
     error = group->bytes ? TarnDecodeFileInto(source, 0, size, group->bytes, group->size)
                          : ERR_NOTENOUGHMEM;
   }
+  if (!source) return ERR_OPENFAIL;
   delete source;
-  return source ? error : ERR_OPENFAIL;
+  return error;
 }
 
 // The table: every entry whole and named soundly, the sizes adding up to the bytes after it.
